@@ -19,7 +19,7 @@ struct CaseInsensitiveLess {
 using IniSection = std::map<std::string, std::string, CaseInsensitiveLess>;
 
 class IniFile {
-public:
+  public:
     // Files above this size are treated as unreadable: a settings file is a few lines.
     static constexpr std::size_t kMaxFileBytes = 64 * 1024;
 
@@ -32,7 +32,7 @@ public:
     // An integer in decimal or 0x hex; nullopt when absent or malformed.
     std::optional<long long> integer(std::string_view section, std::string_view key) const;
 
-private:
+  private:
     std::map<std::string, IniSection, CaseInsensitiveLess> sections_;
 };
 

@@ -7,7 +7,7 @@ namespace qn::platform {
 namespace {
 
 class DlLibrary final : public LoadedLibrary {
-public:
+  public:
     explicit DlLibrary(void* handle) : handle_(handle) {}
     ~DlLibrary() override {
         if (handle_ != nullptr) dlclose(handle_);
@@ -22,7 +22,7 @@ public:
         return rc == 0;
     }
 
-private:
+  private:
     void* handle_;
 };
 
@@ -37,7 +37,7 @@ std::unique_ptr<LoadedLibrary> DlLibraryLoader::load(const std::filesystem::path
 }
 
 class FakeLibrary final : public LoadedLibrary {
-public:
+  public:
     FakeLibrary(FakeLibraryLoader& owner, std::string path, FakeLibraryLoader::Spec spec)
         : owner_(owner), path_(std::move(path)), spec_(std::move(spec)) {}
     void* symbol(const char* name) const override {
@@ -50,7 +50,7 @@ public:
         return !spec_.releaseFails;
     }
 
-private:
+  private:
     FakeLibraryLoader& owner_;
     std::string path_;
     FakeLibraryLoader::Spec spec_;

@@ -11,7 +11,7 @@
 namespace qn::platform {
 
 class LoadedLibrary {
-public:
+  public:
     virtual ~LoadedLibrary() = default;
     // nullptr when the library has no such operation.
     virtual void* symbol(const char* name) const = 0;
@@ -20,7 +20,7 @@ public:
 };
 
 class LibraryLoader {
-public:
+  public:
     virtual ~LibraryLoader() = default;
     // nullptr when the file is missing or is no loadable library.
     virtual std::unique_ptr<LoadedLibrary> load(const std::filesystem::path& fullPath) = 0;
@@ -33,13 +33,13 @@ Fn bindOperation(const LoadedLibrary& library, const char* name) {
 }
 
 class DlLibraryLoader final : public LibraryLoader {
-public:
+  public:
     std::unique_ptr<LoadedLibrary> load(const std::filesystem::path& fullPath) override;
 };
 
 // Test double: libraries are tables of name → address registered under a path.
 class FakeLibraryLoader final : public LibraryLoader {
-public:
+  public:
     struct Spec {
         std::map<std::string, void*> symbols;
         bool releaseFails = false;
@@ -50,7 +50,7 @@ public:
     std::vector<std::string> loadedPaths() const;
     std::vector<std::string> releasedPaths() const;
 
-private:
+  private:
     friend class FakeLibrary;
     mutable std::mutex mutex_;
     std::map<std::string, Spec> specs_;

@@ -33,7 +33,8 @@ std::vector<ShownMessage> RecordingMessageBoxes::shown() const {
 std::vector<std::string> RecordingMessageBoxes::texts() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> result;
-    for (const auto& m : shown_) result.push_back(m.text);
+    for (const auto& m : shown_)
+        result.push_back(m.text);
     return result;
 }
 

@@ -14,7 +14,7 @@ enum class MbIcon { None, Exclamation, Question, Information, Stop };
 enum class MbResult { Ok, Cancel, Yes, No };
 
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     // An empty caption means the program's own title. Blocks until answered.
     virtual MbResult show(std::string_view text, std::string_view caption = {},
@@ -31,7 +31,7 @@ struct ShownMessage {
 
 // Test double: records every box and answers from a queue (then the box's first button).
 class RecordingMessageBoxes final : public MessageBoxes {
-public:
+  public:
     MbResult show(std::string_view text, std::string_view caption, MbButtons buttons,
                   MbIcon icon) override;
     void queueAnswer(MbResult answer);
@@ -39,7 +39,7 @@ public:
     std::vector<std::string> texts() const;
     void clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<ShownMessage> shown_;
     std::deque<MbResult> answers_;

@@ -24,19 +24,19 @@ struct Message {
 };
 
 class MessageQueue {
-public:
+  public:
     virtual ~MessageQueue() = default;
     virtual void post(MessageId id, std::uintptr_t wParam) = 0;
 };
 
 // A plain thread-safe queue: the test stand-in for the UI event loop.
 class BlockingMessageQueue final : public MessageQueue {
-public:
+  public:
     void post(MessageId id, std::uintptr_t wParam) override;
     std::optional<Message> tryTake();
     std::optional<Message> waitFor(std::chrono::milliseconds timeout);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Message> messages_;

@@ -12,17 +12,17 @@
 namespace qn::platform {
 
 class RegistryKey {
-public:
+  public:
     explicit RegistryKey(IniSection values) : values_(std::move(values)) {}
     // A text value cut to maxBytes, or nullopt when the value does not exist.
     std::optional<std::string> text(std::string_view name, std::size_t maxBytes) const;
 
-private:
+  private:
     IniSection values_;
 };
 
 class Registry {
-public:
+  public:
     virtual ~Registry() = default;
     // nullopt when the key cannot be opened.
     virtual std::optional<RegistryKey> openKey(std::string_view path) const = 0;
@@ -30,21 +30,21 @@ public:
 
 // Reads the INI text afresh on every open, as the real registry would show current values.
 class IniRegistry final : public Registry {
-public:
+  public:
     explicit IniRegistry(std::filesystem::path file) : file_(std::move(file)) {}
     std::optional<RegistryKey> openKey(std::string_view path) const override;
 
-private:
+  private:
     std::filesystem::path file_;
 };
 
 // Test double: the registry given as INI text.
 class MemoryRegistry final : public Registry {
-public:
+  public:
     explicit MemoryRegistry(std::string_view iniText) : ini_(IniFile::parse(iniText)) {}
     std::optional<RegistryKey> openKey(std::string_view path) const override;
 
-private:
+  private:
     IniFile ini_;
 };
 

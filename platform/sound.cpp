@@ -12,7 +12,9 @@ namespace {
 std::uint32_t le32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t le16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 // Sound files are short tones; anything larger is not one of ours.
 constexpr std::size_t kMaxWaveBytes = 8 * 1024 * 1024;
@@ -27,6 +29,7 @@ std::optional<PcmSound> parseWave(const unsigned char* data, std::size_t size) {
     }
     PcmSound sound;
     bool haveFormat = false;
+    bool haveData = false;
     std::size_t pos = 12;
     while (pos + 8 <= size) {
         const unsigned char* chunk = data + pos;
@@ -42,11 +45,12 @@ std::optional<PcmSound> parseWave(const unsigned char* data, std::size_t size) {
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!haveFormat) return std::nullopt;
             sound.frames.assign(data + body, data + body + length);
+            haveData = true;
             break;
         }
         pos = body + length + (length & 1);
     }
-    if (!haveFormat || sound.channels < 1 || sound.channels > 2 || sound.sampleRate < 1000 ||
+    if (!haveFormat || !haveData || sound.channels < 1 || sound.channels > 2 || sound.sampleRate < 1000 ||
         sound.sampleRate > 192000 || (sound.bitsPerSample != 8 && sound.bitsPerSample != 16)) {
         return std::nullopt;
     }

@@ -13,7 +13,7 @@
 namespace qn::platform {
 
 class SoundPlayer {
-public:
+  public:
     virtual ~SoundPlayer() = default;
     virtual void stop() = 0;
     // Returns at once; the file is played on the player's own thread.
@@ -30,13 +30,13 @@ struct PcmSound {
 std::optional<PcmSound> parseWave(const unsigned char* data, std::size_t size);
 
 class AlsaSoundPlayer final : public SoundPlayer {
-public:
+  public:
     AlsaSoundPlayer();
     ~AlsaSoundPlayer() override;
     void stop() override;
     void playAsync(const std::filesystem::path& wavFile) override;
 
-private:
+  private:
     void run(std::stop_token stopToken);
 
     std::mutex mutex_;
@@ -48,13 +48,13 @@ private:
 
 // Test double.
 class RecordingSoundPlayer final : public SoundPlayer {
-public:
+  public:
     void stop() override;
     void playAsync(const std::filesystem::path& wavFile) override;
     // "stop" and "play <file name>" in order.
     std::vector<std::string> events() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
 };
