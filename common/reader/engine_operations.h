@@ -1,3 +1,4 @@
+// your brief (own build dir, no git state changes, naming rules).
 #pragma once
 // The per-symbology operations of the reader library: each one's group in the reader-type mask,
 // its run of 32-bit values and where that run sits in the VT and the 5250 session records.
@@ -11,11 +12,11 @@ namespace qn::reader {
 
 struct EngineOperation {
     std::string_view name;
-    std::uint32_t group;     // reader-type bit that enables the operation
-    int values;              // number of consecutive int32 values in the record
-    int vtOffset;            // R+n
-    int tnOffset;            // T+n
-    int nullPointerAfter;    // -1, or the count of values passed before an extra null pointer
+    std::uint32_t group;   // reader-type bit that enables the operation
+    int values;            // number of consecutive int32 values in the record
+    int vtOffset;          // R+n
+    int tnOffset;          // T+n
+    int nullPointerAfter;  // -1, or the count of values passed before an extra null pointer
 
     // Pointer arguments after the mode character.
     constexpr int pointerCount() const { return values + (nullPointerAfter >= 0 ? 1 : 0); }
@@ -95,7 +96,8 @@ inline constexpr std::array<EngineOperation, 74> kEngineOperations{{
     {"Composite_2D_4507", 0x40, 6, 2640, 2104, -1},
     {"Symbologies_2D_4507", 0x40, 11, 2664, 2128, 5},
     {"MacroPDF_2D_4507", 0x40, 3, 2708, 2172, -1},
-    {"ImageOptions_2D_4507", 0x40, 18, 2720, 2184, -1},}};
+    {"ImageOptions_2D_4507", 0x40, 18, 2720, 2184, -1},
+}};
 
 // Longest pointer list of any operation.
 inline constexpr int kMaxEnginePointers = 19;

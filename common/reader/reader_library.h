@@ -1,3 +1,4 @@
+// your brief (own build dir, no git state changes, naming rules).
 #pragma once
 // The reader library ScanSvc_CE.so: loaded from the device root at start-up, every operation
 // bound by name (an unresolved one stays null and is skipped by its callers).
@@ -50,7 +51,7 @@ struct ReaderOperations {
 int callEngineOperation(const EngineOperation& op, void* function, char mode, std::int32_t* values);
 
 class ReaderLibrary {
-public:
+  public:
     explicit ReaderLibrary(platform::Services& services);
     ~ReaderLibrary();
     ReaderLibrary(const ReaderLibrary&) = delete;
@@ -83,7 +84,7 @@ public:
     // SetTriggerKey when resolved; both threads call it.
     void setTriggerKey(int on) const;
 
-private:
+  private:
     platform::Services& services_;
     std::unique_ptr<platform::LoadedLibrary> library_;
     ReaderOperations ops_;
