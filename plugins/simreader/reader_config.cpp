@@ -1,0 +1,60 @@
+#include "plugins/simreader/reader_config.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+namespace qn::sim {
+
+namespace {
+
+constexpr std::array<long long, 11> kBauds{1200,  2400,   4800,   9600,   19200, 38400,
+                                           57600, 115200, 230400, 460800, 921600};
+
+template <class T>
+void readInteger(const platform::IniFile& ini, const char* key, long long low, long long high,
+                 T& target) {
+    if (auto value = ini.integer("reader", key); value && *value >= low && *value <= high) {
+        target = static_cast<T>(*value);
+    }
+}
+
+}  // namespace
+
+bool isSupportedBaud(long long baud) {
+    return std::find(kBauds.begin(), kBauds.end(), baud) != kBauds.end();
+}
+
+ReaderConfig readerConfigFrom(const platform::IniFile& ini) {
+    ReaderConfig config;
+    constexpr long long kIntMin = std::numeric_limits<int>::min();
+    constexpr long long kIntMax = std::numeric_limits<int>::max();
+    readInteger(ini, "type", 0, 0xFFFFFFFFLL, config.readerType);
+    readInteger(ini, "active", 0, 0xFFFFFFFFLL, config.activeDevices);
+    readInteger(ini, "init", kIntMin, kIntMax, config.initResult);
+    readInteger(ini, "halt", kIntMin, kIntMax, config.haltResult);
+    int flag = -1;
+    readInteger(ini, "trigger", 0, 1, flag);
+    if (flag >= 0) config.triggerOn = flag == 1;
+    flag = -1;
+    readInteger(ini, "defaults", 0, 1, flag);
+    if (flag >= 0) config.defaultsAvailable = flag == 1;
+    if (auto version = ini.value("reader", "version"); version && !version->empty()) {
+        config.version = version->substr(0, kMaxVersionText);
+    }
+    if (auto serial = ini.value("reader", "serial")) config.serialPath = *serial;
+    if (auto baud = ini.integer("reader", "baud"); baud && isSupportedBaud(*baud)) {
+        config.baud = static_cast<int>(*baud);
+    }
+    long long waitMs = -1;
+    readInteger(ini, "fetch_wait_ms", 0, 10000, waitMs);
+    if (waitMs >= 0) config.fetchWait = std::chrono::milliseconds(waitMs);
+    return config;
+}
+
+ReaderConfig loadReaderConfig(const std::filesystem::path& deviceRoot) {
+    auto ini = platform::IniFile::load(deviceRoot / "reader.ini");
+    return ini ? readerConfigFrom(*ini) : ReaderConfig{};
+}
+
+}  // namespace qn::sim

@@ -1,0 +1,50 @@
+#pragma once
+// reader.ini in the device root: what the simulated reader is and how it answers.
+//
+//   [reader]
+//   type=0x15          ; reader-type mask (GetReaderType)
+//   active=0x27        ; active-device mask at start (GetActiveDevice)
+//   trigger=0          ; trigger state at start (SetTriggerKey changes it)
+//   init=1             ; what InitReader returns the first time (1, -51, -102, ... any int)
+//   halt=1             ; what HaltReader returns
+//   defaults=1         ; 0: GetDllDefaultSettings fails (returns 0, fills nothing)
+//   version=TEXT       ; the GetDllVer text (cut to kMaxVersionText)
+//   serial=/dev/ttyUSB0; optional: a serial scanner, each line (up to CR or LF) one barcode
+//   baud=9600
+//   fetch_wait_ms=2000 ; how long a new decode waits for the previous one to be fetched
+//
+// A missing or unreadable file, or a line whose value does not parse or is out of range, leaves
+// that setting at its default (the values shown above; no serial device).
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "platform/ini.h"
+
+namespace qn::sim {
+
+inline constexpr std::size_t kMaxVersionText = 99;
+
+struct ReaderConfig {
+    std::uint32_t readerType = 0x15;
+    std::uint32_t activeDevices = 0x27;
+    bool triggerOn = false;
+    int initResult = 1;
+    int haltResult = 1;
+    bool defaultsAvailable = true;
+    std::string version = "ScanSvc_CE 3.0.0 (QuillNet simulated reader)";
+    std::string serialPath;
+    int baud = 9600;
+    std::chrono::milliseconds fetchWait{2000};
+    bool operator==(const ReaderConfig&) const = default;
+};
+
+ReaderConfig readerConfigFrom(const platform::IniFile& ini);
+ReaderConfig loadReaderConfig(const std::filesystem::path& deviceRoot);
+
+// Baud rates a serial line can be set to.
+bool isSupportedBaud(long long baud);
+
+}  // namespace qn::sim

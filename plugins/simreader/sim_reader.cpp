@@ -1,0 +1,682 @@
+#include "plugins/simreader/sim_reader.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "plugins/common/plugin_support.h"
+
+namespace qn::sim {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kDecodeMessageName = "WM_DECODEDATA";
+// A client has this long to send its whole request; the listener serves one client at a time.
+constexpr auto kClientDeadline = 2s;
+// How often a serial device that failed or went away is tried again.
+constexpr auto kSerialRetry = 1s;
+
+constexpr std::array<std::int32_t, kNotificationValues> kFactoryNotification{1, 1, 1, 2, 3, 1};
+// Show UID, show user data, start position, maximum length, decode timeout (s).
+constexpr std::array<std::int32_t, 5> kFactoryRfid{1, 0, -1, 10, 3};
+constexpr std::int32_t kFactoryRfidValue = 2;
+
+std::string upperHex(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (unsigned char byte : bytes) {
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 0x0F]);
+    }
+    return text;
+}
+
+// std::to_string would export a libstdc++ table from the plugin.
+std::string decimal(int value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", value);
+    return text;
+}
+
+std::string hexMask(std::uint32_t mask) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", mask);
+    return text;
+}
+
+std::string modeText(char mode) {
+    return (mode >= 0x21 && mode <= 0x7E) ? std::string(1, mode) : std::string("?");
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+speed_t baudConstant(int baud) {
+    switch (baud) {
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        case 460800:
+            return B460800;
+        case 921600:
+            return B921600;
+        default:
+            return B9600;
+    }
+}
+
+// A serial scanner sends raw bytes: no echo, no line editing, no translation.
+int openSerial(const std::string& path, int baud) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !(S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    if (::isatty(fd)) {
+        termios settings{};
+        if (::tcgetattr(fd, &settings) == 0) {
+            ::cfmakeraw(&settings);
+            settings.c_cflag |= CLOCAL | CREAD;
+            ::cfsetispeed(&settings, baudConstant(baud));
+            ::cfsetospeed(&settings, baudConstant(baud));
+            ::tcsetattr(fd, TCSANOW, &settings);
+        }
+    }
+    return fd;
+}
+
+bool fillAddress(const std::string& path, sockaddr_un& address) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+}  // namespace
+
+SimReader& SimReader::instance() {
+    static SimReader reader(plugin::deviceRoot());
+    return reader;
+}
+
+SimReader::SimReader(std::filesystem::path deviceRoot) : deviceRoot_(std::move(deviceRoot)) {
+    loadFreshStateLocked();
+}
+
+SimReader::~SimReader() {
+    stopThreads();
+}
+
+void SimReader::reset() {
+    stopThreads();
+    std::lock_guard deliverLock(deliverMutex_);
+    std::lock_guard lock(mutex_);
+    loadFreshStateLocked();
+    post_ = nullptr;
+    target_ = nullptr;
+    haveDecode_ = unfetched_ = false;
+    barcode_.clear();
+    rfidUid_.clear();
+    rfidData_.clear();
+    callLog_.clear();
+}
+
+void SimReader::loadFreshStateLocked() {
+    config_ = loadReaderConfig(deviceRoot_);
+    values_ = {};
+    loadFactoryValuesLocked();
+    values_.activeDevices = config_.activeDevices;
+    values_.triggerOn = config_.triggerOn;
+}
+
+void SimReader::loadFactoryValuesLocked() {
+    for (std::size_t op = 0; op < reader::kEngineOperations.size(); ++op) {
+        for (int v = 0; v < reader::kEngineOperations[op].values; ++v) {
+            values_.engine[static_cast<std::size_t>(kEngineValueStart[op] + v)] =
+                factoryEngineValue(op, v);
+        }
+    }
+    values_.notification = kFactoryNotification;
+    values_.rfid = kFactoryRfid;
+    for (std::size_t i = 0; i < values_.rfidBlock.size(); ++i) {
+        values_.rfidBlock[i] = static_cast<unsigned char>(0x20 + i);
+    }
+    values_.rfidValue = kFactoryRfidValue;
+    // The data-output block: byte 1 is the active-device byte, the others a fixed pattern.
+    for (std::size_t i = 0; i < values_.outputBlock.size(); ++i) {
+        values_.outputBlock[i] = static_cast<unsigned char>(i);
+    }
+    values_.outputBlock[0] = 0x01;
+    values_.outputBlock[1] = static_cast<unsigned char>(config_.activeDevices & 0xFF);
+}
+
+void SimReader::logLocked(std::string entry) {
+    callLog_.push_back(std::move(entry));
+    if (callLog_.size() > kCallLogEntries) callLog_.pop_front();
+}
+
+// ---- lifecycle and masks
+
+int SimReader::initReader(const char* operation) {
+    int result;
+    {
+        std::lock_guard lock(mutex_);
+        logLocked(operation);
+        if (values_.initialised) return -51;
+        result = config_.initResult;
+        values_.initialised = result == 1;
+    }
+    startThreads();
+    return result;
+}
+
+int SimReader::haltReader(int devices) {
+    {
+        std::lock_guard lock(mutex_);
+        logLocked("HaltReader " + decimal(devices));
+    }
+    stopThreads();
+    std::lock_guard lock(mutex_);
+    values_.initialised = false;
+    return config_.haltResult;
+}
+
+int SimReader::readerType() {
+    std::lock_guard lock(mutex_);
+    logLocked("GetReaderType");
+    return static_cast<int>(config_.readerType);
+}
+
+int SimReader::activeDevice() {
+    std::lock_guard lock(mutex_);
+    logLocked("GetActiveDevice");
+    return static_cast<int>(values_.activeDevices);
+}
+
+int SimReader::setActiveDevice(int mask) {
+    std::lock_guard lock(mutex_);
+    values_.activeDevices = static_cast<std::uint32_t>(mask);
+    logLocked("SetActiveDevice " + hexMask(values_.activeDevices));
+    return 1;
+}
+
+int SimReader::setTriggerKey(int on) {
+    std::lock_guard lock(mutex_);
+    values_.triggerOn = on != 0;
+    logLocked("SetTriggerKey " + decimal(on));
+    return 1;
+}
+
+int SimReader::triggerKeyStatus() {
+    std::lock_guard lock(mutex_);
+    logLocked("GetTriggerKeyStatus");
+    return values_.triggerOn ? 1 : 0;
+}
+
+int SimReader::decodeType() {
+    std::lock_guard lock(mutex_);
+    logLocked("GetDecodeType");
+    if (!haveDecode_) return 0;
+    return lastKind_ == scan::DecodeKind::Barcode ? QN_DECODE_BARCODE : QN_DECODE_RFID;
+}
+
+// ---- the last decode
+
+int SimReader::fetchLocked(scan::DecodeKind kind, const std::string& text, unsigned char* buffer,
+                           int size) {
+    if (haveDecode_ && lastKind_ == kind && unfetched_) {
+        unfetched_ = false;
+        fetched_.notify_all();
+    }
+    return plugin::copyOut(text, buffer, size);
+}
+
+int SimReader::barcode(const char* operation, unsigned char* buffer, int size) {
+    std::lock_guard lock(mutex_);
+    logLocked(operation);
+    return fetchLocked(scan::DecodeKind::Barcode, barcode_, buffer, size);
+}
+
+int SimReader::outputRecord(int kind, unsigned char* buffer, int size) {
+    std::lock_guard lock(mutex_);
+    logLocked("GetOutputRecord " + decimal(kind));
+    if (kind != QN_DECODE_BARCODE) return plugin::copyOut({}, buffer, size);
+    return fetchLocked(scan::DecodeKind::Barcode, barcode_, buffer, size);
+}
+
+int SimReader::rfidUid(const char* operation, unsigned char* buffer, int size) {
+    std::lock_guard lock(mutex_);
+    logLocked(operation);
+    return fetchLocked(scan::DecodeKind::Rfid, rfidUid_, buffer, size);
+}
+
+int SimReader::rfidData(const char* operation, unsigned char* buffer, int size) {
+    std::lock_guard lock(mutex_);
+    logLocked(operation);
+    return fetchLocked(scan::DecodeKind::Rfid, rfidData_, buffer, size);
+}
+
+// ---- settings
+
+int SimReader::dllDefaultSettings(unsigned char* block) {
+    std::lock_guard lock(mutex_);
+    logLocked("GetDllDefaultSettings");
+    if (block == nullptr || !config_.defaultsAvailable) return 0;
+    std::array<unsigned char, QN_LIBRARY_DEFAULTS_SIZE> defaults = values_.outputBlock;
+    defaults[1] = static_cast<unsigned char>(values_.activeDevices & 0xFF);
+    std::memcpy(block, defaults.data(), defaults.size());
+    return 1;
+}
+
+int SimReader::dataOutputSettings(char mode, unsigned char* block) {
+    std::lock_guard lock(mutex_);
+    logLocked("DataOutputSettings " + modeText(mode));
+    if (block == nullptr) return 0;
+    if (mode == 'r') {
+        std::memcpy(block, values_.outputBlock.data(), values_.outputBlock.size());
+    } else if (mode == 'w') {
+        std::memcpy(values_.outputBlock.data(), block, values_.outputBlock.size());
+    } else {
+        return 0;
+    }
+    return 1;
+}
+
+int SimReader::resetToDefault(int devices) {
+    std::lock_guard lock(mutex_);
+    logLocked("ResetReaderToDefault " + decimal(devices));
+    loadFactoryValuesLocked();
+    return 1;
+}
+
+int SimReader::dllVersion(char* buffer, int size) {
+    std::lock_guard lock(mutex_);
+    logLocked("GetDllVer");
+    return plugin::copyOut(config_.version, buffer, size);
+}
+
+namespace {
+// 'r' writes the library's value through the pointer, 'w' takes the pointed value.
+void exchange(char mode, int* pointer, std::int32_t& value) {
+    if (pointer == nullptr) return;
+    if (mode == 'r') {
+        *pointer = value;
+    } else {
+        value = *pointer;
+    }
+}
+}  // namespace
+
+int SimReader::notificationSettings(char mode,
+                                    std::span<int* const, kNotificationValues> pointers) {
+    std::lock_guard lock(mutex_);
+    logLocked("NotificationSettings " + modeText(mode));
+    if (mode != 'r' && mode != 'w') return 0;
+    for (std::size_t i = 0; i < pointers.size(); ++i) {
+        exchange(mode, pointers[i], values_.notification[i]);
+    }
+    return 1;
+}
+
+int SimReader::rfidSettings(char mode, int* showUid, int* showUserData, int* startPosition,
+                            int* maximumLength, int* decodeTimeout, unsigned char* block,
+                            int blockSize, int* value) {
+    std::lock_guard lock(mutex_);
+    logLocked("RfidSettings " + modeText(mode));
+    if ((mode != 'r' && mode != 'w') || blockSize != QN_RFID_LIBRARY_BLOCK_SIZE) return 0;
+    int* const pointers[] = {showUid, showUserData, startPosition, maximumLength, decodeTimeout};
+    for (std::size_t i = 0; i < values_.rfid.size(); ++i) {
+        exchange(mode, pointers[i], values_.rfid[i]);
+    }
+    if (block != nullptr) {
+        if (mode == 'r') {
+            std::memcpy(block, values_.rfidBlock.data(), values_.rfidBlock.size());
+        } else {
+            std::memcpy(values_.rfidBlock.data(), block, values_.rfidBlock.size());
+        }
+    }
+    exchange(mode, value, values_.rfidValue);
+    return 1;
+}
+
+int SimReader::engineOperation(std::size_t index, char mode, std::span<int* const> pointers) {
+    const reader::EngineOperation& op = reader::kEngineOperations[index];
+    std::lock_guard lock(mutex_);
+    logLocked(std::string(op.name) + " " + modeText(mode));
+    if ((mode != 'r' && mode != 'w') ||
+        pointers.size() != static_cast<std::size_t>(op.pointerCount())) {
+        return 0;
+    }
+    int value = 0;
+    for (std::size_t p = 0; p < pointers.size(); ++p) {
+        // The extra null pointer of an operation carries no value.
+        if (op.nullPointerAfter >= 0 && static_cast<int>(p) == op.nullPointerAfter) continue;
+        exchange(mode, pointers[p],
+                 values_.engine[static_cast<std::size_t>(kEngineValueStart[index] + value)]);
+        ++value;
+    }
+    return 1;
+}
+
+int SimReader::beeper(int sound) {
+    std::lock_guard lock(mutex_);
+    logLocked("Beeper " + decimal(sound));
+    return 1;
+}
+
+int SimReader::unsupported(const char* operation) {
+    std::lock_guard lock(mutex_);
+    logLocked(operation);
+    return 0;
+}
+
+// ---- decodes
+
+int SimReader::registerDecodeTarget(QnPostRegisteredMessage post, void* target) {
+    std::lock_guard deliverLock(deliverMutex_);
+    std::lock_guard lock(mutex_);
+    logLocked(post != nullptr ? "RegisterDecodeTarget" : "RegisterDecodeTarget none");
+    post_ = post;
+    target_ = post != nullptr ? target : nullptr;
+    return 1;
+}
+
+scan::ScanReply SimReader::deliver(const scan::ScanRequest& request) {
+    using scan::ReplyStatus;
+    const bool isBarcode = request.kind == scan::DecodeKind::Barcode;
+    std::unique_lock deliverLock(deliverMutex_);
+    std::unique_lock lock(mutex_);
+    bool waited = false;
+    while (true) {
+        if (stopping_) return {ReplyStatus::ShuttingDown, "the reader is halting"};
+        if (!values_.triggerOn) return {ReplyStatus::TriggerOff, "the scan trigger is off"};
+        if ((values_.activeDevices & (isBarcode ? QN_DEVICE_BARCODE : QN_DEVICE_RFID)) == 0) {
+            return {ReplyStatus::DeviceInactive, isBarcode ? "the barcode reader is not active"
+                                                           : "the RFID reader is not active"};
+        }
+        if (post_ == nullptr)
+            return {ReplyStatus::NoTarget, "no program is registered for decodes"};
+        if (!unfetched_ || waited) break;
+        // Give the program its time to fetch the previous decode; conditions may change meanwhile.
+        fetched_.wait_for(lock, config_.fetchWait, [this] { return !unfetched_ || stopping_; });
+        waited = true;
+    }
+    const bool replaced = unfetched_;
+    if (isBarcode) {
+        barcode_ = request.data;
+    } else {
+        rfidUid_ = upperHex(request.data);
+        rfidData_ = upperHex(request.userData);
+    }
+    lastKind_ = request.kind;
+    haveDecode_ = true;
+    unfetched_ = true;
+    QnPostRegisteredMessage post = post_;
+    void* target = target_;
+    lock.unlock();
+    post(target, kDecodeMessageName, isBarcode ? QN_DECODE_BARCODE : QN_DECODE_RFID);
+    if (replaced) return {ReplyStatus::Delivered, "the previous decode was never fetched"};
+    return {ReplyStatus::Delivered, {}};
+}
+
+// ---- test support
+
+std::string SimReader::callLog() const {
+    std::lock_guard lock(mutex_);
+    std::string text;
+    for (const auto& entry : callLog_) {
+        text += entry;
+        text += '\n';
+    }
+    return text;
+}
+
+void SimReader::clearCallLog() {
+    std::lock_guard lock(mutex_);
+    callLog_.clear();
+}
+
+std::string SimReader::socketPath() const {
+    std::lock_guard lock(mutex_);
+    return socketPath_;
+}
+
+bool SimReader::serialOpen() const {
+    std::lock_guard lock(mutex_);
+    return serialOpen_;
+}
+
+// ---- threads
+
+void SimReader::startThreads() {
+    std::lock_guard lifecycle(lifecycleMutex_);
+    if (listener_.joinable() || serial_.joinable()) return;
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    wakeRead_ = pipeFds[0];
+    wakeWrite_ = pipeFds[1];
+    std::string serialPath;
+    {
+        std::lock_guard lock(mutex_);
+        socketPath_ = scan::scanSocketPath(deviceRoot_);
+        serialPath = config_.serialPath;
+    }
+    if (openListenSocket()) listener_ = std::thread([this] { listenLoop(); });
+    if (!serialPath.empty()) serial_ = std::thread([this] { serialLoop(); });
+}
+
+void SimReader::stopThreads() {
+    std::lock_guard lifecycle(lifecycleMutex_);
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    fetched_.notify_all();
+    if (wakeWrite_ >= 0) {
+        // Never read: the byte keeps every thread's poll awake until the pipe is closed.
+        [[maybe_unused]] auto written = ::write(wakeWrite_, "x", 1);
+    }
+    if (listener_.joinable()) listener_.join();
+    if (serial_.joinable()) serial_.join();
+    closeListenSocket();
+    closeFd(wakeRead_);
+    closeFd(wakeWrite_);
+    std::lock_guard lock(mutex_);
+    stopping_ = false;
+}
+
+bool SimReader::openListenSocket() {
+    const std::string path = socketPath();
+    sockaddr_un address{};
+    if (!fillAddress(path, address)) return false;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        if (!S_ISSOCK(info.st_mode)) return false;  // never remove what is not ours to remove
+        int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        bool live = probe >= 0 &&
+                    ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        if (probe >= 0) ::close(probe);
+        if (live) return false;  // another reader listens there
+        ::unlink(path.c_str());
+    }
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 16) != 0 || ::lstat(path.c_str(), &info) != 0) {
+        ::close(fd);
+        return false;
+    }
+    listenFd_ = fd;
+    listenInode_ = info.st_ino;
+    return true;
+}
+
+void SimReader::closeListenSocket() {
+    if (listenFd_ < 0) return;
+    closeFd(listenFd_);
+    const std::string path = socketPath();
+    struct stat info {};
+    // Remove the socket file only while it is still the one this reader bound.
+    if (::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) &&
+        info.st_ino == listenInode_) {
+        ::unlink(path.c_str());
+    }
+}
+
+void SimReader::listenLoop() {
+    while (true) {
+        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents != 0) return;
+        if ((fds[0].revents & POLLIN) == 0) {
+            if (fds[0].revents != 0) return;  // the listening socket broke
+            continue;
+        }
+        int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) continue;
+        serveClient(client);
+        ::close(client);
+    }
+}
+
+void SimReader::serveClient(int client) {
+    const auto deadline = std::chrono::steady_clock::now() + kClientDeadline;
+    auto reply = [client](const scan::ScanReply& answer) {
+        auto bytes = scan::encodeReply(answer);
+        [[maybe_unused]] auto sent =
+            ::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    };
+    std::vector<std::uint8_t> received;
+    while (true) {
+        scan::RequestParse parsed = scan::parseRequest(received);
+        if (parsed.status == scan::ParseStatus::Invalid) {
+            reply({scan::ReplyStatus::BadRequest, parsed.error});
+            return;
+        }
+        if (parsed.status == scan::ParseStatus::Complete) {
+            reply(deliver(parsed.request));
+            return;
+        }
+        const std::size_t wanted = parsed.size != 0 ? parsed.size : scan::kRequestHeaderSize;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms) {
+            reply({scan::ReplyStatus::BadRequest, "request incomplete in time"});
+            return;
+        }
+        pollfd fds[2] = {{client, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0 || fds[1].revents != 0) return;
+        if (ready == 0) continue;  // the deadline check above answers
+        std::uint8_t chunk[1024];
+        const std::size_t want = std::min(sizeof chunk, wanted - received.size());
+        ssize_t count = ::recv(client, chunk, want, MSG_DONTWAIT);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (count <= 0) return;  // the client went away
+        received.insert(received.end(), chunk, chunk + count);
+    }
+}
+
+bool SimReader::sleepUnlessWoken(std::chrono::milliseconds duration) const {
+    pollfd fd{wakeRead_, POLLIN, 0};
+    return ::poll(&fd, 1, static_cast<int>(duration.count())) == 0;
+}
+
+void SimReader::serialLoop() {
+    std::string path;
+    int baud;
+    {
+        std::lock_guard lock(mutex_);
+        path = config_.serialPath;
+        baud = config_.baud;
+    }
+    int fd = -1;
+    std::string line;
+    bool overflow = false;  // a line past the bound is dropped up to its end
+    auto setOpen = [this](bool open) {
+        std::lock_guard lock(mutex_);
+        serialOpen_ = open;
+    };
+    while (true) {
+        if (fd < 0) {
+            fd = openSerial(path, baud);
+            if (fd < 0) {
+                if (!sleepUnlessWoken(kSerialRetry)) break;
+                continue;
+            }
+            setOpen(true);
+        }
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[1].revents != 0) break;
+        if (fds[0].revents == 0) continue;
+        char chunk[256];
+        ssize_t count = ::read(fd, chunk, sizeof chunk);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (count <= 0) {
+            // Unplugged or hung up: try again a little later.
+            closeFd(fd);
+            setOpen(false);
+            line.clear();
+            overflow = false;
+            if (!sleepUnlessWoken(kSerialRetry)) break;
+            continue;
+        }
+        for (ssize_t i = 0; i < count; ++i) {
+            const char byte = chunk[i];
+            if (byte == '\r' || byte == '\n') {
+                if (!line.empty() && !overflow) {
+                    deliver({scan::DecodeKind::Barcode, line, {}});
+                }
+                line.clear();
+                overflow = false;
+            } else if (line.size() < scan::kMaxBarcodeBytes) {
+                line.push_back(byte);
+            } else {
+                overflow = true;
+            }
+        }
+    }
+    closeFd(fd);
+    setOpen(false);
+}
+
+}  // namespace qn::sim
