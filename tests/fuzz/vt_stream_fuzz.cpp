@@ -1,0 +1,71 @@
+// Host output into the VT emulator, cut into receives of varying size: nothing the host sends
+// may reach outside the screen buffers, and the cursor and scroll region stay on the screen.
+//
+// Input: byte 0 picks the reader-command settings, byte 1 the receive size; the rest is the
+// host's output.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "common/reader/record_fields.h"
+#include "vt/emulator/vt_emulator.h"
+
+namespace {
+
+using namespace qn::vt;
+
+class CountingHost : public VtHost {
+  public:
+    void sendBytes(const std::uint8_t* data, std::size_t length) override {
+        for (std::size_t i = 0; i < length; ++i)
+            checksum += data[i];
+    }
+    void playSound(int number) override { checksum += static_cast<unsigned>(number); }
+    void vibrate(int steps) override {
+        if (steps <= 0) std::abort();  // the emulator never asks for an empty vibration
+    }
+    void setTriggerKey(int on) override { checksum += static_cast<unsigned>(on); }
+    std::uint32_t readerType() const override { return 0x27; }
+    void setActiveDevice(std::uint32_t mask) override { checksum += mask; }
+    void beep() override {}
+    void showCaret(bool) override {}
+    unsigned checksum = 0;
+};
+
+void checkScreen(const VtScreen& s) {
+    const bool ok = s.cursorRow >= 0 && s.cursorRow < kScreenRows && s.cursorCol >= 0 &&
+                    s.cursorCol <= kScreenColumns && s.savedRow >= 0 && s.savedRow < kScreenRows &&
+                    s.savedCol >= 0 && s.savedCol <= kScreenColumns && s.regionTop >= 1 &&
+                    s.regionTop < s.regionBottom && s.regionBottom <= kScreenRows;
+    if (!ok) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    auto settings = std::make_unique<VtSettings>();
+    const std::uint8_t flags = data[0];
+    qn::reader::storeText(settings->enableCommand, "\033[99h");
+    qn::reader::storeText(settings->disableCommand, "\033[99l");
+    if (flags & 1) qn::reader::storeText(settings->goodFeedbackCommand, "\033[5q");
+    if (flags & 2) qn::reader::storeText(settings->errorFeedbackCommand, "\033[6n");
+    settings->triggerByEscCmd = (flags >> 2) & 1;
+    settings->feedbackByCmd = (flags >> 3) & 1;
+    settings->rfidReaderOn = (flags >> 4) & 1;
+    settings->goodVibrator.set(flags >> 5);
+    settings->goodBeeper.set(1);
+    const std::size_t chunk = 1 + data[1] % 128;
+
+    CountingHost host;
+    VtEmulator emulator(*settings, host);
+    emulator.vtReset();
+    for (std::size_t at = 2; at < size; at += chunk) {
+        emulator.feed(data + at, std::min(chunk, size - at));
+        checkScreen(emulator.screen());
+    }
+    return 0;
+}

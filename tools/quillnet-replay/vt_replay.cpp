@@ -1,0 +1,293 @@
+#include "tools/quillnet-replay/vt_replay.h"
+
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+
+#include "common/reader/reader_library.h"
+#include "common/reader/record_fields.h"
+#include "platform/services.h"
+#include "vt/emulator/recording_vt_host.h"
+#include "vt/emulator/vt_emulator.h"
+#include "vt/settings/vt_document.h"
+
+namespace qn::tools {
+
+namespace {
+
+using vt::VtEmulator;
+using vt::VtScreen;
+using vt::VtSettings;
+
+constexpr std::uint8_t kIac = 255;
+
+// The handheld's services as the replay has them: no reader library, nothing shown.
+struct OfflineServices {
+    platform::MemoryRegistry registry{""};
+    platform::FakeLibraryLoader libraries;
+    platform::RecordingMessageBoxes messages;
+    platform::BlockingMessageQueue queue;
+    platform::FakeClock clock;
+    platform::RecordingSoundPlayer sound;
+    platform::Services services{registry, libraries, messages, queue, clock, sound, {}};
+};
+
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 15];
+    }
+    return text;
+}
+
+std::optional<std::vector<std::uint8_t>> parseHex(std::string_view text) {
+    auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::vector<std::uint8_t> bytes;
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ' || c == '\t') continue;
+        const int value = nibble(c);
+        if (value < 0) return std::nullopt;
+        if (high < 0) {
+            high = value;
+        } else {
+            bytes.push_back(static_cast<std::uint8_t>(high << 4 | value));
+            high = -1;
+        }
+    }
+    if (high >= 0) return std::nullopt;
+    return bytes;
+}
+
+// A JSON string of single-byte text: each byte is its Latin-1 code point.
+void appendJsonString(std::string& out, std::string_view bytes) {
+    out += '"';
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    out += '"';
+}
+
+// One item a line when the items are rows.
+void appendStringArray(std::string& out, const std::vector<std::string>& items,
+                       bool linePerItem = false) {
+    out += '[';
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ",";
+        out += linePerItem ? "\n    " : (i ? " " : "");
+        appendJsonString(out, items[i]);
+    }
+    out += linePerItem && !items.empty() ? "\n  ]" : "]";
+}
+
+std::string report(const VtEmulator& emulator, const VtSettings& settings,
+                   const vt::RecordingVtHost& host) {
+    const VtScreen& s = emulator.screen();
+    std::vector<std::string> screen;
+    for (int row = 0; row < vt::kBufferRows; ++row) {
+        std::string text;
+        for (std::uint8_t c : s.rowChars(row))
+            text += c == 0 ? ' ' : static_cast<char>(c);
+        screen.push_back(std::move(text));
+    }
+    std::vector<std::string> reverse;
+    for (int row = 0; row < vt::kScreenRows; ++row) {
+        std::string flags;
+        for (int col = 0; col < vt::kScreenColumns; ++col)
+            flags += s.isReverse(row, col) ? '1' : '0';
+        reverse.push_back(std::move(flags));
+    }
+    std::vector<std::string> sends;
+    for (const auto& send : host.sends)
+        sends.push_back(hex(send));
+
+    std::string out = "{\n  \"screen\": ";
+    appendStringArray(out, screen, true);
+    out += ",\n  \"reverse\": ";
+    appendStringArray(out, reverse, true);
+    out += ",\n  \"cursor\": {\"row\": " + std::to_string(s.cursorRow) +
+           ", \"col\": " + std::to_string(s.cursorCol) + "}";
+    const std::pair<const char*, long> modes[] = {
+        {"newLineModeOff", s.newLineModeOff},
+        {"cursorKeysNormal", s.cursorKeysNormal},
+        {"autoWrap", s.autoWrap},
+        {"replaceMode", s.replaceMode},
+        {"noRegion", s.noRegion},
+        {"regionTop", s.regionTop},
+        {"regionBottom", s.regionBottom},
+        {"lineDrawing", s.lineDrawing},
+        {"localEcho", settings.localEcho},
+    };
+    out += ",\n  \"modes\": {";
+    for (std::size_t i = 0; i < std::size(modes); ++i) {
+        if (i) out += ", ";
+        out += '"' + std::string(modes[i].first) + "\": " + std::to_string(modes[i].second);
+    }
+    out += "},\n  \"sent\": ";
+    appendJsonString(out, hex(host.sent()));
+    out += ",\n  \"sends\": ";
+    appendStringArray(out, sends);
+    out += ",\n  \"events\": ";
+    appendStringArray(out, host.events);
+    out += "\n}\n";
+    return out;
+}
+
+// The read thread's automatic sign-on after a received chunk: the cursor's row is compared
+// with each prompt over the prompt's length; each answer is given once per connection.
+class AutoSignOn {
+  public:
+    void check(const VtEmulator& emulator, const VtSettings& settings, vt::VtHost& host) {
+        if (!settings.autoSignOn) return;
+        const auto row = emulator.screen().rowChars(emulator.screen().cursorRow);
+        const std::string_view rowText(reinterpret_cast<const char*>(row.data()), row.size());
+        const std::string_view loginName = reader::fixedText(settings.loginName);
+        if (!loginSent_ && !loginName.empty() &&
+            rowText.starts_with(reader::fixedText(settings.loginPrompt))) {
+            sendLine(host, loginName);
+            loginSent_ = true;
+        }
+        if (!passwordSent_ && rowText.starts_with(reader::fixedText(settings.passwordPrompt))) {
+            sendLine(host, reader::fixedText(settings.loginPassword));
+            passwordSent_ = true;
+        }
+    }
+
+  private:
+    static void sendLine(vt::VtHost& host, std::string_view text) {
+        if (!text.empty()) {
+            host.sendBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        }
+        static constexpr std::uint8_t kCrLf[] = {'\r', '\n'};
+        host.sendBytes(kCrLf, sizeof kCrLf);
+    }
+    bool loginSent_ = false;
+    bool passwordSent_ = false;
+};
+
+// One connection's worth of terminal: settings, emulator, the recording host.
+struct Terminal {
+    OfflineServices offline;
+    reader::ReaderLibrary reader{offline.services};
+    vt::VtSession session;
+    vt::VtDocument document{session, reader, offline.messages, {}};
+    vt::RecordingVtHost host;
+    VtEmulator emulator{session.settings, host};
+    AutoSignOn signOn;
+
+    // Host bytes of one receive. Telnet commands need the telnet filter, which the replay does
+    // not have; without them the filter hands every byte to the emulator unchanged.
+    bool receive(const std::uint8_t* data, std::size_t length) {
+        for (std::size_t i = 0; i < length; ++i) {
+            if (data[i] == kIac) return false;
+        }
+        emulator.feed(data, length);
+        signOn.check(emulator, session.settings, host);
+        return true;
+    }
+
+    // What a connect does before the first receive.
+    void connect() {
+        emulator.vtReset();
+        const VtSettings& s = session.settings;
+        host.setTriggerKey(0);
+        if (s.triggerByEscCmd == 0 && (s.rfidReaderOn || s.barcodeReaderOn)) host.setTriggerKey(1);
+    }
+};
+
+const char* const kNoTelnetFilter =
+    "unsupported input: telnet commands (IAC) need the telnet filter";
+
+}  // namespace
+
+VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOptions& options) {
+    auto terminal = std::make_unique<Terminal>();
+    terminal->document.setDefaultSettings();
+    if (options.settingsPath && !terminal->document.loadSettings(*options.settingsPath)) {
+        return {1, {}, "cannot read settings " + *options.settingsPath};
+    }
+    terminal->connect();
+
+    if (!options.script) {
+        const std::size_t chunk = options.chunk == 0 ? 1 : options.chunk;
+        for (std::size_t at = 0; at < input.size(); at += chunk) {
+            if (!terminal->receive(input.data() + at, std::min(chunk, input.size() - at))) {
+                return {2, {}, kNoTelnetFilter};
+            }
+        }
+        return {0, report(terminal->emulator, terminal->session.settings, terminal->host), {}};
+    }
+
+    std::istringstream lines(std::string(input.begin(), input.end()));
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line)) {
+        ++number;
+        if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+        std::istringstream words(line);
+        std::string step;
+        if (!(words >> step)) continue;
+        std::string rest;
+        std::getline(words, rest);
+        if (step == "recv") {
+            const auto bytes = parseHex(rest);
+            if (!bytes) return {1, {}, "line " + std::to_string(number) + ": bad hex"};
+            if (!terminal->receive(bytes->data(), bytes->size())) return {2, {}, kNoTelnetFilter};
+        } else if (step == "key" || step == "char" || step == "scan" || step == "rfid") {
+            return {2, {}, "unsupported step: " + step};
+        } else {
+            return {1, {}, "line " + std::to_string(number) + ": unknown step " + step};
+        }
+    }
+    return {0, report(terminal->emulator, terminal->session.settings, terminal->host), {}};
+}
+
+VtBenchResult benchVt(const std::vector<std::uint8_t>& input, std::size_t chunk, int repeat) {
+    class NullHost : public vt::VtHost {
+      public:
+        void sendBytes(const std::uint8_t*, std::size_t) override {}
+        void playSound(int) override {}
+        void vibrate(int) override {}
+        void setTriggerKey(int) override {}
+        std::uint32_t readerType() const override { return 0; }
+        void setActiveDevice(std::uint32_t) override {}
+        void beep() override {}
+        void showCaret(bool) override {}
+    };
+    auto settings = std::make_unique<VtSettings>();
+    NullHost host;
+    VtEmulator emulator(*settings, host);
+    emulator.vtReset();
+    if (chunk == 0) chunk = 1;
+    const auto start = std::chrono::steady_clock::now();
+    for (int round = 0; round < repeat; ++round) {
+        for (std::size_t at = 0; at < input.size(); at += chunk) {
+            emulator.feed(input.data() + at, std::min(chunk, input.size() - at));
+        }
+    }
+    const auto stop = std::chrono::steady_clock::now();
+    return {static_cast<double>(input.size()) * repeat,
+            std::chrono::duration<double>(stop - start).count()};
+}
+
+}  // namespace qn::tools
