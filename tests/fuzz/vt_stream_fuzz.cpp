@@ -1,5 +1,6 @@
-// Host output into the VT emulator, cut into receives of varying size: nothing the host sends
-// may reach outside the screen buffers, and the cursor and scroll region stay on the screen.
+// Host output through the telnet filter into the VT emulator, cut into receives of varying
+// size, with the sign-on check after each: nothing the host sends may reach outside the screen
+// buffers, and the cursor and scroll region stay on the screen.
 //
 // Input: byte 0 picks the reader-command settings, byte 1 the receive size; the rest is the
 // host's output.
@@ -12,6 +13,9 @@
 
 #include "common/reader/record_fields.h"
 #include "vt/emulator/vt_emulator.h"
+#include "vt/transport/auto_sign_on.h"
+#include "vt/transport/emulator_terminal.h"
+#include "vt/transport/vt_telnet_filter.h"
 
 namespace {
 
@@ -35,6 +39,17 @@ class CountingHost : public VtHost {
     unsigned checksum = 0;
 };
 
+class HostSender final : public qn::telnet::ByteSender {
+  public:
+    explicit HostSender(VtHost& host) : host_(host) {}
+    void sendBytes(std::span<const std::uint8_t> bytes) override {
+        host_.sendBytes(bytes.data(), bytes.size());
+    }
+
+  private:
+    VtHost& host_;
+};
+
 void checkScreen(const VtScreen& s) {
     const bool ok = s.cursorRow >= 0 && s.cursorRow < kScreenRows && s.cursorCol >= 0 &&
                     s.cursorCol <= kScreenColumns && s.savedRow >= 0 && s.savedRow < kScreenRows &&
@@ -47,7 +62,8 @@ void checkScreen(const VtScreen& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    auto settings = std::make_unique<VtSettings>();
+    auto session = std::make_unique<VtSession>();
+    VtSettings* settings = &session->settings;
     const std::uint8_t flags = data[0];
     qn::reader::storeText(settings->enableCommand, "\033[99h");
     qn::reader::storeText(settings->disableCommand, "\033[99l");
@@ -58,13 +74,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings->rfidReaderOn = (flags >> 4) & 1;
     settings->goodVibrator.set(flags >> 5);
     settings->goodBeeper.set(1);
+    // Empty prompts match every row: the sign-on reads the cursor's row after every receive.
+    settings->autoSignOn = (flags >> 7) & 1;
+    qn::reader::storeText(settings->loginName, "guest");
     const std::size_t chunk = 1 + data[1] % 128;
 
     CountingHost host;
     VtEmulator emulator(*settings, host);
+    EmulatorTerminal terminal(emulator);
+    HostSender answers(host);
+    VtTelnetFilter filter(*session, answers, terminal);
+    AutoSignOn signOn;
     emulator.vtReset();
+    filter.setSgaAgreed(true);
     for (std::size_t at = 2; at < size; at += chunk) {
-        emulator.feed(data + at, std::min(chunk, size - at));
+        filter.receive({data + at, std::min(chunk, size - at)});
+        signOn.check(*settings, terminal, host);
         checkScreen(emulator.screen());
     }
     return 0;

@@ -82,8 +82,6 @@ TEST(VtReplay, StepErrors) {
         {"characters need the keyboard", "char 41\n", 2, "unsupported step: char"},
         {"scans need decode handling", "scan 3132\n", 2, "unsupported step: scan"},
         {"RFID needs decode handling", "rfid 0102 0304\n", 2, "unsupported step: rfid"},
-        {"telnet commands need the filter", "recv 41fffb01\n", 2,
-         "unsupported input: telnet commands (IAC) need the telnet filter"},
         {"odd hex", "recv 414\n", 1, "line 1: bad hex"},
         {"unknown step", "# fine\n\nsend 41\n", 1, "line 3: unknown step send"},
     };
@@ -93,6 +91,18 @@ TEST(VtReplay, StepErrors) {
         EXPECT_EQ(r.exitCode, c.exitCode);
         EXPECT_EQ(r.error, c.error);
     }
+}
+
+TEST(VtReplay, TelnetCommandsAreAnsweredInOrderWithReplies) {
+    // DO TERMINAL-TYPE, then a SEND request straddling two receives, text, a status request.
+    const VtReplayResult r = script(
+        "recv fffd18 fffa18\n"
+        "recv 01fff0 41 1b5b356e\n");
+    ASSERT_EQ(r.exitCode, 0) << r.error;
+    EXPECT_TRUE(contains(r.json, "\"sends\": [\"fffb18\", \"fffa18007674313030fff0\", \"" +
+                                     hexOf("\033[0n") + "\"]"))
+        << r.json;
+    EXPECT_TRUE(contains(r.json, "\"A" + std::string(79, ' ') + "\""));
 }
 
 TEST(VtReplay, RawInputIsTheSameWhateverTheReceiveSize) {

@@ -10,6 +10,9 @@
 #include "vt/emulator/recording_vt_host.h"
 #include "vt/emulator/vt_emulator.h"
 #include "vt/settings/vt_document.h"
+#include "vt/transport/auto_sign_on.h"
+#include "vt/transport/emulator_terminal.h"
+#include "vt/transport/vt_telnet_filter.h"
 
 namespace qn::tools {
 
@@ -18,8 +21,6 @@ namespace {
 using vt::VtEmulator;
 using vt::VtScreen;
 using vt::VtSettings;
-
-constexpr std::uint8_t kIac = 255;
 
 // The handheld's services as the replay has them: no reader library, nothing shown.
 struct OfflineServices {
@@ -153,39 +154,19 @@ std::string report(const VtEmulator& emulator, const VtSettings& settings,
     return out;
 }
 
-// The read thread's automatic sign-on after a received chunk: the cursor's row is compared
-// with each prompt over the prompt's length; each answer is given once per connection.
-class AutoSignOn {
+// Telnet answers go out through the recording host, in order with the emulator's replies.
+class HostSender final : public telnet::ByteSender {
   public:
-    void check(const VtEmulator& emulator, const VtSettings& settings, vt::VtHost& host) {
-        if (!settings.autoSignOn) return;
-        const auto row = emulator.screen().rowChars(emulator.screen().cursorRow);
-        const std::string_view rowText(reinterpret_cast<const char*>(row.data()), row.size());
-        const std::string_view loginName = reader::fixedText(settings.loginName);
-        if (!loginSent_ && !loginName.empty() &&
-            rowText.starts_with(reader::fixedText(settings.loginPrompt))) {
-            sendLine(host, loginName);
-            loginSent_ = true;
-        }
-        if (!passwordSent_ && rowText.starts_with(reader::fixedText(settings.passwordPrompt))) {
-            sendLine(host, reader::fixedText(settings.loginPassword));
-            passwordSent_ = true;
-        }
+    explicit HostSender(vt::VtHost& host) : host_(host) {}
+    void sendBytes(std::span<const std::uint8_t> bytes) override {
+        host_.sendBytes(bytes.data(), bytes.size());
     }
 
   private:
-    static void sendLine(vt::VtHost& host, std::string_view text) {
-        if (!text.empty()) {
-            host.sendBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-        }
-        static constexpr std::uint8_t kCrLf[] = {'\r', '\n'};
-        host.sendBytes(kCrLf, sizeof kCrLf);
-    }
-    bool loginSent_ = false;
-    bool passwordSent_ = false;
+    vt::VtHost& host_;
 };
 
-// One connection's worth of terminal: settings, emulator, the recording host.
+// One connection's worth of terminal: settings, telnet filter, emulator, the recording host.
 struct Terminal {
     OfflineServices offline;
     reader::ReaderLibrary reader{offline.services};
@@ -193,30 +174,26 @@ struct Terminal {
     vt::VtDocument document{session, reader, offline.messages, {}};
     vt::RecordingVtHost host;
     VtEmulator emulator{session.settings, host};
-    AutoSignOn signOn;
+    vt::EmulatorTerminal terminal{emulator};
+    HostSender answers{host};
+    vt::VtTelnetFilter filter{session, answers, terminal};
+    vt::AutoSignOn signOn;
 
-    // Host bytes of one receive. Telnet commands need the telnet filter, which the replay does
-    // not have; without them the filter hands every byte to the emulator unchanged.
-    bool receive(const std::uint8_t* data, std::size_t length) {
-        for (std::size_t i = 0; i < length; ++i) {
-            if (data[i] == kIac) return false;
-        }
-        emulator.feed(data, length);
-        signOn.check(emulator, session.settings, host);
-        return true;
+    // Host bytes of one receive, then the sign-on check, as the read thread does.
+    void receive(const std::uint8_t* data, std::size_t length) {
+        filter.receive({data, length});
+        signOn.check(session.settings, terminal, host);
     }
 
     // What a connect does before the first receive.
     void connect() {
         emulator.vtReset();
+        filter.setSgaAgreed(true);
         const VtSettings& s = session.settings;
         host.setTriggerKey(0);
         if (s.triggerByEscCmd == 0 && (s.rfidReaderOn || s.barcodeReaderOn)) host.setTriggerKey(1);
     }
 };
-
-const char* const kNoTelnetFilter =
-    "unsupported input: telnet commands (IAC) need the telnet filter";
 
 }  // namespace
 
@@ -231,9 +208,7 @@ VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOp
     if (!options.script) {
         const std::size_t chunk = options.chunk == 0 ? 1 : options.chunk;
         for (std::size_t at = 0; at < input.size(); at += chunk) {
-            if (!terminal->receive(input.data() + at, std::min(chunk, input.size() - at))) {
-                return {2, {}, kNoTelnetFilter};
-            }
+            terminal->receive(input.data() + at, std::min(chunk, input.size() - at));
         }
         return {0, report(terminal->emulator, terminal->session.settings, terminal->host), {}};
     }
@@ -252,7 +227,7 @@ VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOp
         if (step == "recv") {
             const auto bytes = parseHex(rest);
             if (!bytes) return {1, {}, "line " + std::to_string(number) + ": bad hex"};
-            if (!terminal->receive(bytes->data(), bytes->size())) return {2, {}, kNoTelnetFilter};
+            terminal->receive(bytes->data(), bytes->size());
         } else if (step == "key" || step == "char" || step == "scan" || step == "rfid") {
             return {2, {}, "unsupported step: " + step};
         } else {

@@ -1,5 +1,7 @@
 #include "vt/transport/vt_transport.h"
 
+#include "vt/transport/auto_sign_on.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -226,46 +228,20 @@ class VtTransport::ReadThreadClient final : public telnet::ReadLoopClient {
     }
 
   private:
-    // Answers the login and password prompts once per connection, on the cursor's row.
     void signOn() {
-        std::string name, password;
-        bool sendName = false, sendPassword = false;
+        DeferredVtHost::Batch batch;
         {
             std::lock_guard lock(transport_.parts_.sessionLock);
-            const VtSettings& s = transport_.parts_.session.settings;
-            if (s.autoSignOn == 0) return;
-            auto row = transport_.parts_.terminal.rowText(transport_.parts_.terminal.cursorRow());
-            auto startsWith = [&row](std::string_view prompt) {
-                return prompt.size() <= row.size() &&
-                       std::equal(prompt.begin(), prompt.end(), row.begin(),
-                                  [](char a, std::uint8_t b) {
-                                      return static_cast<std::uint8_t>(a) == b;
-                                  });
-            };
-            name = std::string(reader::fixedText(s.loginName));
-            password = std::string(reader::fixedText(s.loginPassword));
-            sendName = !loginSent_ && !name.empty() && startsWith(reader::fixedText(s.loginPrompt));
-            sendPassword = !passwordSent_ && startsWith(reader::fixedText(s.passwordPrompt));
+            signOn_.check(transport_.parts_.session.settings, transport_.parts_.terminal,
+                          transport_.parts_.deferred);
+            batch = transport_.parts_.deferred.take();
         }
-        static constexpr std::uint8_t kCrLf[] = {'\r', '\n'};
-        auto& socket = *connection_->socket;
-        if (sendName) {
-            socket.sendBytes({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()});
-            socket.sendBytes(kCrLf);
-            loginSent_ = true;
-        }
-        if (sendPassword) {
-            socket.sendBytes(
-                {reinterpret_cast<const std::uint8_t*>(password.data()), password.size()});
-            socket.sendBytes(kCrLf);
-            passwordSent_ = true;
-        }
+        batch.run(transport_.parts_.deferred.target());
     }
 
     VtTransport& transport_;
     std::shared_ptr<Connection> connection_;
-    bool loginSent_ = false;
-    bool passwordSent_ = false;
+    AutoSignOn signOn_;
 };
 
 void VtTransport::readThread(std::shared_ptr<Connection> connection) {
