@@ -1,5 +1,7 @@
 #include "common/device/device.h"
 
+#include "tests/support/fake_services.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -27,11 +29,9 @@ int fakeGetSysInfo(unsigned char* record) {
     return 1;
 }
 
-struct Fixture {
+struct Fixture : test::FakeServices {
     explicit Fixture(std::string_view registryText)
-        : registry(registryText),
-          services{registry, loader, messages, queue, clock, sound, "/dev-root"},
-          device(services) {
+        : test::FakeServices(registryText), device(services) {
         gVibratorCalls.clear();
         gSysInfoDigit = '7';
         for (const auto& entry : kModelTable) {
@@ -40,13 +40,6 @@ struct Fixture {
                          {"GetSysInfo", platform::symbolAddress(&fakeGetSysInfo)}}});
         }
     }
-    platform::MemoryRegistry registry;
-    platform::FakeLibraryLoader loader;
-    platform::RecordingMessageBoxes messages;
-    platform::BlockingMessageQueue queue;
-    platform::FakeClock clock;
-    platform::RecordingSoundPlayer sound;
-    platform::Services services;
     DeviceLayer device;
 };
 
@@ -102,16 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DetectModel, LibraryThatDoesNotLoadStopsSilently) {
-    platform::MemoryRegistry registry("[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\n");
-    platform::FakeLibraryLoader emptyLoader;
-    platform::RecordingMessageBoxes messages;
-    platform::BlockingMessageQueue queue;
-    platform::FakeClock clock;
-    platform::RecordingSoundPlayer sound;
-    platform::Services services{registry, emptyLoader, messages, queue, clock, sound, "/dev-root"};
-    DeviceLayer device(services);
+    test::FakeServices f("[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\n");
+    DeviceLayer device(f.services);
     EXPECT_FALSE(device.detectModel());
-    EXPECT_THAT(messages.texts(), IsEmpty());
+    EXPECT_THAT(f.messages.texts(), IsEmpty());
 }
 
 TEST(DetectModel, LongNameIsCutToFiftyCharacters) {

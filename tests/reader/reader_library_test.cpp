@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "tests/support/fake_services.h"
+
 namespace qn::reader {
 namespace {
 
@@ -43,9 +45,8 @@ int fakeGetDllVer(char* buffer, int size) {
     return 1;
 }
 
-struct Fixture {
-    Fixture()
-        : services{registry, loader, messages, queue, clock, sound, "/root"}, reader(services) {
+struct Fixture : test::FakeServices {
+    Fixture() : test::FakeServices("", "/root"), reader(services) {
         gInitResult = 1;
         gInitCalls = 0;
         gHaltResult = 1;
@@ -63,13 +64,6 @@ struct Fixture {
         if (withInit) symbols["InitReader"] = platform::symbolAddress(&fakeInitReader);
         loader.add("/root/ScanSvc_CE.so", {symbols});
     }
-    platform::MemoryRegistry registry{""};
-    platform::FakeLibraryLoader loader;
-    platform::RecordingMessageBoxes messages;
-    platform::BlockingMessageQueue queue;
-    platform::FakeClock clock;
-    platform::RecordingSoundPlayer sound;
-    platform::Services services;
     ReaderLibrary reader;
 };
 

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/fake_services.h"
 #include "tests/support/loopback_host.h"
 #include "vt/transport/emulator_terminal.h"
 #include "vt/transport/session_host.h"
@@ -13,6 +14,7 @@ namespace qn::vt {
 namespace {
 
 using namespace std::chrono_literals;
+using test::eventually;
 using ::testing::ElementsAre;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -92,13 +94,11 @@ struct Session {
     }
 
     test::LoopbackHost host;
-    platform::MemoryRegistry registry{""};
-    platform::FakeLibraryLoader loader;
-    platform::RecordingMessageBoxes messages;
-    platform::BlockingMessageQueue queue;
-    platform::FakeClock clock;
-    platform::RecordingSoundPlayer sound;
-    platform::Services services{registry, loader, messages, queue, clock, sound, "/root"};
+    test::FakeServices fakes{"", "/root"};
+    platform::FakeLibraryLoader& loader = fakes.loader;
+    platform::RecordingMessageBoxes& messages = fakes.messages;
+    platform::RecordingSoundPlayer& sound = fakes.sound;
+    platform::Services& services = fakes.services;
     device::DeviceLayer device{services};
     reader::ReaderLibrary reader{services};
     VtSession session;
@@ -112,16 +112,6 @@ struct Session {
     VtTransport transport{
         {services, session, sessionLock, terminal, deferred, view, sessionHost, resolver, 0ms}};
 };
-
-template <class Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 5s) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 TEST(VtEndToEnd, HostOutputRepliesAndDeviceCommands) {
     Session s;

@@ -6,12 +6,14 @@
 
 #include <future>
 
+#include "tests/support/fake_services.h"
 #include "tests/support/loopback_host.h"
 
 namespace qn::vt {
 namespace {
 
 using namespace std::chrono_literals;
+using test::eventually;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using Bytes = std::vector<std::uint8_t>;
@@ -114,13 +116,11 @@ struct Fixture {
     void setHost(std::string_view text) { reader::storeText(session.settings.hostAddress, text); }
 
     test::LoopbackHost host;
-    platform::MemoryRegistry registry{""};
-    platform::FakeLibraryLoader loader;
-    platform::RecordingMessageBoxes messages;
-    platform::BlockingMessageQueue queue;
-    platform::FakeClock clock;
-    platform::RecordingSoundPlayer sound;
-    platform::Services services{registry, loader, messages, queue, clock, sound, "/root"};
+    test::FakeServices fakes{"", "/root"};
+    platform::FakeLibraryLoader& loader = fakes.loader;
+    platform::RecordingMessageBoxes& messages = fakes.messages;
+    platform::RecordingSoundPlayer& sound = fakes.sound;
+    platform::Services& services = fakes.services;
     VtSession session;
     std::mutex sessionLock;
     FakeTerminal terminal;
@@ -132,17 +132,6 @@ struct Fixture {
     VtTransport transport{
         {services, session, sessionLock, terminal, deferred, view, trigger, resolver, 0ms}};
 };
-
-// Waits for a condition the read thread brings about.
-template <class Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 5s) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 platform::ShownMessage error(const char* text) {
     return {text, "Error", platform::MbButtons::Ok, platform::MbIcon::Exclamation};
