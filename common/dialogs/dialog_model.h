@@ -1,0 +1,188 @@
+#pragma once
+// Dialogs as models: a caption, controls with their state and rectangle on the 240 × 320
+// screen, the session-record field each control exchanges, range checks with the framework's
+// messages, and behaviour hooks. The UI draws any model generically and feeds events back;
+// tests drive the same models without a display.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/device/device.h"
+#include "common/reader/record_fields.h"
+#include "platform/message_box.h"
+
+namespace qn::dialogs {
+
+enum class ControlClass {
+    Static,
+    Button,
+    CheckBox,
+    RadioButton,
+    Edit,
+    ComboBox,
+    ListBox,
+    GroupBox
+};
+
+// The class name the layout rules know the control by.
+std::string_view className(ControlClass kind);
+
+// An integer exchanged with a record field, with an optional range checked on OK.
+struct IntBinding {
+    std::function<long long()> get;
+    std::function<void(long long)> set;
+    std::optional<std::pair<long long, long long>> range;
+};
+
+// A text exchanged with a fixed-width record field; longer input is refused on OK.
+struct TextBinding {
+    std::function<std::string()> get;
+    std::function<void(std::string_view)> set;
+    std::size_t maxChars = 0;  // 0: no limit
+};
+
+IntBinding bindFlag(std::uint8_t& field);
+IntBinding bindByte(std::uint8_t& field, std::optional<std::pair<long long, long long>> range = {});
+IntBinding bindInt(reader::LeInt32& field,
+                   std::optional<std::pair<long long, long long>> range = {});
+IntBinding bindPort(reader::LeUint16& field,
+                    std::optional<std::pair<long long, long long>> range = {});
+TextBinding bindText(std::span<std::uint8_t> field, std::size_t maxChars);
+
+struct Control {
+    int id = 0;
+    ControlClass kind = ControlClass::Static;
+    std::string text;
+    device::Rect rect;
+    bool enabled = true;
+    bool visible = true;
+    bool readOnly = false;
+    bool checked = false;            // check boxes and radio buttons
+    int radioGroup = 0;              // radio buttons of one group exclude each other
+    int selected = -1;               // combo and list boxes
+    std::vector<std::string> items;  // combo and list boxes
+    std::string fontFace;            // set by the layout for the large screen
+    int fontPointTenths = 0;
+
+    // What the control exchanges on open and OK (at most one of them).
+    std::optional<IntBinding> number;  // check/radio state, list index, or an edit's integer
+    std::optional<TextBinding> textField;
+};
+
+enum class DialogResult { Ok, Cancel };
+
+class Dialog;
+
+// Runs nested dialogs modally: the UI shows them, tests script them.
+class DialogRunner {
+  public:
+    virtual ~DialogRunner() = default;
+    virtual DialogResult runModal(Dialog& dialog) = 0;
+};
+
+struct DialogContext {
+    platform::MessageBoxes& messages;
+    DialogRunner& runner;
+    int screenMode = 1;
+};
+
+class Dialog {
+  public:
+    Dialog(std::string caption, device::Rect rect) : caption_(std::move(caption)), rect_(rect) {}
+    virtual ~Dialog() = default;
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+
+    const std::string& caption() const { return caption_; }
+    device::Rect rect() const { return rect_; }
+    bool captionOkButton() const { return captionOkButton_; }
+    std::vector<Control>& controls() { return controls_; }
+    const std::vector<Control>& controls() const { return controls_; }
+    Control& control(int id);
+    const Control& control(int id) const;
+    bool isOpen() const { return open_; }
+
+    // Opening: bound values into the controls, the initialise hook, then the layout for the
+    // screen mode.
+    void open(DialogContext& context);
+
+    // Operator actions, as the UI or a test performs them. Each ends in the change hook.
+    void click(int id);                           // a button, check box or radio button
+    void setChecked(int id, bool checked);        // a check box set to a state
+    void select(int id, int index);               // a combo or list entry
+    void setText(int id, std::string_view text);  // an edit's text
+    void focus(int id);                           // an edit gets the focus
+
+    // OK: every bound control is checked and stored; the first failure shows the framework's
+    // message and keeps the dialog open (false). Then the OK hook, which may refuse as well.
+    bool pressOk();
+    void pressCancel();
+    DialogResult result() const { return result_; }
+
+    // Exchanges the controls with the record: on open (load) and on OK (store); false with the
+    // message shown when a store fails.
+    void loadControls();
+    bool storeControls();
+    // The two halves of a store: the checks (with the message) and the writing.
+    bool validateControls();
+    void writeControls();
+
+  protected:
+    // The description: called once by the constructor of the concrete dialog.
+    Control& add(Control control);
+    Control& addStatic(int id, std::string text, device::Rect rect);
+    Control& addButton(int id, std::string text, device::Rect rect);
+    Control& addCheck(int id, std::string text, device::Rect rect);
+    Control& addRadio(int id, std::string text, device::Rect rect, int group);
+    Control& addEdit(int id, device::Rect rect);
+    Control& addCombo(int id, device::Rect rect, std::vector<std::string> items);
+    Control& addList(int id, device::Rect rect, std::vector<std::string> items);
+    Control& addGroup(int id, std::string text, device::Rect rect);
+
+    virtual void onInit() {}
+    virtual void onChanged(int /*id*/) {}
+    virtual void onFocus(int /*id*/) {}
+    virtual bool onOk() { return true; }
+    virtual void onCancel() {}
+
+    DialogContext& context();
+    platform::MessageBoxes& messages() { return context().messages; }
+    DialogResult runNested(Dialog& dialog);
+
+  private:
+    std::string caption_;
+    device::Rect rect_;
+    bool captionOkButton_ = false;
+    std::vector<Control> controls_;
+    DialogContext* context_ = nullptr;
+    bool open_ = false;
+    DialogResult result_ = DialogResult::Cancel;
+};
+
+// A property sheet: pages are dialogs; OK stores every page (the first failing page keeps the
+// sheet open), then the sheet's own OK hook.
+class PropertySheet {
+  public:
+    explicit PropertySheet(std::string caption) : caption_(std::move(caption)) {}
+    void addPage(Dialog& page) { pages_.push_back(&page); }
+    const std::string& caption() const { return caption_; }
+    std::span<Dialog* const> pages() const { return pages_; }
+
+    void open(DialogContext& context);
+    bool pressOk();
+    void pressCancel();
+
+  private:
+    std::string caption_;
+    std::vector<Dialog*> pages_;
+};
+
+// The layout description fitDialog works on, and the result applied back.
+device::DialogLayout layoutOf(const Dialog& dialog);
+
+}  // namespace qn::dialogs
