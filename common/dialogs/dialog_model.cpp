@@ -24,6 +24,8 @@ std::string_view className(ControlClass kind) {
             return "listbox";
         case ControlClass::GroupBox:
             return "groupbox";
+        case ControlClass::ListView:
+            return "listview";
     }
     return "static";
 }
@@ -96,6 +98,15 @@ Control& Dialog::addList(int id, device::Rect rect, std::vector<std::string> ite
 }
 Control& Dialog::addGroup(int id, std::string text, device::Rect rect) {
     return add({.id = id, .kind = ControlClass::GroupBox, .text = std::move(text), .rect = rect});
+}
+
+Control& Dialog::addListView(int id, device::Rect rect, std::vector<std::string> columns,
+                             std::vector<int> widths) {
+    return add({.id = id,
+                .kind = ControlClass::ListView,
+                .rect = rect,
+                .columns = std::move(columns),
+                .columnWidths = std::move(widths)});
 }
 
 DialogContext& Dialog::context() {
@@ -280,6 +291,14 @@ void Dialog::setText(int id, std::string_view text) {
 
 void Dialog::focus(int id) {
     if (control(id).enabled) onFocus(id);
+}
+
+void Dialog::clickCell(int id, int row, int column) {
+    const Control& c = control(id);
+    if (!c.enabled || row < 0 || row >= static_cast<int>(c.cells.size()) || column < 0 ||
+        column >= static_cast<int>(c.columns.size()))
+        return;
+    onCell(id, row, column);
 }
 
 bool Dialog::pressOk() {

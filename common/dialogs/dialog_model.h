@@ -26,7 +26,8 @@ enum class ControlClass {
     Edit,
     ComboBox,
     ListBox,
-    GroupBox
+    GroupBox,
+    ListView,  // a grid of cells with column headers
 };
 
 // The class name the layout rules know the control by.
@@ -66,7 +67,11 @@ struct Control {
     int radioGroup = 0;              // radio buttons of one group exclude each other
     int selected = -1;               // combo and list boxes
     std::vector<std::string> items;  // combo and list boxes
-    std::string fontFace;            // set by the layout for the large screen
+    // List views: column headers with their widths, and the cells row by row.
+    std::vector<std::string> columns;
+    std::vector<int> columnWidths;
+    std::vector<std::vector<std::string>> cells;
+    std::string fontFace;  // set by the layout for the large screen
     int fontPointTenths = 0;
 
     // What the control exchanges on open and OK (at most one of them).
@@ -117,6 +122,7 @@ class Dialog {
     void select(int id, int index);               // a combo or list entry
     void setText(int id, std::string_view text);  // an edit's text
     void focus(int id);                           // an edit gets the focus
+    void clickCell(int id, int row, int column);  // a list view's cell
 
     // OK: every bound control is checked and stored; the first failure shows the framework's
     // message and keeps the dialog open (false). Then the OK hook, which may refuse as well.
@@ -143,10 +149,13 @@ class Dialog {
     Control& addCombo(int id, device::Rect rect, std::vector<std::string> items);
     Control& addList(int id, device::Rect rect, std::vector<std::string> items);
     Control& addGroup(int id, std::string text, device::Rect rect);
+    Control& addListView(int id, device::Rect rect, std::vector<std::string> columns,
+                         std::vector<int> widths);
 
     virtual void onInit() {}
     virtual void onChanged(int /*id*/) {}
     virtual void onFocus(int /*id*/) {}
+    virtual void onCell(int /*id*/, int /*row*/, int /*column*/) {}
     virtual bool onOk() { return true; }
     virtual void onCancel() {}
 
