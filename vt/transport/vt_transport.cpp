@@ -1,5 +1,6 @@
 #include "vt/transport/vt_transport.h"
 
+#include "vt/settings/vt_key_map.h"
 #include "vt/transport/auto_sign_on.h"
 
 #include <algorithm>
@@ -126,7 +127,7 @@ void VtTransport::connectSession() {
         const VtSettings& s = parts_.session.settings;
         triggerOn = s.triggerByEscCmd == 0 && connected_.load() &&
                     (s.rfidReaderOn != 0 || s.barcodeReaderOn != 0);
-        if (parts_.session.settingsLoaded == 0) installDefaultKeyMap();
+        if (parts_.session.settingsLoaded == 0) installDefaultKeyMap(parts_.session, false);
     }
     if (triggerOn) parts_.trigger.setTriggerKey(1);
 }
@@ -143,16 +144,6 @@ void VtTransport::reapFinishedThreads() {
     // These have left their loop; joining only waits for their last return.
     for (auto& reader : finished)
         reader.thread.join();
-}
-
-void VtTransport::installDefaultKeyMap() {
-    auto& table = parts_.session.settings.keyFunctionTable;
-    table.fill(0);
-    // Key slots 1..20 call functions 1..20; each slot is three bytes, its index in the middle.
-    for (int slot = 1; slot <= 20; ++slot) {
-        table[static_cast<std::size_t>(1 + 3 * slot)] = static_cast<std::uint8_t>(slot);
-    }
-    parts_.session.settingsLoaded = 1;
 }
 
 bool VtTransport::disconnectCommand() {

@@ -106,7 +106,6 @@ class VtTransport final : public telnet::ByteSender {
     void showError(std::string_view text);
     void readThread(std::shared_ptr<Connection> connection);
     void teardown(const std::shared_ptr<Connection>& ifCurrent);
-    void installDefaultKeyMap();
     std::shared_ptr<telnet::Socket> currentSocket() const;
 
     Parts parts_;
