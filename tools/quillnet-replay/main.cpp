@@ -1,4 +1,5 @@
 // quillnet-replay vt [--settings F.qnvt] [--chunk N] [--script] [--bench [--repeat K]] [FILE]
+// quillnet-replay 5250 [--settings F.qntn] [--language N] [--chunk N] [--script] [--bench] [FILE]
 // Shows what the VT terminal would display for captured host output (stdin without FILE).
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/quillnet-replay/replay_5250.h"
 #include "tools/quillnet-replay/vt_replay.h"
 
 namespace {
@@ -17,7 +19,9 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: quillnet-replay vt [--settings F.qnvt] [--chunk N] [--script] "
-                 "[--bench [--repeat K]] [FILE]\n");
+                 "[--bench [--repeat K]] [FILE]\n"
+                 "       quillnet-replay 5250 [--settings F.qntn] [--language N] [--chunk N] "
+                 "[--script] [--bench [--repeat K]] [FILE]\n");
     return 1;
 }
 
@@ -29,6 +33,7 @@ bool readAll(std::istream& in, std::vector<std::uint8_t>& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "5250") == 0) return qn::tools::runReplay5250(argc, argv);
     if (argc < 2 || std::strcmp(argv[1], "vt") != 0) return usage();
     qn::tools::VtReplayOptions options;
     bool bench = false;

@@ -1,0 +1,152 @@
+// The 5250 interpreter and encoder: a realistic full-screen Write To Display (24 rows of text,
+// 30 input fields) through the telnet layer, the AID record of that screen with every field
+// modified, and the double-byte encoding of a full screen of Japanese fields.
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tn5250/codepage/translation.h"
+#include "tn5250/datastream/data_stream.h"
+#include "tn5250/telnet/tn_telnet_filter.h"
+
+namespace {
+
+using namespace qn::tn;
+using Bytes = std::vector<std::uint8_t>;
+
+class CountingHost final : public TnHost {
+  public:
+    void sendBytes(std::span<const std::uint8_t> bytes) override { sent += bytes.size(); }
+    void alarm() override {}
+    std::size_t sent = 0;
+};
+
+void appendText(Bytes& out, const std::string& text) {
+    for (char c : text)
+        out.push_back(localToSbcs(0, static_cast<std::uint8_t>(c)));
+}
+
+// Clear Unit, Write To Display with a header, a title, 22 rows of captions and 30 input fields
+// (two on each of rows 4 to 18), a message line, the insert cursor; as it arrives on the socket.
+Bytes fullScreenRecord() {
+    Bytes body{0x04, 0x40, 0x04, 0x11, 0x00, 0x18, 0x01, 0x07,
+               0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00};
+    auto sba = [&](int row, int column) {
+        body.insert(body.end(), {0x11, std::uint8_t(row), std::uint8_t(column)});
+    };
+    sba(1, 2);
+    body.push_back(0x22);
+    appendText(body, "ORDER ENTRY - WAREHOUSE 07                                  RF STATION 3");
+    for (int row = 2; row <= 23; ++row) {
+        sba(row, 2);
+        body.push_back(0x20);
+        appendText(body, "Line " + std::to_string(row) + " item description . . . :");
+        if (row >= 4 && row <= 18) {
+            for (int k = 0; k < 2; ++k) {
+                sba(row, k == 0 ? 40 : 62);
+                body.insert(body.end(),
+                            {0x1D, 0x40, std::uint8_t(k == 0 ? 0x00 : 0x07), 0x24, 0x00, 0x10});
+                appendText(body, k == 0 ? "A1B2C3" : "0000012");
+                body.push_back(0x20);
+            }
+        }
+    }
+    sba(24, 2);
+    body.push_back(0x20);
+    appendText(body, "F3=Exit   F5=Refresh   F12=Cancel");
+    body.insert(body.end(), {0x13, 0x04, 0x29});
+    const std::size_t size = body.size() + 10;
+    const std::uint8_t header[] = {std::uint8_t(size >> 8),
+                                   std::uint8_t(size),
+                                   0x12,
+                                   0xA0,
+                                   0x00,
+                                   0x00,
+                                   0x04,
+                                   0x00,
+                                   0x00,
+                                   0x03};
+    Bytes wire(std::begin(header), std::end(header));
+    for (std::uint8_t b : body) {
+        wire.push_back(b);
+        if (b == 0xFF) wire.push_back(0xFF);
+    }
+    wire.insert(wire.end(), {0xFF, 0xEF});
+    return wire;
+}
+
+struct Terminal {
+    explicit Terminal(std::uint8_t language) {
+        session->language = language;
+        stream.resetScreen();
+    }
+    std::unique_ptr<TnSession> session = std::make_unique<TnSession>();
+    std::unique_ptr<TnScreen> screen = std::make_unique<TnScreen>();
+    CountingHost host;
+    TnDataStream stream{*screen, *session, host};
+    TnTelnetFilter filter{*session, host, stream};
+};
+
+void BM_WriteToDisplayFullScreen(benchmark::State& state) {
+    const Bytes wire = fullScreenRecord();
+    Terminal t(0);
+    for (auto _ : state) {
+        t.filter.receive(wire);
+        benchmark::DoNotOptimize(t.screen->charAt(3, 40));
+    }
+    if (t.screen->fields.count() != 30) state.SkipWithError("expected 30 fields");
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(wire.size()));
+    state.counters["recordBytes"] = double(wire.size());
+}
+BENCHMARK(BM_WriteToDisplayFullScreen)->Unit(benchmark::kMicrosecond);
+
+void BM_AidRecordAllModified(benchmark::State& state) {
+    Terminal t(0);
+    t.filter.receive(fullScreenRecord());
+    t.filter.receive(Bytes{0x00, 0x0E, 0x12, 0xA0, 0, 0, 4, 0, 0, 3, 0x04, 0x52, 0x00, 0x08});
+    for (FieldEntry& field : t.screen->fields.entries()) {
+        field.ffw1 |= ffw::kModified;
+        for (int i = 0; i < field.length; ++i)
+            t.screen->setCharAtPosition(field.start() + i, std::uint8_t('0' + i % 10));
+    }
+    for (auto _ : state) {
+        t.stream.sendAid(kAidEnter);
+        benchmark::DoNotOptimize(t.host.sent);
+    }
+    state.counters["recordBytes"] =
+        benchmark::Counter(double(t.host.sent) / double(state.iterations()));
+}
+BENCHMARK(BM_AidRecordAllModified)->Unit(benchmark::kMicrosecond);
+
+// 24 fields of 80 cells, each holding 40 double-byte characters taken across the table.
+void BM_DbcsEncodeJapaneseScreen(benchmark::State& state) {
+    Terminal t(4);
+    const auto table = dbcsTable(4);
+    std::size_t pick = 0;
+    for (int row = 0; row < kRows; ++row) {
+        t.screen->addField(0, std::uint8_t(row), 0x48, 0, 0, 0, 0x44, kColumns, 0);
+        for (int column = 0; column < kColumns; column += 2) {
+            const DbcsEntry& e = table[(pick += 97) % table.size()];
+            t.screen->setChar(row, column, e.local1);
+            t.screen->setChar(row, column + 1, e.local2);
+        }
+    }
+    Bytes out;
+    for (auto _ : state) {
+        out.clear();
+        for (const FieldEntry& field : t.screen->fields.entries())
+            appendFieldData(*t.screen, 4, field, {.dropTrailing = true, .nullsAsBlanks = true},
+                            out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["characters"] = double(kRows * kColumns / 2);
+    state.counters["encodedBytes"] = double(out.size());
+}
+BENCHMARK(BM_DbcsEncodeJapaneseScreen)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,337 @@
+// The 5250 connection against a scripted host on 127.0.0.1: connect and its failures, the
+// trigger, negotiation and records over the socket, the redraw and sign-on hooks, teardown.
+
+#include "tn5250/telnet/tn_transport.h"
+
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/loopback_host.h"
+#include "tests/tn5250/tn_test_support.h"
+
+namespace qn::tn {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::join;
+using test::record;
+using test::reply;
+using test::sba;
+using test::sf;
+using test::wtd;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class RecordingView final : public TnConnectionView {
+  public:
+    void connected() override { add("connected"); }
+    void redraw() override { ++redraws; }
+    void disconnected() override { add("disconnected"); }
+    std::vector<std::string> get() {
+        std::lock_guard lock(mutex);
+        return events;
+    }
+    std::atomic<int> redraws{0};
+
+  private:
+    void add(const char* event) {
+        std::lock_guard lock(mutex);
+        events.push_back(event);
+    }
+    std::mutex mutex;
+    std::vector<std::string> events;
+};
+
+class RecordingTrigger final : public TnTriggerSwitch {
+  public:
+    void setTriggerKey(int on) override {
+        std::lock_guard lock(mutex);
+        calls.push_back(on);
+    }
+    std::vector<int> get() {
+        std::lock_guard lock(mutex);
+        return calls;
+    }
+
+  private:
+    std::mutex mutex;
+    std::vector<int> calls;
+};
+
+// Sends go back through the transport; alarms are counted.
+class Effects final : public TnHost {
+  public:
+    void sendBytes(std::span<const std::uint8_t> bytes) override {
+        if (transport != nullptr) transport->sendBytes(bytes);
+    }
+    void alarm() override { ++alarms; }
+    TnTransport* transport = nullptr;
+    std::atomic<int> alarms{0};
+};
+
+// Resolves every name to 127.0.0.1 except "no-such-host", and remembers what it was asked.
+class LoopbackResolver final : public telnet::HostResolver {
+  public:
+    std::optional<in_addr> resolveName(const std::string& name) override {
+        std::lock_guard lock(mutex);
+        asked.push_back(name);
+        if (name == "no-such-host") return std::nullopt;
+        in_addr address{};
+        address.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+    std::mutex mutex;
+    std::vector<std::string> asked;
+};
+
+struct Fixture {
+    Fixture() {
+        reader::storeText(session.hostAddress, "127.0.0.1");
+        session.telnetPort.set(host.port());
+        session.barcodeReaderOn = 1;
+        session.rfidReaderOn = 0;
+        session.useDeviceName = 1;
+        reader::storeText(session.deviceName, "QN01");
+        effects.transport = &transport;
+    }
+    // Reads the screen under the session lock, as the UI would.
+    template <class Read>
+    auto locked(Read&& read) {
+        std::lock_guard lock(sessionLock);
+        return read();
+    }
+
+    qn::test::LoopbackHost host;
+    platform::MemoryRegistry registry{"[HKEY_LOCAL_MACHINE\\Ident]\nName=handheld\n"};
+    platform::FakeLibraryLoader loader;
+    platform::RecordingMessageBoxes messages;
+    platform::BlockingMessageQueue queue;
+    platform::FakeClock clock;
+    platform::RecordingSoundPlayer sound;
+    platform::Services services{registry, loader, messages, queue, clock, sound, "/root"};
+    TnSession session{};
+    std::mutex sessionLock;
+    TnScreen screen;
+    DeferredTnHost deferred;
+    TnDataStream stream{screen, session, deferred};
+    Effects effects;
+    RecordingView view;
+    RecordingTrigger trigger;
+    LoopbackResolver resolver;
+    TnTransport transport{
+        {services, session, sessionLock, stream, deferred, effects, view, trigger, resolver}};
+};
+
+template <class Predicate>
+bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+platform::ShownMessage error(const char* text) {
+    return {text, "Error", platform::MbButtons::Ok, platform::MbIcon::Exclamation};
+}
+
+TEST(TnTransport, HostTextFailures) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"10.0.0.1x", "Invalid Host IP given."},
+        {"255.255.255.255", "Invalid Host IP given."},
+        {"no-such-host", "Host IP error !!"},
+    };
+    for (auto [hostText, message] : cases) {
+        Fixture f;
+        reader::storeText(f.session.hostAddress, hostText);
+        f.transport.connectSession();
+        EXPECT_FALSE(f.transport.connected());
+        EXPECT_THAT(f.messages.shown(), ElementsAre(error(message))) << hostText;
+        EXPECT_THAT(f.trigger.get(), IsEmpty());
+    }
+}
+
+TEST(TnTransport, HostNamesUseAllFiftyBytes) {
+    Fixture f;
+    const std::string name(50, 'h');
+    reader::storeText(f.session.hostAddress, name);
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    std::lock_guard lock(f.resolver.mutex);
+    EXPECT_THAT(f.resolver.asked, ElementsAre(name));
+}
+
+TEST(TnTransport, TheScreenIsResetBeforeTheSocket) {
+    Fixture f;
+    f.session.telnetPort.set(qn::test::unusedLoopbackPort());
+    f.screen.setChar(3, 3, 'X');
+    f.screen.addField(1, 1, 0x40, 0, 0, 0, 0, 3, 0);
+    f.transport.connectSession();
+    EXPECT_FALSE(f.transport.connected());
+    EXPECT_THAT(f.messages.shown(), ElementsAre(error("Can not establish connection")));
+    EXPECT_EQ(f.screen.charAt(3, 3), 0);
+    EXPECT_TRUE(f.screen.fields.empty());
+}
+
+TEST(TnTransport, ConnectTriggersOnceAndNegotiates) {
+    Fixture f;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    EXPECT_TRUE(f.transport.connected());
+    EXPECT_THAT(f.view.get(), ElementsAre("connected"));
+    EXPECT_THAT(f.trigger.get(), ElementsAre(1));
+    f.host.send(Bytes{255, 253, 24, 255, 250, 24, 1, 255, 240, 255, 250, 39, 1, 255, 240});
+    const Bytes expected = join({{255, 251, 24, 255, 250, 24, 0},
+                                 {'I', 'B', 'M', '-', '3', '1', '7', '9', '-', '2'},
+                                 {255, 240, 255, 250, 39, 0, 3},
+                                 {'I', 'B', 'M', 'R', 'S', 'E', 'E', 'D'},
+                                 {0, 3},
+                                 {'D', 'E', 'V', 'N', 'A', 'M', 'E'},
+                                 {1, 'Q', 'N', '0', '1', 255, 240}});
+    EXPECT_EQ(f.host.waitForBytes(expected.size()), expected);
+    EXPECT_THAT(f.messages.shown(), IsEmpty());
+}
+
+TEST(TnTransport, TriggerOffWithBothReadersOff) {
+    Fixture f;
+    f.session.barcodeReaderOn = 0;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    EXPECT_THAT(f.trigger.get(), ElementsAre(0));
+}
+
+TEST(TnTransport, RecordsInRepliesOutAndARedrawAfterEachChangingBlock) {
+    Fixture f;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    f.host.send(record(join({wtd(), sba(2, 3), {0xC1}, sba(4, 1), sf(0x40, 0, 0x20, 5)})));
+    ASSERT_TRUE(eventually([&] { return f.view.redraws.load() == 1; }));
+    EXPECT_EQ(f.locked([&] { return f.screen.charAt(1, 2); }), 'A');
+
+    // The query is answered on the read thread.
+    f.host.send(record({0x04, 0xF3, 0x00, 0x05, 0xD9, 0x70, 0x00}));
+    EXPECT_EQ(f.host.waitForBytes(73).size(), 73u);
+
+    // An AID key on the UI thread after a read command.
+    f.host.send(record({0x04, 0x52, 0x00, 0x08}));
+    ASSERT_TRUE(eventually([&] { return f.locked([&] { return f.screen.state.readMode == 2; }); }));
+    f.transport.withSession([&] {
+        f.screen.setChar(3, 1, 'Z');
+        f.screen.fields.entries()[0].ffw1 |= ffw::kModified;
+        f.stream.sendAid(kAidEnter);
+    });
+    const Bytes aid = reply({0x04, 0x02, 0xF1, 0x11, 0x04, 0x02, 0xE9});
+    const Bytes got = f.host.waitForBytes(73 + aid.size());
+    EXPECT_EQ(Bytes(got.begin() + 73, got.end()), aid);
+    // No pause between receives.
+    EXPECT_THAT(f.clock.sleeps(), IsEmpty());
+}
+
+TEST(TnTransport, AlarmRunsOutsideTheLock) {
+    Fixture f;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    f.host.send(record(wtd(0x00, 0x04)));
+    EXPECT_TRUE(eventually([&] { return f.effects.alarms.load() == 1; }));
+}
+
+TEST(TnTransport, ServerClosed) {
+    Fixture f;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    f.host.send(record(join({wtd(), sba(1, 1), {0xC1}})));
+    ASSERT_TRUE(eventually([&] { return f.view.redraws.load() == 1; }));
+    f.host.closeClient();
+    ASSERT_TRUE(eventually([&] { return f.view.get().size() == 2; }));
+    EXPECT_FALSE(f.transport.connected());
+    EXPECT_THAT(f.messages.shown(), ElementsAre(error("Server Closed!")));
+    EXPECT_THAT(f.trigger.get(), ElementsAre(1, 0));
+    EXPECT_THAT(f.view.get(), ElementsAre("connected", "disconnected"));
+    EXPECT_EQ(f.locked([&] { return f.screen.charAt(0, 0); }), 0);
+}
+
+TEST(TnTransport, UserDisconnectAsksAndIsSilent) {
+    Fixture f;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    std::this_thread::sleep_for(20ms);  // the read thread is blocked in its receive
+    f.messages.queueAnswer(platform::MbResult::No);
+    EXPECT_FALSE(f.transport.disconnectCommand());
+    EXPECT_TRUE(f.transport.connected());
+    f.messages.queueAnswer(platform::MbResult::Yes);
+    EXPECT_TRUE(f.transport.disconnectCommand());
+    EXPECT_FALSE(f.transport.connected());
+    EXPECT_TRUE(f.host.waitForClientClose());
+    std::this_thread::sleep_for(50ms);
+    const auto shown = f.messages.shown();
+    ASSERT_EQ(shown.size(), 2u) << "only the two questions";
+    EXPECT_EQ(shown[0].text, "Disconnect session?");
+    EXPECT_EQ(shown[0].buttons, platform::MbButtons::YesNo);
+    EXPECT_THAT(f.trigger.get(), ElementsAre(1, 0));
+}
+
+TEST(TnTransport, AutomaticSignOnOncePerConnection) {
+    Fixture f;
+    f.session.autoSignOn = 1;
+    reader::storeText(f.session.loginName, "guest");
+    reader::storeText(f.session.loginPassword, "pw");
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    // One field: the name goes in, nothing is sent.
+    f.host.send(record(join({wtd(), sba(6, 20), sf(0x40, 0, 0x24, 10)})));
+    ASSERT_TRUE(eventually([&] { return f.view.redraws.load() == 1; }));
+    EXPECT_EQ(f.locked([&] { return f.screen.charAt(5, 20); }), 'g');
+    // Two fields and a read command: name and password with Enter.
+    f.host.send(record(join({{0x04, 0x40},
+                             wtd(),
+                             sba(6, 20),
+                             sf(0x40, 0, 0x24, 10),
+                             sba(7, 20),
+                             sf(0x40, 0, 0x27, 10),
+                             {0x04, 0x52, 0x00, 0x08}})));
+    const Bytes aid = reply({0x06, 0x15, 0xF1, 0x11, 0x06, 0x15, 0x87, 0xA4, 0x85, 0xA2, 0xA3, 0x11,
+                             0x07, 0x15, 0x97, 0xA6});
+    EXPECT_EQ(f.host.waitForBytes(aid.size()), aid);
+    // Signed on: the next screen is left alone.
+    f.host.send(record(join({{0x04, 0x40},
+                             wtd(),
+                             sba(6, 20),
+                             sf(0x40, 0, 0x24, 10),
+                             sba(7, 20),
+                             sf(0x40, 0, 0x27, 10)})));
+    ASSERT_TRUE(eventually([&] { return f.view.redraws.load() == 3; }));
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(f.host.received().size(), aid.size());
+    EXPECT_EQ(f.locked([&] { return f.screen.charAt(5, 20); }), 0);
+}
+
+TEST(TnTransport, ReconnectStartsWithAFreshScreen) {
+    Fixture f;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    f.host.send(record(join({wtd(), sba(1, 1), {0xC1}})));
+    ASSERT_TRUE(eventually([&] { return f.view.redraws.load() == 1; }));
+    f.host.closeClient();
+    ASSERT_TRUE(eventually([&] { return !f.transport.connected(); }));
+    qn::test::LoopbackHost second;
+    f.session.telnetPort.set(second.port());
+    f.transport.connectSession();
+    ASSERT_TRUE(second.waitForClient());
+    EXPECT_TRUE(f.transport.connected());
+    second.send(Bytes{255, 253, 6});
+    EXPECT_EQ(second.waitForBytes(3), (Bytes{255, 252, 6}));
+    EXPECT_EQ(f.locked([&] { return f.screen.charAt(0, 0); }), 0);
+}
+
+TEST(TnTransport, SendWithoutConnectionIsSilent) {
+    Fixture f;
+    f.transport.sendBytes(Bytes{'x'});
+    f.transport.withSession([&] { f.stream.sendAid(kAidEnter); });
+    EXPECT_THAT(f.messages.shown(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace qn::tn

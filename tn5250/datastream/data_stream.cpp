@@ -1,0 +1,691 @@
+#include "tn5250/datastream/data_stream.h"
+
+#include <algorithm>
+
+#include "tn5250/datastream/records.h"
+
+namespace qn::tn {
+
+namespace {
+
+using DS = TnDataStream;
+
+constexpr LengthRule fixed(std::uint8_t total) {
+    return {LengthRule::Fixed, total};
+}
+constexpr LengthRule upToEsc() {
+    return {LengthRule::UpToEsc};
+}
+constexpr LengthRule toRecordEnd() {
+    return {LengthRule::ToRecordEnd};
+}
+constexpr LengthRule lengthField(std::uint8_t offset, std::uint8_t size,
+                                 bool countsOwnSize = false) {
+    return {LengthRule::LengthField, 0, offset, size, countsOwnSize};
+}
+constexpr LengthRule startOfFieldRule() {
+    return {LengthRule::StartOfField};
+}
+
+constexpr std::uint8_t kWriteToDisplay = 0x11;
+
+// Searched in this order.
+constexpr DS::TableEntry CommandTable[] = {
+    {0x40, fixed(1), &DS::clearUnit},
+    {0x20, fixed(2), &DS::clearUnitAlternate},
+    {0x50, fixed(1), &DS::clearFormatTable},
+    {kWriteToDisplay, fixed(3), &DS::writeToDisplay},
+    {0x21, upToEsc(), &DS::writeErrorCode},
+    {0x22, upToEsc(), &DS::writeErrorCodeToWindow},
+    {0x42, fixed(3), &DS::readInputFields},
+    {0x52, fixed(3), &DS::readMdtFields},
+    {0x82, fixed(3), &DS::readMdtAlternate},
+    {0x72, fixed(1), &DS::readImmediate},
+    {0x83, fixed(1), &DS::readModifiedImmediateAlternate},
+    {0x62, fixed(1), &DS::sendCursorReply},         // Read Screen
+    {0x64, fixed(1), &DS::ignoreCommand},           // Read Screen With Extended Attributes
+    {0x66, fixed(1), &DS::ignoreCommand},           // Read Screen To Print
+    {0x68, fixed(1), &DS::ignoreCommand},           // ... With Extended Attributes
+    {0x6A, fixed(1), &DS::ignoreCommand},           // ... With Gridlines
+    {0x6C, fixed(1), &DS::ignoreCommand},           // ... With Extended Attributes And Gridlines
+    {0x02, fixed(1), &DS::sendCursorReply},         // Save Screen
+    {0x03, fixed(6), &DS::ignoreCommand},           // Save Partial Screen
+    {0x12, toRecordEnd(), &DS::ignoreCommand},      // Restore Screen
+    {0x13, lengthField(2, 2), &DS::ignoreCommand},  // Restore Partial Screen
+    {0x23, fixed(4), &DS::ignoreCommand},           // Roll
+    {0xF3, toRecordEnd(), &DS::writeStructuredField},
+    {0xF4, lengthField(1, 2), &DS::ignoreCommand},  // Write Single Structured Field
+    {0x16, fixed(3), &DS::ignoreCommand},           // Copy-To-Printer
+};
+static_assert(std::size(CommandTable) == 25);
+
+constexpr DS::TableEntry OrderTable[] = {
+    {0x11, fixed(3), &DS::setBufferAddress},
+    {0x13, fixed(3), &DS::insertCursor},
+    {0x14, fixed(3), &DS::moveCursor},
+    {0x02, fixed(4), &DS::repeatToAddress},
+    {0x03, lengthField(3, 1), &DS::eraseToAddress},
+    {0x01, lengthField(1, 1, true), &DS::startOfHeader},
+    {0x10, lengthField(1, 2), &DS::transparentData},
+    {0x12, fixed(3), &DS::writeExtendedAttribute},
+    {0x1D, startOfFieldRule(), &DS::startOfField},
+    {0x15, lengthField(1, 2), &DS::ignoreOrder},  // Write To Display Structured Field
+};
+static_assert(std::size(OrderTable) == 10);
+
+template <std::size_t N>
+const DS::TableEntry* find(const DS::TableEntry (&table)[N], std::uint8_t code) {
+    for (const DS::TableEntry& entry : table) {
+        if (entry.code == code) return &entry;
+    }
+    return nullptr;
+}
+
+// Bytes that are display data inside a Write To Display; the rest start an order.
+bool isDataByte(std::uint8_t byte) {
+    return byte == 0x00 || byte == kShiftOut || byte == kShiftIn || byte == 0x1C ||
+           (byte >= 0x20 && byte <= 0xFE);
+}
+
+// The query reply structured field: controller, code level, device type "3477", model "0FC",
+// keyboard, serial number, 256 input fields, capabilities.
+constexpr std::uint8_t kQueryReply[] = {
+    0x00, 0x3A, 0xD9, 0x70, 0x80,  // length, class, type, flag
+    0x06, 0x00,                    // controller hardware class
+    0x01, 0x00, 0x00,              // code level
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x01,                                // device type
+    0xF3, 0xF4, 0xF7, 0xF7,              // "3477"
+    0xF0, 0xC6, 0xC3,                    // "0FC"
+    0x02,                                // keyboard identifier
+    0x00, 0x00, 0x01, 0x01, 0x01, 0x01,  // serial number
+    0x01, 0x00,                          // maximum number of input fields
+    0x00, 0x00, 0x00, 0x63, 0x31,        // capabilities
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+};
+static_assert(sizeof kQueryReply == 58);
+
+constexpr std::uint8_t kQueryStructuredField[] = {0xF3, 0x00, 0x05, 0xD9, 0x70, 0x00};
+
+constexpr std::uint8_t cursorByte(std::int32_t value) {
+    return static_cast<std::uint8_t>(value + 1);
+}
+
+}  // namespace
+
+void TnDataStream::resetScreen() {
+    screen_.reset();
+    phase_ = kHeader;
+    recordLength_ = 0;
+    recordCount_ = 0;
+    param_.fill(0);
+    paramCount_ = 0;
+    rule_ = {};
+    entry_ = nullptr;
+}
+
+void TnDataStream::receive(std::span<const std::uint8_t> bytes) {
+    for (std::uint8_t b : bytes)
+        dataByte(b);
+}
+
+void TnDataStream::dataByte(std::uint8_t byte) {
+    ++recordCount_;
+    switch (phase_) {
+        case kHeader:
+            headerByte(byte);
+            break;
+        case kWaitEsc:
+            if (byte == kEsc) {
+                phase_ = kCommand;
+                paramCount_ = 0;
+            }
+            break;
+        case kCommand:
+            commandByte(byte);
+            break;
+        case kOrder:
+            orderByte(byte);
+            break;
+        case kData:
+            if (byte == kEsc) {
+                phase_ = kCommand;
+                paramCount_ = 0;
+            } else if (isDataByte(byte)) {
+                writeDataByte(byte);
+            } else {
+                startOrder(byte);
+                phase_ = kOrder;
+            }
+            break;
+    }
+    // A length below 2 cannot be reached any more; the record ends with its length bytes.
+    if (recordCount_ >= 2 && recordCount_ >= recordLength_) endRecord();
+}
+
+void TnDataStream::headerByte(std::uint8_t byte) {
+    if (recordCount_ == 1) {
+        screen_.state.redrawPending = false;
+        recordLength_ = long(byte) << 8;
+    } else if (recordCount_ == 2) {
+        recordLength_ |= byte;
+    } else if (recordCount_ == long(kGdsHeaderSize)) {
+        screen_.state.insertCursorRow = -1;
+        screen_.state.insertCursorColumn = -1;
+        phase_ = kWaitEsc;
+    }
+}
+
+void TnDataStream::endRecord() {
+    if (phase_ == kCommand && paramCount_ > 0 &&
+        (rule_.kind == LengthRule::UpToEsc || rule_.kind == LengthRule::ToRecordEnd)) {
+        runCommand();
+    }
+    paramCount_ = 0;
+    phase_ = kHeader;
+    recordCount_ = 0;
+    recordLength_ = 0;
+    entry_ = nullptr;
+    if (screen_.state.placeCursorAtEnd) screen_.placeCursorAtRecordEnd();
+}
+
+void TnDataStream::collect(std::uint8_t byte) {
+    if (paramCount_ < long(kParamSize)) param_[std::size_t(paramCount_)] = byte;
+    ++paramCount_;
+}
+
+std::uint8_t TnDataStream::param(long offset) const {
+    return offset >= 0 && offset < kept() ? param_[std::size_t(offset)] : 0;
+}
+
+long TnDataStream::resolvedTotal() const {
+    switch (rule_.kind) {
+        case LengthRule::Fixed:
+            return rule_.total;
+        case LengthRule::LengthField: {
+            if (paramCount_ < rule_.offset + rule_.size) return -1;
+            long value = param(rule_.offset);
+            if (rule_.size == 2) value = value << 8 | param(rule_.offset + 1);
+            const long total = rule_.offset + value + (rule_.countsOwnSize ? rule_.size : 0);
+            // A length shorter than what is already here ends the item now.
+            return std::max(total, paramCount_);
+        }
+        case LengthRule::StartOfField:
+            if (paramCount_ < 2) return -1;
+            if ((param(1) & 0xC0) == 0) return 4;
+            if (paramCount_ < 4) return -1;
+            return (param(3) & 0xC0) != 0 ? 8 : 6;
+        case LengthRule::UpToEsc:
+        case LengthRule::ToRecordEnd:
+            break;
+    }
+    return -1;
+}
+
+void TnDataStream::commandByte(std::uint8_t byte) {
+    if (paramCount_ == 0) {
+        entry_ = find(CommandTable, byte);
+        // An unknown command runs to the next ESC and does nothing.
+        rule_ = entry_ != nullptr ? entry_->rule : upToEsc();
+    } else if (rule_.kind == LengthRule::UpToEsc && byte == kEsc) {
+        runCommand();
+        paramCount_ = 0;
+        return;
+    }
+    collect(byte);
+    const long total = resolvedTotal();
+    if (total < 0 || paramCount_ < total) return;
+    const bool writeToDisplay = entry_ != nullptr && entry_->code == kWriteToDisplay;
+    runCommand();
+    paramCount_ = 0;
+    phase_ = writeToDisplay ? kOrder : kWaitEsc;
+}
+
+void TnDataStream::runCommand() {
+    if (entry_ != nullptr) (this->*entry_->action)();
+    entry_ = nullptr;
+}
+
+void TnDataStream::startOrder(std::uint8_t byte) {
+    entry_ = find(OrderTable, byte);
+    // An unknown order is dropped with what was collected so far.
+    rule_ = entry_ != nullptr ? entry_->rule : fixed(0);
+    collect(byte);
+}
+
+void TnDataStream::orderByte(std::uint8_t byte) {
+    if (paramCount_ == 0) {
+        if (byte == kEsc) {
+            phase_ = kCommand;
+            return;
+        }
+        startOrder(byte);
+    } else {
+        collect(byte);
+    }
+    const long total = resolvedTotal();
+    if (total < 0 || paramCount_ < total) return;
+    if (entry_ != nullptr) (this->*entry_->action)();
+    entry_ = nullptr;
+    paramCount_ = 0;
+    phase_ = kData;
+}
+
+void TnDataStream::writeDataByte(std::uint8_t byte) {
+    ScreenState& s = screen_.state;
+    const Received r = receiveByte(language(), s.receive, byte);
+    switch (r.kind) {
+        case Received::Attribute:
+            screen_.setChar(s.row, s.column, 0);
+            screen_.setAttribute(s.row, s.column, 0);
+            s.currentAttribute = internalAttribute(r.byte);
+            screen_.advance();
+            break;
+        case Received::Single:
+            screen_.writeCell(s.row, s.column, r.byte);
+            break;
+        case Received::Double:
+            screen_.writeCell(s.row, s.column, r.pair[0]);
+            screen_.writeCell(s.row, s.column, r.pair[1]);
+            break;
+        case Received::Pending:
+            break;
+    }
+}
+
+// --- Addresses
+
+long TnDataStream::wirePosition(std::uint8_t row, std::uint8_t column) {
+    return (long(row) - 1) * kColumns + (long(column) - 1);
+}
+
+void TnDataStream::setAddress(std::uint8_t row, std::uint8_t column) {
+    if (row == 1 && column == 0) column = 1;
+    screen_.setPosition(wirePosition(row, column));
+}
+
+// --- Commands
+
+void TnDataStream::clearUnit() {
+    screen_.clearUnit();
+}
+
+void TnDataStream::clearUnitAlternate() {
+    screen_.state.keyboardLocked = true;
+    screen_.state.redrawPending = true;
+}
+
+void TnDataStream::clearFormatTable() {
+    screen_.state.redrawPending = true;
+    screen_.state.keyboardLocked = true;
+}
+
+void TnDataStream::applyControlCharacters() {
+    ScreenState& s = screen_.state;
+    const std::uint8_t cc1 = param(1);
+    const std::uint8_t cc2 = param(2);
+    s.redrawPending = true;
+    if (cc1 != 0) s.keyboardLocked = true;
+    switch (cc1 >> 5) {
+        case 2:
+            screen_.resetModifiedFlags(true);
+            break;
+        case 3:
+            screen_.resetModifiedFlags(false);
+            break;
+        case 4:
+            screen_.nullFields(true);
+            break;
+        case 5:
+            screen_.resetModifiedFlags(true);
+            screen_.nullFields(false);
+            break;
+        case 6:
+            screen_.resetModifiedFlags(true);
+            screen_.nullFields(true);
+            break;
+        case 7:
+            screen_.resetModifiedFlags(false);
+            screen_.nullFields(false);
+            break;
+        default:
+            break;
+    }
+    s.placeCursorAtEnd = (cc2 & 0x40) == 0;
+    if ((cc2 & 0x08) != 0) s.keyboardLocked = false;
+    if ((cc2 & 0x04) != 0) host_.alarm();
+}
+
+void TnDataStream::writeToDisplay() {
+    applyControlCharacters();
+}
+
+void TnDataStream::readInputFields() {
+    applyControlCharacters();
+    screen_.state.readMode = 1;
+}
+
+void TnDataStream::readMdtFields() {
+    applyControlCharacters();
+    screen_.state.readMode = 2;
+}
+
+void TnDataStream::readMdtAlternate() {
+    applyControlCharacters();
+    screen_.state.readMode = 3;
+}
+
+void TnDataStream::writeMessageText(long from, long to) {
+    ScreenState& s = screen_.state;
+    int column = 0;
+    for (long i = from; i < to && column < kColumns; ++i) {
+        const std::uint8_t byte = param(i);
+        if (byte == kEsc || byte == 0xFF) break;
+        const Received r = receiveByte(language(), s.receive, byte);
+        if (r.kind == Received::Double) {
+            if (column + 2 > kColumns) break;
+            screen_.setChar(s.messageRow, column++, r.pair[0]);
+            screen_.setChar(s.messageRow, column++, r.pair[1]);
+        } else if (r.kind != Received::Pending) {
+            screen_.setChar(s.messageRow, column++, r.kind == Received::Single ? r.byte : 0);
+        }
+    }
+}
+
+void TnDataStream::writeErrorCode() {
+    ScreenState& s = screen_.state;
+    // The text ends at its first null; what follows it is lost.
+    long length = 0;
+    while (length < kept() && param_[std::size_t(length)] != 0)
+        ++length;
+    long from = 1;
+    if (length > 4 && param(1) == 0x13) {
+        s.row = param(2) - 1;
+        s.column = param(3) - 1;
+        from = 4;
+    }
+    screen_.saveMessageRow();
+    screen_.clearMessageRow();
+    writeMessageText(from, length);
+
+    // The message as shown: from its first visible cell, without trailing blanks.
+    const auto line = screen_.charRow(s.messageRow);
+    s.messageText.fill(0);
+    int first = 0;
+    while (first < kPlaneColumns && (line[first] == 0 || line[first] == 0x20))
+        ++first;
+    int last = kPlaneColumns - 1;
+    while (last >= first && (line[last] == 0 || line[last] == 0x20))
+        --last;
+    if (first <= last)
+        std::copy(line.begin() + first, line.begin() + last + 1, s.messageText.begin());
+
+    s.redrawPending = true;
+    s.messageShown = true;
+    s.keyboardLocked = true;
+}
+
+void TnDataStream::writeErrorCodeToWindow() {
+    ScreenState& s = screen_.state;
+    screen_.saveMessageRow();
+    s.redrawPending = true;
+    s.messageShown = true;
+    s.keyboardLocked = true;
+    s.messageText.fill(0);
+    const long startColumn = long(param(1)) - 1;
+    const long count = std::min<long>(long(param(2)) - long(param(1)), kept() - 3);
+    for (long i = 0; i < count && i < kPlaneColumns; ++i) {
+        const int column = static_cast<int>(startColumn + i);
+        const Received r = receiveByte(language(), s.receive, param(3 + i));
+        switch (r.kind) {
+            case Received::Double:
+                // The completed character fills the two cells ending here.
+                screen_.setChar(s.messageRow, column - 1, r.pair[0]);
+                screen_.setChar(s.messageRow, column, r.pair[1]);
+                if (i > 0) s.messageText[std::size_t(i - 1)] = r.pair[0];
+                s.messageText[std::size_t(i)] = r.pair[1];
+                break;
+            case Received::Single:
+                screen_.setChar(s.messageRow, column, r.byte);
+                s.messageText[std::size_t(i)] = r.byte == 0 ? 0x20 : r.byte;
+                break;
+            case Received::Attribute:
+                screen_.setChar(s.messageRow, column, 0);
+                s.messageText[std::size_t(i)] = 0x20;
+                break;
+            case Received::Pending:
+                s.messageText[std::size_t(i)] = 0x20;
+                break;
+        }
+    }
+    for (auto it = s.messageText.rbegin(); it != s.messageText.rend() && (*it == 0x20 || *it == 0);
+         ++it) {
+        *it = 0;
+    }
+}
+
+void TnDataStream::readImmediate() {
+    screen_.state.keyboardLocked = true;
+    std::vector<std::uint8_t> body;
+    appendFields(body, true, false, {.dropTrailing = false, .nullsAsBlanks = true});
+    sendRecord(body);
+    screen_.state.keyboardLocked = false;
+}
+
+void TnDataStream::readModifiedImmediateAlternate() {
+    screen_.state.keyboardLocked = true;
+    std::vector<std::uint8_t> body;
+    appendFields(body, false, true, {.dropTrailing = true, .nullsAsBlanks = false});
+    sendRecord(body);
+    screen_.state.keyboardLocked = false;
+}
+
+void TnDataStream::sendCursorReply() {
+    const std::uint8_t body[] = {cursorByte(screen_.state.row), cursorByte(screen_.state.column),
+                                 kAidEnter};
+    sendRecord(body);
+}
+
+void TnDataStream::writeStructuredField() {
+    if (kept() < long(sizeof kQueryStructuredField) ||
+        !std::equal(std::begin(kQueryStructuredField), std::end(kQueryStructuredField),
+                    param_.begin())) {
+        return;
+    }
+    std::vector<std::uint8_t> body{0x00, 0x00, kAidStructuredField};
+    body.insert(body.end(), std::begin(kQueryReply), std::end(kQueryReply));
+    sendRecord(body);
+}
+
+// --- Orders
+
+void TnDataStream::setBufferAddress() {
+    setAddress(param(1), param(2));
+}
+
+void TnDataStream::insertCursor() {
+    setAddress(param(1), param(2));
+    screen_.state.insertCursorRow = screen_.state.row;
+    screen_.state.insertCursorColumn = screen_.state.column;
+}
+
+void TnDataStream::moveCursor() {
+    setAddress(param(2), param(1));
+}
+
+void TnDataStream::repeatToAddress() {
+    const long target = wirePosition(param(1), param(2));
+    const std::uint8_t character = sbcsToLocal(language(), param(3));
+    const long last = std::min<long>(target, kPlanePositions - 1);
+    for (long p = std::max<long>(screen_.position(), 0); p <= last; ++p) {
+        const int row = static_cast<int>(p / kColumns);
+        const int column = static_cast<int>(p % kColumns);
+        screen_.setChar(row, column, character);
+        screen_.setAttribute(row, column, screen_.state.currentAttribute);
+    }
+    // A target before the address fills nothing; either way the address ends past the target.
+    screen_.setPosition(target + 1);
+}
+
+void TnDataStream::eraseToAddress() {
+    const long target = wirePosition(param(1), param(2));
+    const long typesEnd = std::min<long>(3 + long(param(3)), kept());
+    bool characters = false;
+    std::uint8_t keepAttribute = 0xFF;
+    for (long i = 4; i < typesEnd; ++i) {
+        switch (param(i)) {
+            case 0x00:
+                characters = true;
+                break;
+            case 0x01:
+                keepAttribute &= 0x1F;  // colour
+                break;
+            case 0x03:
+                keepAttribute &= 0xE0;  // the other bits
+                break;
+            case 0xFF:
+                characters = true;
+                keepAttribute = 0;
+                break;
+            default:
+                break;
+        }
+    }
+    const long last = std::min<long>(target - 1, kPlanePositions - 1);
+    for (long p = std::max<long>(screen_.position(), 0); p <= last; ++p) {
+        const int row = static_cast<int>(p / kColumns);
+        const int column = static_cast<int>(p % kColumns);
+        if (characters) screen_.setChar(row, column, 0);
+        screen_.setAttribute(row, column, screen_.attributeAt(row, column) & keepAttribute);
+    }
+    screen_.setPosition(target + 1);
+}
+
+void TnDataStream::startOfHeader() {
+    screen_.fields.clear();
+    screen_.state.currentField = {};
+    // The error row, 1-based; other values keep the message row.
+    const std::uint8_t errorRow = param(5);
+    if (errorRow >= 1 && errorRow <= kRows) screen_.state.messageRow = errorRow - 1;
+}
+
+void TnDataStream::transparentData() {
+    ScreenState& s = screen_.state;
+    for (long i = 3; i < kept(); ++i)
+        screen_.writeCell(s.row, s.column, param(i));
+}
+
+void TnDataStream::writeExtendedAttribute() {
+    std::uint8_t& attribute = screen_.state.currentAttribute;
+    const std::uint8_t type = param(1);
+    const std::uint8_t value = param(2);
+    if (value == 0) return;
+    if (type == 1) attribute = static_cast<std::uint8_t>((attribute & 0xE0) | value);
+    if (type == 2) attribute &= 0xF8;
+}
+
+void TnDataStream::startOfField() {
+    ScreenState& s = screen_.state;
+    const std::uint8_t ffw1 = param(1);
+    if ((ffw1 & 0xC0) == 0) return;  // no field format word: nothing to define
+    const std::uint8_t ffw2 = param(2);
+    const bool hasControlWord = paramCount_ >= 8;
+    const std::uint8_t fcw1 = hasControlWord ? param(3) : 0;
+    const std::uint8_t fcw2 = hasControlWord ? param(4) : 0;
+    const long at = hasControlWord ? 5 : 3;
+    const std::uint8_t attribute5250 = param(at);
+    const std::int32_t length = param(at + 1) << 8 | param(at + 2);
+
+    // The attribute position.
+    screen_.setChar(s.row, s.column, 0);
+    screen_.setAttribute(s.row, s.column, 0);
+    s.currentAttribute = 0;
+    screen_.advance();
+
+    std::uint8_t attribute = internalAttribute(attribute5250);
+    const int start = screen_.position();
+    if (!ffw::isBypass(ffw1)) {
+        attribute |= cell_attribute::kUnderline;
+        // Only a field that starts inside the planes can be entered (and edited).
+        if (start >= 0 && start < kPlanePositions) {
+            screen_.addField(static_cast<std::uint8_t>(s.column), static_cast<std::uint8_t>(s.row),
+                             ffw1, ffw2, fcw1, fcw2, attribute, length,
+                             fcw1 == 0x80 ? fcw2 : std::uint8_t{0});
+        }
+    }
+    const long last = std::min<long>(long(start) + length - 1, kPlanePositions - 1);
+    for (long p = std::max(start, 0); p <= last; ++p)
+        screen_.setAttribute(static_cast<int>(p / kColumns), static_cast<int>(p % kColumns),
+                             attribute);
+    if (attribute != 0) s.currentAttribute = attribute;
+}
+
+// --- Replies
+
+void TnDataStream::sendRecord(std::span<const std::uint8_t> body, std::uint8_t flags,
+                              std::uint8_t opcode) {
+    const auto record = gdsRecord(body, flags, opcode);
+    host_.sendBytes(frameRecord(record));
+}
+
+void TnDataStream::appendFields(std::vector<std::uint8_t>& body, bool allFields, bool sbaPrefix,
+                                FieldDataOptions options) const {
+    std::vector<std::uint8_t> field;
+    for (const FieldEntry& entry : screen_.fields.entries()) {
+        if (!allFields && !ffw::isModified(entry.ffw1)) continue;
+        field.clear();
+        if (sbaPrefix) {
+            field.insert(field.end(), {0x11, cursorByte(entry.row), cursorByte(entry.column)});
+        }
+        appendFieldData(screen_, language(), entry, options, field);
+        // Fields that would not fit the record's length are left out whole.
+        if (kGdsHeaderSize + body.size() + field.size() > kMaxRecordSize) break;
+        body.insert(body.end(), field.begin(), field.end());
+    }
+}
+
+void TnDataStream::sendAid(std::uint8_t aid) {
+    ScreenState& s = screen_.state;
+    s.keyboardLocked = true;
+    if (s.currentField.isField() &&
+        screen_.position() == TnScreen::fieldEnd(s.currentField, false) + 1) {
+        screen_.setPosition(screen_.position() - 1);
+    }
+    std::vector<std::uint8_t> body;
+    if (s.readMode >= 1 && s.readMode <= 3) {
+        body = {cursorByte(s.row), cursorByte(s.column), aid};
+        const FieldDataOptions options{
+            .dropTrailing = true, .nullsAsBlanks = s.readMode != 3, .applySign = true};
+        if (s.readMode == 1) {
+            appendFields(body, true, false, options);
+        } else if (screen_.anyModified()) {
+            appendFields(body, false, true, options);
+        }
+    }
+    sendRecord(body);
+}
+
+void TnDataStream::sendAttention() {
+    sendRecord({}, 0x40, 0x00);
+}
+
+bool TnDataStream::trySignOn() {
+    auto fields = screen_.fields.entries();
+    auto writeInto = [this](FieldEntry& field, std::span<const std::uint8_t> text) {
+        const std::size_t n = std::min<std::size_t>(text.size(), std::max(field.length, 0));
+        for (std::size_t i = 0; i < n; ++i)
+            screen_.setCharAtPosition(field.start() + static_cast<int>(i), text[i]);
+        field.ffw1 |= ffw::kModified;
+    };
+    auto textOf = [](std::span<const std::uint8_t> bytes) {
+        return bytes.first(reader::fixedLength(bytes));
+    };
+    if (!fields.empty()) writeInto(fields[0], textOf(session_.loginName));
+    if (fields.size() < 2) return false;
+    writeInto(fields[1], textOf(session_.loginPassword));
+    screen_.state.keyboardLocked = true;
+    sendAid(kAidEnter);
+    return true;
+}
+
+}  // namespace qn::tn

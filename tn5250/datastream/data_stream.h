@@ -1,0 +1,146 @@
+#pragma once
+// The 5250 record assembler and data-stream interpreter. Bytes arrive one by one from the telnet
+// layer; the GDS length cuts them into records; inside a record, commands (each after ESC) and
+// the orders of a Write To Display are collected whole, then dispatched through the command and
+// order tables. Replies leave through the host as framed records. Runs under the session lock.
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "tn5250/datastream/field_encoder.h"
+#include "tn5250/datastream/records.h"
+#include "tn5250/datastream/tn_host.h"
+#include "tn5250/screen/screen_model.h"
+#include "tn5250/settings/tn_settings.h"
+
+namespace qn::tn {
+
+inline constexpr std::uint8_t kEsc = 0x04;
+inline constexpr std::size_t kParamSize = 456;
+inline constexpr std::uint8_t kAidEnter = 0xF1;
+inline constexpr std::uint8_t kAidStructuredField = 0x88;
+
+// How many bytes a command or order takes, code included.
+struct LengthRule {
+    enum Kind : std::uint8_t {
+        Fixed,         // total bytes
+        UpToEsc,       // to the next ESC or the record end
+        ToRecordEnd,   // to the record end; ESC bytes belong to it
+        LengthField,   // a big-endian field of `size` bytes at `offset` holds the rest
+        StartOfField,  // 4, 6 or 8 by the format and control words present
+    };
+    Kind kind = Fixed;
+    std::uint8_t total = 0;
+    std::uint8_t offset = 0;
+    std::uint8_t size = 0;
+    bool countsOwnSize = false;  // the length field's own bytes are not in its value
+};
+
+class TnDataStream {
+  public:
+    enum Phase : std::uint8_t { kHeader = 0, kWaitEsc = 1, kCommand = 2, kOrder = 4, kData = 5 };
+
+    // language, loginName and loginPassword are read from the session when used.
+    TnDataStream(TnScreen& screen, const TnSession& session, TnHost& host)
+        : screen_(screen), session_(session), host_(host) {}
+
+    // resetScreen: the screen model and the assembler start afresh (connect, disconnect).
+    void resetScreen();
+
+    // The record assembler's input: data bytes after the telnet layer, in order.
+    void receive(std::span<const std::uint8_t> bytes);
+    void dataByte(std::uint8_t byte);
+
+    // The AID record of an attention identifier key, by the pending read mode.
+    void sendAid(std::uint8_t aid);
+    // The ATTN key's record.
+    void sendAttention();
+    // Automatic sign-on: the login name into the first field, the password into the second;
+    // with both written, Enter is sent. True when Enter went out.
+    bool trySignOn();
+
+    Phase phase() const { return phase_; }
+    std::uint8_t language() const { return session_.language; }
+    TnScreen& screen() { return screen_; }
+
+    // Command actions.
+    void clearUnit();
+    void clearUnitAlternate();
+    void clearFormatTable();
+    void writeToDisplay();
+    void writeErrorCode();
+    void writeErrorCodeToWindow();
+    void readInputFields();
+    void readMdtFields();
+    void readMdtAlternate();
+    void readImmediate();
+    void readModifiedImmediateAlternate();
+    void sendCursorReply();
+    void writeStructuredField();
+    void ignoreCommand() {}
+
+    // Order actions.
+    void setBufferAddress();
+    void insertCursor();
+    void moveCursor();
+    void repeatToAddress();
+    void eraseToAddress();
+    void startOfHeader();
+    void transparentData();
+    void writeExtendedAttribute();
+    void startOfField();
+    void ignoreOrder() {}
+
+    using Action = void (TnDataStream::*)();
+    struct TableEntry {
+        std::uint8_t code;
+        LengthRule rule;
+        Action action;
+    };
+
+  private:
+    void headerByte(std::uint8_t byte);
+    void commandByte(std::uint8_t byte);
+    void orderByte(std::uint8_t byte);
+    void writeDataByte(std::uint8_t byte);
+    void endRecord();
+
+    void startOrder(std::uint8_t byte);
+    void collect(std::uint8_t byte);
+    // Known once enough bytes are present; -1 until then.
+    long resolvedTotal() const;
+    void runCommand();
+    // A parameter byte by its offset, 0 where it was not kept.
+    std::uint8_t param(long offset) const;
+    long kept() const { return std::min<long>(paramCount_, long(kParamSize)); }
+
+    void applyControlCharacters();
+    void writeMessageText(long from, long to);
+    // (row byte, column byte) of an order, 1-based on the wire, to a linear position.
+    static long wirePosition(std::uint8_t row, std::uint8_t column);
+    void setAddress(std::uint8_t row, std::uint8_t column);
+
+    void sendRecord(std::span<const std::uint8_t> body, std::uint8_t flags = 0,
+                    std::uint8_t opcode = kOpcodePutGet);
+    // Field data of every field (allFields) or of the modified ones, each behind an SBA order
+    // when sbaPrefix; stops before the record would pass its largest size.
+    void appendFields(std::vector<std::uint8_t>& body, bool allFields, bool sbaPrefix,
+                      FieldDataOptions options) const;
+
+    TnScreen& screen_;
+    const TnSession& session_;
+    TnHost& host_;
+
+    Phase phase_ = kHeader;
+    long recordLength_ = 0;
+    long recordCount_ = 0;
+    std::array<std::uint8_t, kParamSize> param_{};
+    long paramCount_ = 0;  // bytes of the command or order so far, kept or not
+    LengthRule rule_;
+    const TableEntry* entry_ = nullptr;  // the command or order being collected, if known
+};
+
+}  // namespace qn::tn

@@ -1,0 +1,282 @@
+#include "tn5250/screen/screen_model.h"
+
+#include <algorithm>
+
+namespace qn::tn {
+
+namespace {
+
+// 5250 attribute bytes 0x20 to 0x3F in their internal form.
+constexpr std::array<std::uint8_t, 32> kInternalAttributes{
+    0x40, 0x41, 0xE0, 0xE1, 0x44, 0x45, 0xE4, 0x07,  // 0x20
+    0x80, 0x81, 0x88, 0x89, 0x84, 0x85, 0x8C, 0x07,  // 0x28
+    0x70, 0x71, 0xD0, 0xD1, 0x64, 0x65, 0xC4, 0x07,  // 0x30
+    0xA0, 0xA1, 0x20, 0x21, 0xA4, 0xA5, 0x24, 0x07,  // 0x38
+};
+
+// Division that rounds down, so positions before the screen still split into a row and a
+// column 0..79.
+constexpr long floorDiv(long value, long divisor) {
+    return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
+}
+
+// The positions of a field that lie inside the planes.
+struct PositionRange {
+    int first;
+    int last;  // inclusive; first > last when empty
+};
+
+PositionRange cellsOf(const FieldEntry& entry, int last) {
+    return {std::max(entry.start(), 0), std::min(last, kPlanePositions - 1)};
+}
+
+}  // namespace
+
+std::uint8_t internalAttribute(std::uint8_t attribute5250) {
+    if (attribute5250 < 0x20 || attribute5250 > 0x3F) return 0;
+    return kInternalAttributes[attribute5250 - 0x20];
+}
+
+// --- FieldTable
+
+void FieldTable::clear() {
+    entries_.fill(FieldEntry{});
+    count_ = 0;
+    cursor_ = 0;
+}
+
+bool FieldTable::addField(std::uint8_t column, std::uint8_t row, std::uint8_t ffw1,
+                          std::uint8_t ffw2, std::uint8_t fcw1, std::uint8_t fcw2,
+                          std::uint8_t attribute, std::int32_t length, std::uint8_t resequence) {
+    for (FieldEntry& entry : entries()) {
+        if (entry.column == column && entry.row == row) {
+            entry.ffw1 = ffw1;
+            entry.ffw2 = ffw2;
+            entry.fcw1 = fcw1;
+            entry.fcw2 = fcw2;
+            entry.attribute = attribute;
+            return true;
+        }
+    }
+    if (count_ == kMaxFields) return false;
+    FieldEntry& entry = entries_[static_cast<std::size_t>(count_)];
+    entry = FieldEntry{};
+    entry.number = static_cast<std::uint8_t>(count_ == 0 ? 1 : entries_[count_ - 1].number + 1);
+    entry.resequence = resequence;
+    entry.column = column;
+    entry.row = row;
+    entry.ffw1 = ffw1;
+    entry.ffw2 = ffw2;
+    entry.fcw1 = fcw1;
+    entry.fcw2 = fcw2;
+    entry.attribute = attribute;
+    entry.length = length;
+    ++count_;
+    return true;
+}
+
+bool FieldTable::first() {
+    if (count_ == 0) return false;
+    cursor_ = 0;
+    return true;
+}
+
+bool FieldTable::last() {
+    if (count_ == 0) return false;
+    cursor_ = count_ - 1;
+    return true;
+}
+
+bool FieldTable::next() {
+    if (cursor_ + 1 >= count_) return false;
+    ++cursor_;
+    return true;
+}
+
+bool FieldTable::previous() {
+    if (cursor_ <= 0 || count_ == 0) return false;
+    --cursor_;
+    return true;
+}
+
+FieldEntry FieldTable::current() const {
+    if (count_ == 0) return {};
+    return entries_[static_cast<std::size_t>(cursor_)];
+}
+
+void FieldTable::writeBack(const FieldEntry& entry) {
+    if (entry.number >= 1 && entry.number <= count_) entries_[entry.number - 1] = entry;
+}
+
+// --- TnScreen
+
+void TnScreen::reset() {
+    chars_.fill(0);
+    attributes_.fill(0);
+    fields.clear();
+    state = ScreenState{};
+}
+
+void TnScreen::clearUnit() {
+    state.insertMode = false;
+    state.messageShown = false;
+    state.keyboardLocked = true;
+    state.redrawPending = true;
+    chars_.fill(0);
+    attributes_.fill(0);
+    fields.clear();
+    state.currentField = {};
+    state.currentAttribute = 0;
+    state.insertCursorRow = -1;
+    state.insertCursorColumn = -1;
+}
+
+std::span<const std::uint8_t, kPlaneColumns> TnScreen::charRow(int row) const {
+    row = std::clamp(row, 0, kPlaneRows - 1);
+    return std::span<const std::uint8_t, kPlaneColumns>(chars_.data() + row * kPlaneColumns,
+                                                        kPlaneColumns);
+}
+
+std::span<const std::uint8_t, kPlaneColumns> TnScreen::attributeRow(int row) const {
+    row = std::clamp(row, 0, kPlaneRows - 1);
+    return std::span<const std::uint8_t, kPlaneColumns>(attributes_.data() + row * kPlaneColumns,
+                                                        kPlaneColumns);
+}
+
+std::uint8_t TnScreen::charAtPosition(int position) const {
+    if (position < 0 || position >= kPlanePositions) return 0;
+    return charAt(position / kColumns, position % kColumns);
+}
+
+void TnScreen::setCharAtPosition(int position, std::uint8_t byte) {
+    if (position < 0 || position >= kPlanePositions) return;
+    setChar(position / kColumns, position % kColumns, byte);
+}
+
+void TnScreen::setPosition(long position) {
+    // Past the end of the planes nothing can be written; the address rests there.
+    position = std::min<long>(position, kPlanePositions);
+    state.row = static_cast<std::int32_t>(floorDiv(position, kColumns));
+    state.column = static_cast<std::int32_t>(position - floorDiv(position, kColumns) * kColumns);
+}
+
+bool TnScreen::fieldContains(const FieldEntry& entry, int row, int column) {
+    const long position = static_cast<long>(row) * kColumns + column;
+    return position >= entry.start() && position < static_cast<long>(entry.start()) + entry.length;
+}
+
+int TnScreen::fieldEnd(const FieldEntry& entry, bool excludeSign) {
+    long end = static_cast<long>(entry.start()) + entry.length - 1;
+    if (excludeSign && ffw::isSignedNumeric(entry.ffw1)) --end;
+    return static_cast<int>(end);
+}
+
+void TnScreen::resetModifiedFlags(bool nonBypassOnly) {
+    for (FieldEntry& entry : fields.entries()) {
+        if (entry.ffw1 == 0) continue;
+        if (nonBypassOnly && ffw::isBypass(entry.ffw1)) continue;
+        entry.ffw1 &= static_cast<std::uint8_t>(~ffw::kModified);
+    }
+}
+
+void TnScreen::nullFields(bool setModified) {
+    for (FieldEntry& entry : fields.entries()) {
+        if (entry.ffw1 == 0 || ffw::isBypass(entry.ffw1)) continue;
+        if (setModified) entry.ffw1 |= ffw::kModified;
+        const PositionRange cells = cellsOf(entry, fieldEnd(entry, false));
+        for (int p = cells.first; p <= cells.last; ++p)
+            setCharAtPosition(p, 0);
+    }
+}
+
+bool TnScreen::anyModified() const {
+    return std::any_of(fields.entries().begin(), fields.entries().end(),
+                       [](const FieldEntry& e) { return ffw::isModified(e.ffw1); });
+}
+
+bool TnScreen::checkMandatory(const FieldEntry& entry) const {
+    const PositionRange cells = cellsOf(entry, fieldEnd(entry, false));
+    if (ffw::adjustment(entry.ffw2) == ffw::kMandatoryFill && cells.first <= cells.last) {
+        // All null or all filled, the first cell deciding which.
+        const bool firstNull = charAtPosition(cells.first) == 0;
+        for (int p = cells.first; p <= cells.last; ++p) {
+            if ((charAtPosition(p) == 0) != firstNull) return false;
+        }
+    }
+    if ((entry.ffw2 & ffw::kMandatoryEnter) != 0) {
+        for (int p = cells.first; p <= cells.last; ++p) {
+            if (charAtPosition(p) != 0) return true;
+        }
+        return false;
+    }
+    return true;
+}
+
+void TnScreen::locateField(int row, int column) {
+    state.currentField = {};
+    for (const FieldEntry& entry : fields.entries()) {
+        if (fieldContains(entry, row, column)) {
+            state.currentField = entry;
+            return;
+        }
+    }
+}
+
+void TnScreen::selectField(const FieldEntry& entry) {
+    state.pendingLeadByte = 0;
+    state.receive.shiftOut = false;
+    state.receive.leadHeld = false;
+    if (entry.isField()) state.currentAttribute = entry.attribute;
+}
+
+void TnScreen::placeCursorAtRecordEnd() {
+    state.currentField = {};
+    state.row = 0;
+    state.column = 0;
+    if (state.insertCursorRow >= 0 && state.insertCursorColumn >= 0) {
+        state.row = state.insertCursorRow;
+        state.column = state.insertCursorColumn;
+        locateField(state.row, state.column);
+    } else {
+        for (const FieldEntry& entry : fields.entries()) {
+            if (entry.ffw1 != 0 && !ffw::isBypass(entry.ffw1)) {
+                state.currentField = entry;
+                state.row = entry.row;
+                state.column = entry.column;
+                break;
+            }
+        }
+    }
+    selectField(state.currentField);
+}
+
+void TnScreen::saveMessageRow() {
+    if (state.messageShown) return;
+    const auto line = charRow(state.messageRow);
+    std::copy(line.begin(), line.end(), state.savedMessageRow.begin());
+}
+
+void TnScreen::clearMessageRow() {
+    const int row = std::clamp(state.messageRow, 0, kPlaneRows - 1);
+    std::fill_n(chars_.begin() + row * kPlaneColumns, kPlaneColumns, std::uint8_t{0});
+}
+
+void TnScreen::restoreMessageRow() {
+    const int row = std::clamp(state.messageRow, 0, kPlaneRows - 1);
+    std::copy(state.savedMessageRow.begin(), state.savedMessageRow.end(),
+              chars_.begin() + row * kPlaneColumns);
+}
+
+bool TnScreen::tapCell(int row, int column) {
+    if (row < 0 || row >= kRows || column < 0 || column >= kColumns) return false;
+    if (!state.currentField.isField() || !fieldContains(state.currentField, row, column)) {
+        if (!checkMandatory(state.currentField)) return false;
+        locateField(row, column);
+        selectField(state.currentField);
+    }
+    state.row = row;
+    state.column = column;
+    return true;
+}
+
+}  // namespace qn::tn

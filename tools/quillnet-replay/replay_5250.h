@@ -1,0 +1,48 @@
+#pragma once
+// quillnet-replay 5250: replays what a host sent on the socket (telnet layer and records)
+// through the 5250 terminal as a fresh connection takes it, and reports what it would show and
+// answer.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qn::tools {
+
+struct Tn5250ReplayOptions {
+    std::optional<std::string> settingsPath;  // a .qntn document instead of the defaults
+    std::optional<int> language;              // overrides the session's language
+    std::size_t chunk = 1024;                 // receive size for raw input
+    bool script = false;                      // the input is a step file
+};
+
+struct Tn5250ReplayResult {
+    int exitCode = 0;   // 0 done, 1 bad input or settings, 2 unsupported input
+    std::string json;   // the report, when exitCode is 0
+    std::string error;  // the message for stderr otherwise
+};
+
+// Raw input: the host's bytes. Script: one step a line, '#' starts a comment:
+//   recv HEX       the host's bytes as one receive
+//   fn N           key function N (AID keys, ATTN and Reset; editing functions are not built)
+//   tap ROW COL    a stylus tap on a cell (0-based)
+Tn5250ReplayResult replay5250(const std::vector<std::uint8_t>& input,
+                              const Tn5250ReplayOptions& options);
+
+struct Tn5250BenchResult {
+    double bytes = 0;
+    double seconds = 0;
+};
+
+// Feeds the bytes through the telnet layer and the interpreter in chunks, repeat times; times
+// the feeding alone.
+Tn5250BenchResult bench5250(const std::vector<std::uint8_t>& input, std::size_t chunk, int repeat);
+
+// The whole command: argv as main receives it, argv[1] being "5250".
+//   quillnet-replay 5250 [--settings F.qntn] [--language N] [--chunk N] [--script]
+//                        [--bench [--repeat K]] [FILE]
+int runReplay5250(int argc, char** argv);
+
+}  // namespace qn::tools
