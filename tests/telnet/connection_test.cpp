@@ -1,4 +1,5 @@
 #include "common/telnet/connection.h"
+#include "common/telnet/connection_slot.h"
 
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
@@ -196,6 +197,49 @@ TEST(Socket, SendsReachTheHostWhole) {
 
 TEST(Socket, RefusedConnectFails) {
     EXPECT_EQ(connectTo(test::unusedLoopbackPort()), nullptr);
+}
+
+}  // namespace
+}  // namespace qn::telnet
+
+namespace qn::telnet {
+namespace {
+
+TEST(ConnectionSlot, AnOldConnectionCannotCloseANewOne) {
+    test::LoopbackHost first, second;
+    ConnectionSlot slot;
+    auto old = connectTo(first.port());
+    auto current = connectTo(second.port());
+    ASSERT_TRUE(old && current);
+    slot.install(old);
+    slot.install(current);
+    EXPECT_FALSE(slot.close(old));
+    EXPECT_EQ(slot.current(), current);
+    EXPECT_TRUE(slot.close(current));
+    EXPECT_EQ(slot.current(), nullptr);
+    EXPECT_TRUE(current->closedLocally());
+    EXPECT_FALSE(old->closedLocally());
+}
+
+TEST(ConnectionSlot, ReadersAreJoinedWhenFinishedAndAtTheEnd) {
+    std::atomic<int> ran{0};
+    test::LoopbackHost host;  // outlives the slot: only the slot may end the receive
+    {
+        ConnectionSlot slot;
+        for (int i = 0; i < 20; ++i) {
+            ASSERT_TRUE(slot.startReader([&ran] { ++ran; }));
+        }
+        auto socket = connectTo(host.port());
+        ASSERT_NE(socket, nullptr);
+        ASSERT_TRUE(host.waitForClient());
+        slot.install(socket);
+        // A reader blocked in a receive ends when the slot goes away.
+        ASSERT_TRUE(slot.startReader([socket, &ran] {
+            std::array<std::uint8_t, 16> buffer;
+            if (socket->receive(buffer).status == ReceiveStatus::Interrupted) ++ran;
+        }));
+    }
+    EXPECT_EQ(ran.load(), 21);
 }
 
 }  // namespace

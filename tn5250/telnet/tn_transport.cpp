@@ -1,9 +1,5 @@
 #include "tn5250/telnet/tn_transport.h"
 
-#include <algorithm>
-#include <iterator>
-#include <system_error>
-
 namespace qn::tn {
 
 using telnet::ReceiveStatus;
@@ -14,17 +10,9 @@ TnTransport::TnTransport(Parts parts)
 }
 
 TnTransport::~TnTransport() {
+    // The read threads end at once (their receive is interrupted) and do no teardown now.
     quitting_.store(true);
-    std::vector<ReadThread> threads;
-    {
-        std::lock_guard lock(mutex_);
-        if (current_ && current_->socket) current_->socket->shutdownLocal();
-        current_.reset();
-        threads.swap(threads_);
-    }
-    for (auto& reader : threads) {
-        if (reader.thread.joinable()) reader.thread.join();
-    }
+    slot_.shutdownAndJoin();
 }
 
 void TnTransport::showError(std::string_view text) {
@@ -34,12 +22,7 @@ void TnTransport::showError(std::string_view text) {
 
 void TnTransport::sendBytes(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return;
-    std::shared_ptr<telnet::Socket> socket;
-    {
-        std::lock_guard lock(mutex_);
-        if (current_) socket = current_->socket;
-    }
-    if (socket) socket->sendBytes(bytes);
+    if (auto socket = slot_.current()) socket->sendBytes(bytes);
 }
 
 void TnTransport::connectSession() {
@@ -64,17 +47,13 @@ void TnTransport::connectSession() {
     // A new connection starts with an empty screen and a fresh assembler.
     withSession([this] { parts_.stream.resetScreen(); });
 
-    auto connection = std::make_shared<Connection>();
-    connection->socket = telnet::Socket::create();
-    if (!connection->socket) {
+    std::shared_ptr<Connection> connection = telnet::Socket::create();
+    if (!connection) {
         showError("Create socket failed !!");
         return;
     }
-    {
-        std::lock_guard lock(mutex_);
-        current_ = connection;
-    }
-    if (!connection->socket->connect(lookup.address)) {
+    slot_.install(connection);
+    if (!connection->connect(lookup.address)) {
         connected_.store(false);
         showError("Can not establish connection");
         return;
@@ -89,39 +68,13 @@ void TnTransport::connectSession() {
     }
     parts_.trigger.setTriggerKey(triggerOn ? 1 : 0);
 
-    reapFinishedThreads();
-    bool started = true;
-    try {
-        std::lock_guard lock(mutex_);
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        std::thread thread([this, connection, done] {
-            readThread(connection);
-            done->store(true);
-        });
-        threads_.push_back({std::move(thread), std::move(done)});
-    } catch (const std::system_error&) {
-        started = false;
-    }
+    const bool started = slot_.startReader([this, connection] { readThread(connection); });
     if (!started) {
         showError("Create read thread failed");
         const auto answer = parts_.services.messages.show(
             "Disconnect session?", {}, platform::MbButtons::YesNo, platform::MbIcon::Question);
         if (answer == platform::MbResult::Yes) disconnectSession();
     }
-}
-
-void TnTransport::reapFinishedThreads() {
-    std::vector<ReadThread> finished;
-    {
-        std::lock_guard lock(mutex_);
-        auto ended = std::stable_partition(threads_.begin(), threads_.end(),
-                                           [](const ReadThread& t) { return !t.done->load(); });
-        std::move(ended, threads_.end(), std::back_inserter(finished));
-        threads_.erase(ended, threads_.end());
-    }
-    // These have left their loop; joining only waits for their last return.
-    for (auto& reader : finished)
-        reader.thread.join();
 }
 
 bool TnTransport::disconnectCommand() {
@@ -138,14 +91,9 @@ void TnTransport::disconnectSession() {
 }
 
 void TnTransport::teardown(const std::shared_ptr<Connection>& ifCurrent) {
-    {
-        std::lock_guard lock(mutex_);
-        // A read thread of an earlier connection must not end the current one.
-        if (ifCurrent && current_ != ifCurrent) return;
-        connected_.store(false);
-        if (current_ && current_->socket) current_->socket->shutdownLocal();
-        current_.reset();
-    }
+    // A read thread of an earlier connection must not end the current one.
+    if (!slot_.close(ifCurrent)) return;
+    connected_.store(false);
     parts_.trigger.setTriggerKey(0);
     {
         std::lock_guard lock(parts_.sessionLock);
@@ -204,7 +152,7 @@ class TnTransport::ReadThreadClient final : public telnet::ReadLoopClient {
 
 void TnTransport::readThread(std::shared_ptr<Connection> connection) {
     ReadThreadClient client(*this, connection);
-    if (!connection->socket) {
+    if (!connection) {
         if (!quitting_.load()) {
             showError("Connect failed!");
             teardown(connection);
@@ -212,8 +160,7 @@ void TnTransport::readThread(std::shared_ptr<Connection> connection) {
         return;
     }
     // No pause between receives: records are answered as they come.
-    telnet::runReadLoop(*connection->socket, client, parts_.services.clock,
-                        std::chrono::milliseconds(0));
+    telnet::runReadLoop(*connection, client, parts_.services.clock, std::chrono::milliseconds(0));
 }
 
 }  // namespace qn::tn

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/telnet/connection.h"
+#include "common/telnet/connection_slot.h"
 #include "platform/services.h"
 #include "tn5250/datastream/data_stream.h"
 #include "tn5250/datastream/tn_host.h"
@@ -99,27 +100,19 @@ class TnTransport final : public telnet::ByteSender {
 
   private:
     class ReadThreadClient;
-    struct Connection {
-        std::shared_ptr<telnet::Socket> socket;
-    };
-    struct ReadThread {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
+    using Connection = telnet::Socket;
 
     void showError(std::string_view text);
     void readThread(std::shared_ptr<Connection> connection);
     void teardown(const std::shared_ptr<Connection>& ifCurrent);
-    void reapFinishedThreads();
 
     Parts parts_;
     TnTelnetFilter filter_;
 
-    mutable std::mutex mutex_;  // guards current_ and threads_
-    std::shared_ptr<Connection> current_;
-    std::vector<ReadThread> threads_;
     std::atomic<bool> connected_{false};
     std::atomic<bool> quitting_{false};
+    // Last: destroyed first, so the read threads are joined while everything they use lives.
+    telnet::ConnectionSlot slot_;
 };
 
 }  // namespace qn::tn

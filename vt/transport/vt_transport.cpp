@@ -5,34 +5,19 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <string>
-#include <system_error>
 
 namespace qn::vt {
 
 using telnet::ReceiveStatus;
 
-struct VtTransport::Connection {
-    std::shared_ptr<telnet::Socket> socket;
-};
-
 VtTransport::VtTransport(Parts parts)
     : parts_(parts), filter_(parts.session, deferredSender_, parts.terminal) {}
 
 VtTransport::~VtTransport() {
+    // The read threads end at once (their receive is interrupted) and do no teardown now.
     quitting_.store(true);
-    std::vector<ReadThread> threads;
-    {
-        std::lock_guard lock(mutex_);
-        if (current_ && current_->socket) current_->socket->shutdownLocal();
-        current_.reset();
-        threads.swap(threads_);
-    }
-    // Each read thread ends at once: its receive was interrupted, and it does no teardown now.
-    for (auto& reader : threads) {
-        if (reader.thread.joinable()) reader.thread.join();
-    }
+    slot_.shutdownAndJoin();
 }
 
 void VtTransport::showError(std::string_view text) {
@@ -41,8 +26,7 @@ void VtTransport::showError(std::string_view text) {
 }
 
 std::shared_ptr<telnet::Socket> VtTransport::currentSocket() const {
-    std::lock_guard lock(mutex_);
-    return current_ ? current_->socket : nullptr;
+    return slot_.current();
 }
 
 void VtTransport::sendBytes(std::span<const std::uint8_t> bytes) {
@@ -71,17 +55,13 @@ void VtTransport::connectSession() {
         return;
     }
 
-    auto connection = std::make_shared<Connection>();
-    connection->socket = telnet::Socket::create();
-    if (!connection->socket) {
+    std::shared_ptr<Connection> connection = telnet::Socket::create();
+    if (!connection) {
         showError("Create socket failed !!");
         return;
     }
-    {
-        std::lock_guard lock(mutex_);
-        current_ = connection;
-    }
-    if (!connection->socket->connect(lookup.address)) {
+    slot_.install(connection);
+    if (!connection->connect(lookup.address)) {
         connected_.store(false);
         showError("Can not establish connection");
         return;
@@ -103,19 +83,10 @@ void VtTransport::connectSession() {
         macroFrame[9] != 0 ? macroFrame.size() : reader::fixedLength(macroFrame);
     if (frameLength != 0) {
         parts_.services.messages.show("MicroFrame");
-        connection->socket->sendBytes({macroFrame.data(), frameLength});
+        connection->sendBytes({macroFrame.data(), frameLength});
     }
 
-    reapFinishedThreads();
-    try {
-        std::lock_guard lock(mutex_);
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        std::thread thread([this, connection, done] {
-            readThread(connection);
-            done->store(true);
-        });
-        threads_.push_back({std::move(thread), std::move(done)});
-    } catch (const std::system_error&) {
+    if (!slot_.startReader([this, connection] { readThread(connection); })) {
         showError("Create readthread failed.");
         disconnectSession();
     }
@@ -130,20 +101,6 @@ void VtTransport::connectSession() {
         if (parts_.session.settingsLoaded == 0) installDefaultKeyMap(parts_.session, false);
     }
     if (triggerOn) parts_.trigger.setTriggerKey(1);
-}
-
-void VtTransport::reapFinishedThreads() {
-    std::vector<ReadThread> finished;
-    {
-        std::lock_guard lock(mutex_);
-        auto ended = std::stable_partition(threads_.begin(), threads_.end(),
-                                           [](const ReadThread& t) { return !t.done->load(); });
-        std::move(ended, threads_.end(), std::back_inserter(finished));
-        threads_.erase(ended, threads_.end());
-    }
-    // These have left their loop; joining only waits for their last return.
-    for (auto& reader : finished)
-        reader.thread.join();
 }
 
 bool VtTransport::disconnectCommand() {
@@ -164,14 +121,9 @@ void VtTransport::disconnectSession() {
 }
 
 void VtTransport::teardown(const std::shared_ptr<Connection>& ifCurrent) {
-    {
-        std::lock_guard lock(mutex_);
-        // A read thread of an earlier connection must not end the current one.
-        if (ifCurrent && current_ != ifCurrent) return;
-        connected_.store(false);
-        if (current_ && current_->socket) current_->socket->shutdownLocal();
-        current_.reset();
-    }
+    // A read thread of an earlier connection must not end the current one.
+    if (!slot_.close(ifCurrent)) return;
+    connected_.store(false);
     parts_.trigger.setTriggerKey(0);
     {
         std::lock_guard lock(parts_.sessionLock);
@@ -237,14 +189,14 @@ class VtTransport::ReadThreadClient final : public telnet::ReadLoopClient {
 
 void VtTransport::readThread(std::shared_ptr<Connection> connection) {
     ReadThreadClient client(*this, connection);
-    if (!connection->socket) {
+    if (!connection) {
         if (!quitting_.load()) {
             showError("Connect failed!");
             teardown(connection);
         }
         return;
     }
-    telnet::runReadLoop(*connection->socket, client, parts_.services.clock, parts_.pauseAfterPass);
+    telnet::runReadLoop(*connection, client, parts_.services.clock, parts_.pauseAfterPass);
 }
 
 }  // namespace qn::vt

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/telnet/connection.h"
+#include "common/telnet/connection_slot.h"
 #include "platform/services.h"
 #include "vt/emulator/vt_host.h"
 #include "vt/settings/vt_settings.h"
@@ -101,7 +102,7 @@ class VtTransport final : public telnet::ByteSender {
 
   private:
     class ReadThreadClient;
-    struct Connection;
+    using Connection = telnet::Socket;
 
     void showError(std::string_view text);
     void readThread(std::shared_ptr<Connection> connection);
@@ -122,17 +123,10 @@ class VtTransport final : public telnet::ByteSender {
     } deferredSender_{parts_.deferred};
     VtTelnetFilter filter_;
 
-    struct ReadThread {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    void reapFinishedThreads();
-
-    mutable std::mutex mutex_;  // guards current_ and threads_
-    std::shared_ptr<Connection> current_;
-    std::vector<ReadThread> threads_;
     std::atomic<bool> connected_{false};
     std::atomic<bool> quitting_{false};
+    // Last: destroyed first, so the read threads are joined while everything they use lives.
+    telnet::ConnectionSlot slot_;
 };
 
 }  // namespace qn::vt
