@@ -1,0 +1,44 @@
+// quillnet-demohost vt [--port N] [--once]: a demo telnet host on 127.0.0.1. Prints
+// "port N" once it listens, so scripts and tests can connect to a free port.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tools/quillnet-demohost/demo_host.h"
+
+int main(int argc, char** argv) {
+    constexpr const char* kUsage = "usage: quillnet-demohost vt [--port N] [--once]\n";
+    if (argc < 2 || std::strcmp(argv[1], "vt") != 0) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    qn::tools::DemoHostOptions options;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            long port = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != 0 || port < 0 || port > 65535) {
+                std::fputs(kUsage, stderr);
+                return 2;
+            }
+            options.port = static_cast<std::uint16_t>(port);
+        } else if (std::strcmp(argv[i], "--once") == 0) {
+            options.once = true;
+        } else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+    qn::tools::DemoHost host(options);
+    if (!host.listening()) {
+        std::fprintf(stderr, "quillnet-demohost: cannot listen on 127.0.0.1:%u\n",
+                     static_cast<unsigned>(options.port));
+        return 1;
+    }
+    std::printf("port %u\n", static_cast<unsigned>(host.port()));
+    std::fflush(stdout);
+    host.run();
+    return 0;
+}

@@ -1,0 +1,137 @@
+#pragma once
+// The VT program without its windows: every part of one running session wired together, the
+// start-up steps, the command-enabling rules and the quit sequence. The UI owns one of these and
+// supplies the view it paints with.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/device/device.h"
+#include "common/reader/reader_library.h"
+#include "common/telnet/connection.h"
+#include "platform/services.h"
+#include "vt/emulator/vt_emulator.h"
+#include "vt/keyboard/vt_keyboard.h"
+#include "vt/settings/vt_document.h"
+#include "vt/transport/deferred_host.h"
+#include "vt/transport/emulator_terminal.h"
+#include "vt/transport/session_host.h"
+#include "vt/transport/vt_transport.h"
+#if QN_VT_DECODE_HANDLER
+#include "vt/scan/vt_decode_handler.h"
+#endif
+
+namespace qn::vt {
+
+// Command identifiers of the menus and the toolbar.
+namespace command {
+inline constexpr unsigned kConnect = 0x8004;
+inline constexpr unsigned kDisconnect = 0x8005;
+inline constexpr unsigned kConfigure = 0x8007;
+inline constexpr unsigned kNothing = 0x8008;
+inline constexpr unsigned kVtKey = 0x8009;
+inline constexpr unsigned kOpen = 0x8010;
+inline constexpr unsigned kMaximize = 0x8014;
+inline constexpr unsigned kTrayExit = 0x8015;
+inline constexpr unsigned kRepaint = 0x8018;
+inline constexpr unsigned kSetConfigFile = 0x801C;
+inline constexpr unsigned kFullScreen = 0x801D;
+inline constexpr unsigned kSave = 0xE103;
+inline constexpr unsigned kSaveAs = 0xE104;
+inline constexpr unsigned kAbout = 0xE140;
+inline constexpr unsigned kExit = 0xE141;
+}  // namespace command
+
+inline constexpr std::string_view kVtShortName = "QuillVT";
+inline constexpr std::string_view kVtVersionText = "QuillNet_VT (V 3.031)";
+inline constexpr std::string_view kReaderVersionLabel = "Reader Dll Ver:";
+inline constexpr std::string_view kQuitQuestion = "Do you want to quit?";
+// The notification popup's Exit ends the message loop with this code.
+inline constexpr int kTrayExitCode = 16;
+inline constexpr std::size_t kDeviceNameMax = 256;
+
+// Whether a menu or toolbar command is offered now.
+bool commandEnabled(unsigned id, bool connected, bool settingsSaved);
+
+class VtProgram final : private KeyboardLink {
+  public:
+    struct Views {
+        VtConnectionView& connection;
+        VtViewSignals& viewSignals;
+        KeyboardView& keyboard;
+        // Invalidates the whole view (after a scan was sent).
+        std::function<void()> repaint;
+    };
+
+    VtProgram(platform::Services& services, std::filesystem::path settingsDir, Views views);
+    ~VtProgram() override;
+    VtProgram(const VtProgram&) = delete;
+    VtProgram& operator=(const VtProgram&) = delete;
+
+    // Start-up after the single-instance check: device name, model and system library, the
+    // reader library and its readers, the defaults. False ends the program (its messages shown).
+    bool startDevice();
+    // The settings document at start-up; what it asks for next.
+    reader::StartupRequests loadAtStartup() { return document_.loadAtStartup(); }
+
+    // The quit question; on OK the readers are halted. False keeps the program running.
+    bool confirmQuit();
+    // Quit: the socket is closed and the read thread ends, without the teardown.
+    void closeConnection();
+    // At exit, after closeConnection: reader library, 55 ms, system library, 10 ms.
+    void freeLibraries();
+
+    // The registered decode message, on the UI thread.
+    void handleDecode(std::uintptr_t wParam);
+    platform::MessageId decodeMessage() const { return decodeMessage_; }
+
+    bool commandEnabled(unsigned id) const;
+    std::string aboutReaderVersion() const;
+
+    const std::string& deviceName() const { return deviceName_; }
+    std::mutex& sessionLock() { return sessionLock_; }
+    VtSession& session() { return session_; }
+    VtEmulator& emulator() { return emulator_; }
+    // Valid until closeConnection.
+    VtTransport& transport() { return *transport_; }
+    bool connected() const { return transport_ && transport_->connected(); }
+    VtKeyboard& keyboard() { return keyboard_; }
+    VtDocument& document() { return document_; }
+    device::DeviceLayer& device() { return device_; }
+    reader::ReaderLibrary& reader() { return reader_; }
+
+  private:
+    bool socketOpen() const override { return connected(); }
+    void sendBytes(std::span<const std::uint8_t> bytes) override {
+        if (transport_) transport_->sendBytes(bytes);
+    }
+    void runDeferred() override {
+        if (transport_) transport_->runDeferred();
+    }
+
+    platform::Services& services_;
+    std::string deviceName_;
+    device::DeviceLayer device_;
+    reader::ReaderLibrary reader_;
+    VtSession session_;
+    std::mutex sessionLock_;
+    VtSessionHost sessionHost_;
+    DeferredVtHost deferred_;
+    VtEmulator emulator_;
+    EmulatorTerminal terminal_;
+    telnet::SystemResolver resolver_;
+    std::optional<VtTransport> transport_;
+    VtKeyboard keyboard_;
+    VtDocument document_;
+    platform::MessageId decodeMessage_;
+#if QN_VT_DECODE_HANDLER
+    VtDecodeHandler decodeHandler_;
+#endif
+};
+
+}  // namespace qn::vt
