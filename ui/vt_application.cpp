@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QFileDialog>
+
 #include <QLocalSocket>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include "ui/dialog_window.h"
+#include "vt/dialogs/vt_settings_sheet.h"
 
 #include <unistd.h>
 
@@ -152,11 +155,65 @@ void VtApplication::onCommand(unsigned id) {
             QMessageBox::about(frame_.get(), QStringLiteral("About QuillNet_VT"),
                                aboutLines().join(QLatin1Char('\n')));
             break;
+        case cmd::kConfigure:
+            openSettingsSheet();
+            break;
+        case cmd::kSetConfigFile:
+            setConfigFile(chooseOpen);
+            break;
+        case cmd::kVtKey:
+            openKeyPanel();
+            break;
         default:
-            // The settings sheet, the configuration file and the key panel come with the
-            // dialogs.
             break;
     }
+}
+
+dialogs::DialogContext VtApplication::dialogContext(QtDialogRunner& runner) {
+    return {services_.messages, runner, program_->device().screenMode()};
+}
+
+void VtApplication::openSettingsSheet() {
+    QtDialogRunner runner(frame_.get());
+    dialogs::DialogContext context = dialogContext(runner);
+    vt::VtSettingsSheet sheet(program_->session(), program_->document(),
+                              program_->device().modelName(), program_->device().systemInfoDigit());
+    dialogs::PropertySheet& pages = sheet.open(context);
+    const int mode = program_->device().screenMode();
+    const device::Rect screen{0, 0, mode == 2 ? 480 : 240, mode == 2 ? 640 : 320};
+    const bool ok = SheetWindow(pages, screen, frame_.get()).run();
+    sheet.finish(ok, reader::askWithMessageBox(services_.messages));
+    frame_->view().rebuildFont();
+    frame_->view().applyScrollBarsSetting();
+    frame_->view().update();
+}
+
+void VtApplication::setConfigFile(const std::function<std::optional<std::string>()>& chooseOpen) {
+    QtDialogRunner runner(frame_.get());
+    dialogs::DialogContext context = dialogContext(runner);
+    vt::SetConfigFileDialog dialog(program_->document().currentSettingsPath(),
+                                   [this, &chooseOpen]() -> std::optional<std::string> {
+                                       auto chosen = chooseOpen();
+                                       if (!chosen) return std::nullopt;
+                                       return program_->document().browsedPath(*chosen);
+                                   });
+    dialog.open(context);
+    if (runner.runModal(dialog) != dialogs::DialogResult::Ok) return;
+    program_->document().setConfigFile(dialog.path());
+    frame_->view().rebuildFont();
+    frame_->view().applyScrollBarsSetting();
+}
+
+void VtApplication::openKeyPanel() {
+    // Only while connected; otherwise the command does nothing.
+    if (!program_->connected()) return;
+    QtDialogRunner runner(frame_.get());
+    dialogs::DialogContext context = dialogContext(runner);
+    vt::VtKeyPanel panel;
+    panel.open(context);
+    runner.runModal(panel);
+    // The panel's keys go through the key map like real keys.
+    if (const int key = panel.virtualKey(); key != 0) program_->keyboard().keyDown(key);
 }
 
 QStringList VtApplication::aboutLines() const {

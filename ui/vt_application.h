@@ -7,10 +7,12 @@
 #include <QSize>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "platform/services.h"
+#include "ui/dialog_window.h"
 #include "ui/qt_platform.h"
 #include "ui/vt_frame.h"
 #include "vt/shell/vt_program.h"
@@ -53,6 +55,11 @@ class VtApplication final : public QObject {
     bool claimSingleInstance();
     void onCommand(unsigned id);
     bool onQuit();
+    // The dialogs of the File and Telnet menus.
+    dialogs::DialogContext dialogContext(QtDialogRunner& runner);
+    void openSettingsSheet();
+    void setConfigFile(const std::function<std::optional<std::string>()>& chooseOpen);
+    void openKeyPanel();
 
     platform::Services& services_;
     QtMessageQueue& queue_;

@@ -99,10 +99,10 @@ CDlgVTKeyMapping::CDlgVTKeyMapping(VtSettings& settings, std::string model, int 
         const int x = 4 + column * 118;
         const int y = 4 + row * 20;
         addButton(buttonId(slot),
-                  std::string(kKeySlots[static_cast<std::size_t>(slot - 1)].pageLabel),
+                  std::string(kKeySlotTable[static_cast<std::size_t>(slot - 1)].pageLabel),
                   {x, y, 34, 16});
-        addStatic(arrowId(slot), "=>", {x + 36, y + 2, 14, 14});
-        addStatic(nameId(slot), "Undefined", {x + 52, y + 2, 62, 14});
+        addStatic(arrowId(slot), "=>", {x + 35, y + 2, 17, 14});
+        addStatic(nameId(slot), "Undefined", {x + 53, y + 2, 62, 14});
     }
 }
 
@@ -126,7 +126,7 @@ void CDlgVTKeyMapping::onChanged(int id) {
     SelectKeyDialog::Code code{};
     auto stored = slotCode(settings_, slot);
     std::copy(stored.begin(), stored.end(), code.begin());
-    SelectKeyDialog select(std::string(kKeySlots[static_cast<std::size_t>(slot - 1)].selectLabel),
+    SelectKeyDialog select(std::string(kKeySlotTable[static_cast<std::size_t>(slot - 1)].selectLabel),
                            slotFunction(settings_, slot), code);
     select.open(context());
     if (runNested(select) == DialogResult::Ok) {

@@ -21,7 +21,7 @@ struct KeySlot {
 };
 
 // Slots 1..28 at indexes 0..27.
-inline constexpr std::array<KeySlot, kKeySlotCount> kKeySlots{{
+inline constexpr std::array<KeySlot, kKeySlotCount> kKeySlotTable{{
     {"F1", "F1", 0x70},         {"F2", "F2", 0x71},      {"F3", "F3", 0x72},
     {"F4", "F4", 0x73},         {"F5", "F5", 0x74},      {"F6", "F6", 0x75},
     {"F7", "F7", 0x76},         {"F8", "F8", 0x77},      {"F9", "F9", 0x78},
