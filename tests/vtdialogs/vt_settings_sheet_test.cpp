@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "tests/support/fake_services.h"
+#include "vt/keyboard/vt_keyboard.h"
 
 namespace qn::vt {
 namespace {
@@ -100,6 +101,32 @@ TEST(VtSettingsSheet, WithoutSettingsFileTheSheetInstallsDefaultCodes) {
     auto code = slotCode(f.session->settings, 5);
     EXPECT_EQ(Bytes(code.begin(), code.end()), (Bytes{0x1B, 'O', 'T', 0, 0}));
     EXPECT_EQ(sheet.keyMapping().control(CDlgVTKeyMapping::nameId(5)).text, "F5");
+}
+
+}  // namespace
+}  // namespace qn::vt
+
+namespace qn::vt {
+namespace {
+
+// Without a settings file, what F5 sends depends on what came first: the sheet installs the
+// default codes, the first connection only the function indexes.
+TEST(DefaultKeyMapOrder, SheetFirstOrConnectionFirst) {
+    for (bool sheetFirst : {true, false}) {
+        Fixture f;
+        f.session->settingsLoaded = 0;
+        if (sheetFirst) {
+            VtSettingsSheet sheet(*f.session, f.document, "KX2CE", 1);
+            sheet.open(f.context);
+        } else {
+            installDefaultKeyMap(*f.session, false);  // what the first connect does
+            VtSettingsSheet sheet(*f.session, f.document, "KX2CE", 1);
+            sheet.open(f.context);
+        }
+        auto mapped = translateMappedKey(f.session->settings, 0x74);
+        const Bytes expected = sheetFirst ? Bytes{0x1B, 'O', 'T', 0, 0} : Bytes{0, 0, 0, 0, 0};
+        EXPECT_EQ(Bytes(mapped.begin(), mapped.end()), expected) << sheetFirst;
+    }
 }
 
 }  // namespace
