@@ -157,6 +157,17 @@ void DialogWindow::build() {
         }
         widgets_[id] = w;
     }
+    refresh();
+    // A check box keeps its small-screen width on the large screen, where the substituted font
+    // is wider than the handheld's: let its text show while it stays inside the dialog.
+    for (const Control& c : model_.controls()) {
+        if (c.kind != ControlClass::CheckBox && c.kind != ControlClass::RadioButton) continue;
+        QWidget* w = widgets_.at(c.id);
+        const int needed = w->sizeHint().width();
+        if (needed > c.rect.width && c.rect.x + needed <= model_.rect().width) {
+            w->resize(needed, w->height());
+        }
+    }
     if (embedded_) return;
     const device::Rect r = model_.rect();
     auto* ok = new QPushButton(QStringLiteral("OK"), this);

@@ -4,9 +4,9 @@ namespace qn::vt {
 
 CDlgVTScreen::CDlgVTScreen(VtSettings& settings)
     : Dialog("Screen", {0, 0, 240, 320}), settings_(settings) {
-    addCheck(kScrollBar, "ScrollBar", {16, 20, 120, 16}).number =
+    addCheck(kScrollBar, "ScrollBar", {16, 20, 200, 16}).number =
         dialogs::bindInt(settings.scrollBarsSetting);
-    addCheck(kTaskBar, "TaskBar On Full Screen", {16, 44, 170, 16}).number =
+    addCheck(kTaskBar, "TaskBar On Full Screen", {16, 44, 220, 16}).number =
         dialogs::bindInt(settings.taskBarOnFullScreen);
 }
 
