@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -83,48 +84,93 @@ QString screenshotDir() {
 class DialogWindowTest : public QObject {
     Q_OBJECT
 
+    Record record_;
+    platform::RecordingMessageBoxes messages_;
+    CancelRunner runner_;
+    dialogs::DialogContext context_{messages_, runner_, 1};
+    std::unique_ptr<EveryClass> model_;
+    std::unique_ptr<ui::DialogWindow> window_;
+
   private Q_SLOTS:
-    void everyControlClassRoundTrips() {
-        Record record;
-        platform::RecordingMessageBoxes messages;
-        CancelRunner runner;
-        dialogs::DialogContext context{messages, runner, 1};
-        EveryClass model(record);
-        model.open(context);
-        ui::DialogWindow window(model);
+    // One window over a model with a control of every class; each test drives one class.
+    void init() {
+        record_ = Record{};
+        model_ = std::make_unique<EveryClass>(record_);
+        model_->open(context_);
+        window_ = std::make_unique<ui::DialogWindow>(*model_);
+    }
+    void cleanup() {
+        window_.reset();
+        model_.reset();
+    }
 
-        QCOMPARE(as<QLabel>(window, kLabel)->text(), QStringLiteral("Label"));
-        QCOMPARE(as<QLineEdit>(window, kEdit)->text(), QStringLiteral("7"));
-        QCOMPARE(as<QComboBox>(window, kCombo)->currentIndex(), 1);
-        QVERIFY(as<QRadioButton>(window, kRadioA)->isChecked());
+    void staticAndGroupShowTheirText() {
+        QCOMPARE(as<QLabel>(*window_, kLabel)->text(), QStringLiteral("Label"));
+        QCOMPARE(qobject_cast<QGroupBox*>(window_->widget(kGroup))->title(),
+                 QStringLiteral("Group"));
+        model_->control(kLabel).text = "Changed";
+        model_->control(kLabel).visible = false;
+        window_->refresh();
+        QCOMPARE(as<QLabel>(*window_, kLabel)->text(), QStringLiteral("Changed"));
+        QVERIFY(as<QLabel>(*window_, kLabel)->isHidden());
+    }
 
-        QTest::mouseClick(as<QPushButton>(window, kButton), Qt::LeftButton);
-        QCOMPARE(model.buttons, 1);
-        as<QCheckBox>(window, kCheck)->click();
-        QVERIFY(model.control(kCheck).checked);
-        as<QRadioButton>(window, kRadioB)->click();
-        QVERIFY(model.control(kRadioB).checked);
-        QVERIFY(!as<QRadioButton>(window, kRadioA)->isChecked());
-        as<QLineEdit>(window, kEdit)->setText(QString());
-        QTest::keyClicks(as<QLineEdit>(window, kEdit), QStringLiteral("12"));
-        QCOMPARE(model.control(kEdit).text, std::string("12"));
-        Q_EMIT as<QComboBox>(window, kCombo)->activated(2);
-        QCOMPARE(model.control(kCombo).selected, 2);
-        as<QListWidget>(window, kList)->setCurrentRow(1);
-        QCOMPARE(model.control(kList).selected, 1);
-        Q_EMIT as<QTableWidget>(window, kGrid)->cellClicked(1, 0);
-        QCOMPARE(model.cells.size(), std::size_t{1});
+    void buttonClicksReachTheModel() {
+        QTest::mouseClick(as<QPushButton>(*window_, kButton), Qt::LeftButton);
+        QCOMPARE(model_->buttons, 1);
+        model_->control(kButton).enabled = false;
+        window_->refresh();
+        QVERIFY(!as<QPushButton>(*window_, kButton)->isEnabled());
+    }
 
-        // Disabling in the model shows in the widget.
-        model.control(kButton).enabled = false;
-        window.refresh();
-        QVERIFY(!as<QPushButton>(window, kButton)->isEnabled());
+    void checkBoxRoundTrips() {
+        QVERIFY(!as<QCheckBox>(*window_, kCheck)->isChecked());
+        as<QCheckBox>(*window_, kCheck)->click();
+        QVERIFY(model_->control(kCheck).checked);
+        QVERIFY(model_->pressOk());
+        QCOMPARE(record_.flag, std::uint8_t{1});
+    }
 
-        QVERIFY(model.pressOk());
-        QCOMPARE(record.flag, std::uint8_t{1});
-        QCOMPARE(record.choice, std::uint8_t{1});
-        QCOMPARE(record.number, std::uint8_t{12});
-        QCOMPARE(record.pick, std::uint8_t{2});
+    void radioGroupRoundTrips() {
+        QVERIFY(as<QRadioButton>(*window_, kRadioA)->isChecked());
+        as<QRadioButton>(*window_, kRadioB)->click();
+        QVERIFY(model_->control(kRadioB).checked);
+        QVERIFY(!as<QRadioButton>(*window_, kRadioA)->isChecked());
+        QVERIFY(model_->pressOk());
+        QCOMPARE(record_.choice, std::uint8_t{1});
+    }
+
+    void editRoundTrips() {
+        QCOMPARE(as<QLineEdit>(*window_, kEdit)->text(), QStringLiteral("7"));
+        as<QLineEdit>(*window_, kEdit)->selectAll();
+        QTest::keyClicks(as<QLineEdit>(*window_, kEdit), QStringLiteral("12"));
+        QCOMPARE(model_->control(kEdit).text, std::string("12"));
+        QVERIFY(model_->pressOk());
+        QCOMPARE(record_.number, std::uint8_t{12});
+    }
+
+    void comboBoxRoundTrips() {
+        QCOMPARE(as<QComboBox>(*window_, kCombo)->currentIndex(), 1);
+        Q_EMIT as<QComboBox>(*window_, kCombo)->activated(2);
+        QCOMPARE(model_->control(kCombo).selected, 2);
+        QVERIFY(model_->pressOk());
+        QCOMPARE(record_.pick, std::uint8_t{2});
+    }
+
+    void listBoxRoundTrips() {
+        as<QListWidget>(*window_, kList)->setCurrentRow(1);
+        QCOMPARE(model_->control(kList).selected, 1);
+        model_->control(kList).selected = 0;
+        window_->refresh();
+        QCOMPARE(as<QListWidget>(*window_, kList)->currentRow(), 0);
+    }
+
+    void listViewCellsReachTheModel() {
+        auto* grid = as<QTableWidget>(*window_, kGrid);
+        QCOMPARE(grid->horizontalHeaderItem(1)->text(), QStringLiteral("b"));
+        QCOMPARE(grid->item(1, 1)->text(), QStringLiteral("4"));
+        Q_EMIT grid->cellClicked(1, 0);
+        QCOMPARE(model_->cells, (std::vector<std::pair<int, int>>{{1, 0}}));
     }
 
     void sheetWithNestedDialogs();
