@@ -50,8 +50,9 @@ std::optional<PcmSound> parseWave(const unsigned char* data, std::size_t size) {
         }
         pos = body + length + (length & 1);
     }
-    if (!haveFormat || !haveData || sound.channels < 1 || sound.channels > 2 || sound.sampleRate < 1000 ||
-        sound.sampleRate > 192000 || (sound.bitsPerSample != 8 && sound.bitsPerSample != 16)) {
+    if (!haveFormat || !haveData || sound.channels < 1 || sound.channels > 2 ||
+        sound.sampleRate < 1000 || sound.sampleRate > 192000 ||
+        (sound.bitsPerSample != 8 && sound.bitsPerSample != 16)) {
         return std::nullopt;
     }
     return sound;

@@ -126,8 +126,9 @@ void CDlgVTKeyMapping::onChanged(int id) {
     SelectKeyDialog::Code code{};
     auto stored = slotCode(settings_, slot);
     std::copy(stored.begin(), stored.end(), code.begin());
-    SelectKeyDialog select(std::string(kKeySlotTable[static_cast<std::size_t>(slot - 1)].selectLabel),
-                           slotFunction(settings_, slot), code);
+    SelectKeyDialog select(
+        std::string(kKeySlotTable[static_cast<std::size_t>(slot - 1)].selectLabel),
+        slotFunction(settings_, slot), code);
     select.open(context());
     if (runNested(select) == DialogResult::Ok) {
         // Stored at once: cancelling the settings sheet later does not undo it.
