@@ -633,6 +633,12 @@ TEST(ErrorMessages, WriteErrorCode) {
              EXPECT_EQ(t.screen->state.messageText[0], 'E');
              EXPECT_EQ(t.screen->state.messageText[1], 0) << "trailing blanks removed";
          }},
+        {"a cursor column past the row continues on the next rows",
+         record({0x04, 0x21, 0x13, 0x03, 0xA0, 0x40, 0xC5}),
+         [](const Terminal& t) {
+             EXPECT_EQ(t.screen->state.row, 3);
+             EXPECT_EQ(t.screen->state.column, 79);
+         }},
         {"ends at the next command", record(join({{0x04, 0x21, 0xC1}, wtd(), sba(1, 1), {0xC2}})),
          [](const Terminal& t) {
              EXPECT_EQ(t.text(23, 0, 2), "A.");

@@ -400,8 +400,8 @@ void TnDataStream::writeErrorCode() {
         ++length;
     long from = 1;
     if (length > 4 && param(1) == 0x13) {
-        s.row = param(2) - 1;
-        s.column = param(3) - 1;
+        // Kept inside the planes like every other address: column 81 is column 1 of the next row.
+        screen_.setPosition(wirePosition(param(2), param(3)));
         from = 4;
     }
     screen_.saveMessageRow();
