@@ -6,6 +6,7 @@
 #include "tests/settings/fake_reader.h"
 #include "tests/simreader/test_support.h"
 #include "tn5250/settings/tn_document.h"
+#include "tn5250/settings/tn_key_map.h"
 
 namespace qn::tn {
 namespace {
@@ -187,6 +188,24 @@ TEST(TnConfigure, EveryOkReachesTheLibraryButOnlyAChangeAsks) {
         EXPECT_EQ(questions, c.asked ? 1 : 0);
         EXPECT_EQ(!test::gCalls.empty(), c.synced);
         EXPECT_EQ(std::filesystem::exists(f.document.currentSettingsPath()), c.asked);
+    }
+}
+
+TEST(TnConfigure, TheDefaultKeyMapGoesInOnlyWithoutASettingsFile) {
+    for (const std::uint8_t loaded : {0, 1}) {
+        Fixture f;
+        f.state.settingsLoaded = loaded;
+        slotFunction(f.state.record, 46) = 44;  // Tab mapped to RESET
+        const TnSession before = f.document.beginConfigure(installDefaultKeyMap);
+        EXPECT_EQ(slotFunction(before, 1), 0) << "copied before the key map went in";
+        EXPECT_EQ(slotFunction(f.state.record, 1), loaded ? 0 : 1);
+        EXPECT_EQ(slotFunction(f.state.record, 20), loaded ? 0 : 20);
+        EXPECT_EQ(slotFunction(f.state.record, 46), loaded ? 44 : 0);
+        EXPECT_EQ(f.state.settingsLoaded, 1);
+        // Once per run: a later sheet keeps what the operator mapped.
+        slotFunction(f.state.record, 1) = 45;
+        f.document.beginConfigure(installDefaultKeyMap);
+        EXPECT_EQ(slotFunction(f.state.record, 1), 45);
     }
 }
 
