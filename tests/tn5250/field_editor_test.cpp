@@ -415,6 +415,21 @@ TEST(Editing, DeleteAndBackspace) {
     }
 }
 
+TEST(Editing, BackspaceIntoAFieldWithoutDataCellsTouchesNothingOutsideIt) {
+    // Field 0 is a signed-numeric field of one position: only its sign.
+    Editing t({{0x47, 0, 1}, {}});
+    t.fill(0, "-");
+    t.fill(1, "VWXYZ");
+    const int before = t.field(0).start() - 1;
+    t.screen->setCharAtPosition(before, 'Q');
+    t.cursorTo(1, 0);
+    t.editor.runFunction(fn::kBackspace);
+    EXPECT_EQ(t.screen->charAtPosition(before), 'Q');
+    EXPECT_EQ(t.fieldText(0), "-");
+    EXPECT_EQ(t.fieldText(1), "VWXYZ");
+    EXPECT_EQ(t.cursor().first, 0);
+}
+
 struct MoveCase {
     const char* name;
     FieldSpec spec;

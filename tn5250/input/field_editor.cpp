@@ -141,7 +141,7 @@ bool TnFieldEditor::runFunction(int code) {
             return true;
         case fn::kEnd:
             if (!inField()) return false;
-            screen_.setPosition(dataEnd());
+            screen_.setPosition(std::max(dataEnd(), screen_.state.currentField.start()));
             return true;
         case fn::kErase:
             eraseInput();
@@ -335,6 +335,12 @@ void TnFieldEditor::cursorAfterLastNonBlank() {
 
 // --- Editing
 
+int TnFieldEditor::lastNonNull(int first, int last) const {
+    while (last >= first && screen_.charAtPosition(last) == 0)
+        --last;
+    return last;
+}
+
 void TnFieldEditor::shiftLeft(int from, int last) {
     for (int p = from; p < last; ++p)
         screen_.setCharAtPosition(p, screen_.charAtPosition(p + 1));
@@ -354,7 +360,9 @@ void TnFieldEditor::backspace() {
     int position = screen_.position();
     if (position == s.currentField.start()) {
         previousField();
+        // A field without data cells (a lone sign position) has nothing to take back.
         position = dataEnd();
+        if (position < s.currentField.start()) return;
         screen_.setPosition(position);
     } else {
         screen_.setPosition(--position);
@@ -375,9 +383,7 @@ void TnFieldEditor::fieldExit() {
 
     const std::uint8_t adjust = ffw::adjustment(field.ffw2);
     if (adjust == ffw::kRightAdjustZeroFill || adjust == ffw::kRightAdjustBlankFill) {
-        int lastData = end;
-        while (lastData >= start && screen_.charAtPosition(lastData) == 0)
-            --lastData;
+        const int lastData = lastNonNull(start, end);
         const int shift = end - lastData;
         if (lastData >= start && shift > 0) {
             for (int p = lastData; p >= start; --p)
@@ -408,11 +414,8 @@ void TnFieldEditor::fieldMinus() {
     if (type == ffw::kSignedNumeric) {
         screen_.setCharAtPosition(TnScreen::fieldEnd(field, false), '-');
     } else if (type == ffw::kNumericOnly) {
-        const int start = field.start();
-        int p = TnScreen::fieldEnd(field, false);
-        while (p >= start && screen_.charAtPosition(p) == 0)
-            --p;
-        if (p >= start) {
+        const int p = lastNonNull(field.start(), TnScreen::fieldEnd(field, false));
+        if (p >= field.start()) {
             const std::uint8_t c = screen_.charAtPosition(p);
             if (c == kBlank || c == '+' || c == '-' || c == '.') {
                 alarm();
@@ -426,11 +429,8 @@ void TnFieldEditor::fieldMinus() {
 
     // The negative zone goes on the units digit: the last character the exit left in the field
     // (its last cell once right-adjusted).
-    const int start = field.start();
-    int p = TnScreen::fieldEnd(field, false);
-    while (p >= start && screen_.charAtPosition(p) == 0)
-        --p;
-    if (p < start) return;
+    const int p = lastNonNull(field.start(), TnScreen::fieldEnd(field, false));
+    if (p < field.start()) return;
     const std::uint8_t code = localToSbcs(session_.language, screen_.charAtPosition(p));
     if (code == kNoEbcdicCode || (code & 0xF0) == 0xD0) return;
     const std::uint8_t negative = sbcsToLocal(session_.language, (code & 0x0F) | 0xD0);

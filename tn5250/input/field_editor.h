@@ -72,6 +72,8 @@ class TnFieldEditor {
     // Cells of the current field that hold data: its first position to its last, the sign
     // position of a signed-numeric field left out.
     int dataEnd() const;
+    // The last position in [first, last] holding a character; first - 1 when none does.
+    int lastNonNull(int first, int last) const;
     void shiftLeft(int from, int last);
     void deleteChar();
     void backspace();
