@@ -10,35 +10,13 @@
 #include <span>
 #include <utility>
 
+#include "common/device/virtual_keys.h"
 #include "vt/emulator/vt_emulator.h"
 #include "vt/settings/vt_settings.h"
 
 namespace qn::vt {
 
-// The handheld's virtual-key codes.
-namespace vk {
-inline constexpr int kBack = 0x08;
-inline constexpr int kTab = 0x09;
-inline constexpr int kReturn = 0x0D;
-inline constexpr int kControl = 0x11;
-inline constexpr int kEscape = 0x1B;
-inline constexpr int kPageUp = 0x21;
-inline constexpr int kPageDown = 0x22;
-inline constexpr int kEnd = 0x23;
-inline constexpr int kHome = 0x24;
-inline constexpr int kLeft = 0x25;
-inline constexpr int kUp = 0x26;
-inline constexpr int kRight = 0x27;
-inline constexpr int kDown = 0x28;
-inline constexpr int kInsert = 0x2D;
-inline constexpr int kDelete = 0x2E;
-inline constexpr int kF1 = 0x70;
-inline constexpr int kF20 = 0x83;
-// Device-only keys: Send, End (KX4CE) and the full-screen escape prefix.
-inline constexpr int kSend = 0xE9;
-inline constexpr int kDeviceEnd = 0xEA;
-inline constexpr int kFullScreenPrefix = 0xEC;
-}  // namespace vk
+namespace vk = ::qn::vk;
 
 inline constexpr std::size_t kKeyCodeSize = 5;
 inline constexpr int kKeySlots = 28;
