@@ -544,38 +544,28 @@ ScanEntry TnFieldEditor::enterScannedData(std::span<const std::uint8_t> data) {
         text_.insert(text_.end(), suffix.begin(), suffix.begin() + reader::fixedLength(suffix));
     }
 
+    // Control characters cut the text into pieces; the end of the text closes the last one.
     piece_.clear();
-    for (std::uint8_t byte : text_) {
-        if (byte >= kBlank) {
+    for (std::size_t i = 0; i <= text_.size(); ++i) {
+        const bool atEnd = i == text_.size();
+        const std::uint8_t byte = atEnd ? 0 : text_[i];
+        if (!atEnd && byte >= kBlank) {
             piece_.push_back(byte);
             continue;
         }
-        if (byte != kTab && byte != kCarriageReturn && byte != kFieldMark) continue;
-        switch (enterPiece(piece_)) {
-            case Piece::TooLong:
-                return ScanEntry::TooLong;
-            case Piece::Stop:
-                return ScanEntry::Entered;
-            case Piece::Continue:
-                break;
-        }
+        if (!atEnd && byte != kTab && byte != kCarriageReturn && byte != kFieldMark) continue;
+        const Piece entered = enterPiece(piece_);
+        if (entered == Piece::TooLong) return ScanEntry::TooLong;
+        if (entered == Piece::Stop) return ScanEntry::Entered;
         piece_.clear();
         if (byte == kTab) {
             runFunction(fn::kNext);
         } else if (byte == kCarriageReturn) {
             runFunction(fn::kFieldExit);
-        } else {
+        } else if (byte == kFieldMark) {
             runFunction(fn::kEnter);
             return ScanEntry::Entered;
         }
-    }
-    switch (enterPiece(piece_)) {
-        case Piece::TooLong:
-            return ScanEntry::TooLong;
-        case Piece::Stop:
-            return ScanEntry::Entered;
-        case Piece::Continue:
-            break;
     }
     applySuffix();
     return ScanEntry::Entered;
