@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+
+#include "tn5250/input/field_editor.h"
+#include "tn5250/settings/tn_key_map.h"
 
 #include "tests/tn5250/tn_test_support.h"
 
@@ -16,6 +20,7 @@ namespace {
 using tn::test::Bytes;
 using tn::test::join;
 using tn::test::record;
+using tn::test::reply;
 using tn::test::sba;
 using tn::test::sf;
 using tn::test::wtd;
@@ -137,10 +142,18 @@ TEST(Replay5250, StepErrors) {
         {"fn 0\n", 1, "line 1: fn needs 1 to 47"},
         {"fn x\n", 1, "line 1: fn needs 1 to 47"},
         {"tap 1\n", 1, "line 1: tap needs ROW COL"},
-        {"recv " + hexOf(record(wtd())) + "\nfn 27\n", 2,
-         "unsupported step: fn 27 (field editing)"},
-        {"key 13\n", 2, "unsupported step: key"},
-        {"scan 123\n", 2, "unsupported step: scan"},
+        {"key\n", 1, "line 1: key needs a virtual-key code 1 to 0xFF"},
+        {"key 0x100\n", 1, "line 1: key needs a virtual-key code 1 to 0xFF"},
+        {"key 0x\n", 1, "line 1: key needs a virtual-key code 1 to 0xFF"},
+        {"key 13x\n", 1, "line 1: key needs a virtual-key code 1 to 0xFF"},
+        {"char\n", 1, "line 1: char needs TEXT"},
+        {"scan    # blanks only\n", 1, "line 1: scan needs TEXT"},
+        {"char 1\\x4\n", 1, "line 1: bad escape (\\xHH or \\\\)"},
+        {"scan a\\qb\n", 1, "line 1: bad escape (\\xHH or \\\\)"},
+        {"char \\xg0\n", 1, "line 1: bad escape (\\xHH or \\\\)"},
+        {"rfid\n", 1, "line 1: rfid needs UID [DATA]"},
+        {"rfid 01 02 03\n", 1, "line 1: rfid needs UID [DATA]"},
+        {"rfid 01 \\x0\n", 1, "line 1: bad escape (\\xHH or \\\\)"},
     };
     for (const auto& c : cases) {
         const auto result = script(c.steps);
@@ -208,6 +221,343 @@ TEST(Replay5250, CommandLine) {
     EXPECT_EQ(run({"quillnet-replay", "vt", file}).first, 1);
     EXPECT_EQ(run({"quillnet-replay", "5250", "/nonexistent/capture"}).first, 1);
     std::filesystem::remove(path);
+}
+
+// ---- Whole operator sessions: host screens in, steps, the exact records the host receives.
+
+// A host record as it arrives on the wire: the record, then IAC EOR.
+Bytes onWire(const Bytes& body) {
+    return join({record(body), Bytes{0xFF, 0xEF}});
+}
+
+// Clear unit, Write To Display, a title on row 1, the fields, and Read MDT Fields (keyboard
+// unlocked): the host waits for the operator.
+Bytes entryScreen(const Bytes& fields) {
+    return onWire(join({{0x04, 0x40},
+                        wtd(),
+                        sba(1, 2),
+                        {0xE3, 0xC5, 0xE2, 0xE3},
+                        fields,
+                        {0x04, 0x52, 0x00, 0x08}}));
+}
+
+// User at row 6 and password (non-display) at row 7, ten positions each from column 54.
+const Bytes kTwoFieldSignOn =
+    entryScreen(join({sba(6, 53), sf(0x40, 0x00, 0x24, 10), sba(7, 53), sf(0x40, 0x00, 0x27, 10)}));
+// Item (16 positions, no restriction) at row 4 and quantity (4, numeric only) at row 5, both
+// from column 21.
+const Bytes kItemScreen =
+    entryScreen(join({sba(4, 20), sf(0x40, 0x00, 0x24, 16), sba(5, 20), sf(0x43, 0x00, 0x24, 4)}));
+// From column 11: numeric only (5) at row 5, right-adjust blank fill (5) at row 6, no
+// restriction (8) at row 7.
+const Bytes kTypingScreen =
+    entryScreen(join({sba(5, 10), sf(0x43, 0x00, 0x24, 5), sba(6, 10), sf(0x40, 0x06, 0x24, 5),
+                      sba(7, 10), sf(0x40, 0x00, 0x24, 8)}));
+
+// The feedback settings every session below uses, so that each sound and vibration says which
+// one it was.
+void feedback(tn::TnSession& s) {
+    s.errorBeeper.set(3);
+    s.errorVibrator.set(2);
+    s.goodBeeper.set(1);
+    s.goodVibrator.set(1);
+}
+const std::vector<std::string> kAlarm{"sound 3", "vibrate 500"};
+const std::vector<std::string> kGood{"vibrate 250", "sound 1"};
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string jsonList(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i ? ", \"" : "\"") + items[i] + "\"";
+    return out + "]";
+}
+
+// A screen row as the report shows it: blanks, the text at column, blanks to the end, as a
+// JSON string.
+std::string screenRow(int column, const std::string& text) {
+    std::string row = std::string(column, ' ') + text;
+    row += std::string(80 - row.size(), ' ');
+    std::string quoted = "\"";
+    for (char c : row) {
+        if (c == '\\' || c == '"') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+// The rows of the report's "screen", each still a JSON string.
+std::vector<std::string> screenRows(const std::string& json) {
+    std::vector<std::string> rows;
+    std::size_t at = json.find("\"screen\": [");
+    if (at == std::string::npos) return rows;
+    const std::size_t end = json.find("\n  ]", at);
+    while ((at = json.find("\n    ", at)) != std::string::npos && at < end) {
+        at += 5;
+        std::string row = json.substr(at, json.find('\n', at) - at);
+        if (row.ends_with(',')) row.pop_back();
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+struct SessionCase {
+    const char* name;
+    std::function<void(tn::TnSession&)> settings;
+    std::string steps;
+    std::vector<Bytes> replies;                          // record bodies, in order
+    std::vector<std::string> events;                     // after the trigger at connect
+    std::vector<std::pair<int, std::string>> fieldRows;  // (row, text from column 10 or 20)
+    int textColumn = 10;
+};
+
+void runSessions(const std::vector<SessionCase>& cases) {
+    int index = 0;
+    for (const auto& c : cases) {
+        auto session = std::make_unique<tn::TnSession>();
+        feedback(*session);
+        if (c.settings) c.settings(*session);
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("qn_tn_replay_session_" +
+                           std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                           std::to_string(index++) + ".qntn");
+        {
+            std::ofstream out(path, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(session->bytes().data()), tn::kTnSessionSize);
+        }
+        const auto result = script(c.steps, {.settingsPath = path.string()});
+        std::filesystem::remove(path);
+        ASSERT_EQ(result.exitCode, 0) << c.name << ": " << result.error;
+
+        std::vector<std::string> sends;
+        for (const Bytes& body : c.replies)
+            sends.push_back(hexOf(reply(body)));
+        EXPECT_TRUE(contains(result.json, "\"sends\": " + jsonList(sends)))
+            << c.name << "\n"
+            << jsonList(sends) << "\n"
+            << result.json;
+        const auto events = std::vector<std::string>{"trigger 0"} + c.events;
+        EXPECT_TRUE(contains(result.json, "\"events\": " + jsonList(events)))
+            << c.name << "\n"
+            << jsonList(events) << "\n"
+            << result.json;
+        const auto rows = screenRows(result.json);
+        ASSERT_EQ(rows.size(), 24u) << c.name;
+        for (const auto& [row, text] : c.fieldRows)
+            EXPECT_EQ(rows[row], screenRow(c.textColumn, text)) << c.name << ": row " << row;
+    }
+}
+
+TEST(Replay5250Session, AutoSignOnAnswersTheFirstScreen) {
+    auto signOn = [](const char* password) {
+        return [password](tn::TnSession& s) {
+            s.autoSignOn = 1;
+            reader::storeText(s.loginName, "OPER1");
+            reader::storeText(s.loginPassword, password);
+        };
+    };
+    const std::string screen = "recv " + hexOf(kTwoFieldSignOn) + "\n";
+    runSessions({
+        // Cursor on the user field, Enter, then each field with its address: OPER1, pw99.
+        {"user and password",
+         signOn("pw99"),
+         screen,
+         {{0x06, 0x36, 0xF1, 0x11, 0x06, 0x36, 0xD6, 0xD7, 0xC5, 0xD9, 0xF1, 0x11, 0x07, 0x36, 0x97,
+           0xA6, 0xF9, 0xF9}},
+         {}},
+        // An empty password still goes, as an empty modified field.
+        {"no password",
+         signOn(""),
+         screen,
+         {{0x06, 0x36, 0xF1, 0x11, 0x06, 0x36, 0xD6, 0xD7, 0xC5, 0xD9, 0xF1, 0x11, 0x07, 0x36}},
+         {}},
+        // Signed on once: the host's next screen waits for the operator.
+        {"only the first screen",
+         signOn("pw99"),
+         screen + screen + "key 0x1B\nchar X\n",
+         {{0x06, 0x36, 0xF1, 0x11, 0x06, 0x36, 0xD6, 0xD7, 0xC5, 0xD9, 0xF1, 0x11, 0x07, 0x36, 0x97,
+           0xA6, 0xF9, 0xF9}},
+         {}},
+        {"auto sign-on off",
+         [](tn::TnSession& s) { reader::storeText(s.loginName, "OPER1"); },
+         screen,
+         {},
+         {}},
+    });
+}
+
+TEST(Replay5250Session, ScansIntoTheEntryScreen) {
+    const std::string screen = "recv " + hexOf(kItemScreen) + "\n";
+    // 1-based item field at row 4, column 21; quantity at row 5, column 21.
+    const Bytes item{0x11, 0x04, 0x15};
+    const Bytes quantity{0x11, 0x05, 0x15};
+    runSessions({
+        // Prefix P, suffix Tab: the item takes P12345, the Tab moves on to the quantity.
+        {"prefix and a Tab suffix, then the quantity",
+         [](tn::TnSession& s) {
+             s.prefixOn = 1;
+             reader::storeText(s.prefixCode, "P");
+             s.suffixOn = 1;
+             reader::storeText(s.suffixCode, "\t");
+         },
+         screen + "scan 12345\nchar 3\nkey 0x0D\n",
+         {join({{0x05, 0x16, 0xF1}, item, {0xD7, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5}, quantity, {0xF3}})},
+         kGood,
+         {{3, "P12345"}, {4, "3"}},
+         20},
+        // The other-field suffix ENTER sends the record as soon as the scan is in.
+        {"suffix action Enter",
+         [](tn::TnSession& s) { s.otherFieldSuffix = tn::fn::kEnter; },
+         screen + "scan 12345\n",
+         {join({{0x04, 0x1A, 0xF1}, item, {0xF1, 0xF2, 0xF3, 0xF4, 0xF5}})},
+         kGood},
+        {"wrong leading code",
+         [](tn::TnSession& s) {
+             s.checkLeadingCode = 1;
+             reader::storeText(s.leadingCode, "99");
+         },
+         screen + "scan 12345\nkey 0x0D\n",
+         {{0x04, 0x15, 0xF1}},
+         {"vibrate 500", "message Wrong Leading code! "}},
+        {"wrong length",
+         [](tn::TnSession& s) {
+             s.checkLeadingCode = 1;
+             reader::storeText(s.leadingCode, "12");
+             s.checkCodeLength = 1;
+             s.codeLength = 4;
+         },
+         screen + "scan 12345\nkey 0x0D\n",
+         {{0x04, 0x15, 0xF1}},
+         {"message Wrong Length! "}},
+        {"partial code",
+         [](tn::TnSession& s) {
+             s.readPartialCode = 1;
+             s.startPosition = 2;
+             s.maximumLength = 3;
+         },
+         screen + "scan 12345\nkey 0x0D\n",
+         {join({{0x04, 0x18, 0xF1}, item, {0xF2, 0xF3, 0xF4}})},
+         kGood},
+        {"partial code starting past the data",
+         [](tn::TnSession& s) {
+             s.readPartialCode = 1;
+             s.startPosition = 9;
+             s.maximumLength = 3;
+         },
+         screen + "scan 12345\n",
+         {},
+         {"vibrate 500", "message Invalidation Setting!!!"}},
+        {"too long for the field under Reject",
+         {},
+         screen + "scan ABCDEFGHIJKLMNOPQ\nkey 0x0D\n",
+         {{0x04, 0x15, 0xF1}},
+         {"vibrate 500", "message Data too long"}},
+        {"too long, truncated",
+         [](tn::TnSession& s) { s.overLengthRule = tn::kOverLengthTruncate; },
+         screen + "scan ABCDEFGHIJKLMNOPQ\n",
+         {},
+         kGood,
+         {{3, "ABCDEFGHIJKLMNOP"}},
+         20},
+        {"cursor outside the fields", {}, screen + "tap 0 0\nscan 12345\n", {}, kAlarm},
+        {"keyboard locked after Enter",
+         {},
+         screen + "key 0x0D\nscan 12345\n",
+         {{0x04, 0x15, 0xF1}},
+         kAlarm},
+        {"escaped control characters in the scan",
+         {},
+         screen + "scan 12\\x0912\\x1C\n",
+         {join({{0x05, 0x17, 0xF1}, item, {0xF1, 0xF2}, quantity, {0xF1, 0xF2}})},
+         kGood},
+    });
+}
+
+TEST(Replay5250Session, RfidReadsIntoTheEntryScreen) {
+    const std::string screen = "recv " + hexOf(kItemScreen) + "\n";
+    auto rfidOutput = [](int userData) {
+        return [userData](tn::TnSession& s) {
+            s.rfid.showRfidUid.set(1);
+            s.rfid.showRfidUserData.set(userData);
+            s.rfid.rfidMaximumLength.set(16);
+            s.rfid.rfidFieldDelimiter[0] = '/';
+        };
+    };
+    const Bytes item{0x11, 0x04, 0x15};
+    const Bytes uid{0xC5, 0xF0, 0xF0, 0xF4, 0xF0, 0xF1, 0xF5, 0xF0};  // E0040150
+    runSessions({
+        {"UID, delimiter and user data",
+         rfidOutput(1),
+         screen + "rfid E0040150 LOT7\nkey 0x0D\n",
+         {join({{0x04, 0x22, 0xF1}, item, uid, {0x61, 0xD3, 0xD6, 0xE3, 0xF7}})},
+         kGood},
+        {"UID alone",
+         rfidOutput(0),
+         screen + "rfid E0040150 LOT7\nkey 0x0D\n",
+         {join({{0x04, 0x1D, 0xF1}, item, uid})},
+         kGood},
+        {"nothing to enter", rfidOutput(1), screen + "rfid E0040150 LOT7\n", {}, kGood},
+    });
+}
+
+TEST(Replay5250Session, TypingKeysAndTheKeyMap) {
+    const std::string screen = "recv " + hexOf(kTypingScreen) + "\n";
+    // 1-based fields from column 11 at rows 5, 6 and 7.
+    const Bytes numeric{0x11, 0x05, 0x0B};
+    const Bytes adjusted{0x11, 0x06, 0x0B};
+    const Bytes text{0x11, 0x07, 0x0B};
+    runSessions({
+        {"numeric field refuses a letter",
+         {},
+         screen + "char 12A3\nkey 0x0D\n",
+         {join({{0x05, 0x0E, 0xF1}, numeric, {0xF1, 0xF2, 0xF3}})},
+         kAlarm,
+         {{4, "123"}}},
+        {"Tab exits with right adjustment and blank fill",
+         {},
+         screen + "fn 34\nchar 12\nkey 0x09\nkey 0x0D\n",
+         {join({{0x07, 0x0B, 0xF1}, adjusted, {0x40, 0x40, 0x40, 0xF1, 0xF2}})},
+         {},
+         {{5, "   12"}}},
+        {"carriage return typed exits the field too",
+         {},
+         screen + "fn 34\nchar 12\\x0D\nkey 0x0D\n",
+         {join({{0x07, 0x0B, 0xF1}, adjusted, {0x40, 0x40, 0x40, 0xF1, 0xF2}})},
+         {},
+         {{5, "   12"}}},
+        {"field minus gives the units digit the negative zone",
+         {},
+         screen + "char 15\nfn 31\nkey 0x0D\n",
+         {join({{0x06, 0x0B, 0xF1}, numeric, {0xF1, 0xD5}})},
+         {},
+         {{4, "1N"}}},
+        {"locked keyboard: only Escape acts",
+         {},
+         screen + "key 0x0D\nchar 7\nkey 0x70\nfn 3\nkey 0x1B\nchar 7\nkey 0x0D\n",
+         {{0x05, 0x0B, 0xF1}, join({{0x05, 0x0C, 0xF1}, numeric, {0xF7}})},
+         kAlarm + kAlarm + kAlarm},
+        {"a key mapped to RESET acts while locked",
+         [](tn::TnSession& s) { tn::slotFunction(s, 2) = tn::fn::kReset; },
+         screen + "key 0x0D\nkey 0x71\nkey 0x70\n",
+         {{0x05, 0x0B, 0xF1}, {0x05, 0x0B, 0x31}},
+         {}},
+        {"F1 by default is PF1", {}, screen + "key 0x70\n", {{0x05, 0x0B, 0x31}}, {}},
+        {"F1 mapped to ENTER",
+         [](tn::TnSession& s) { tn::slotFunction(s, 1) = tn::fn::kEnter; },
+         screen + "key 112\n",
+         {{0x05, 0x0B, 0xF1}},
+         {}},
+        {"escapes and a comment after the text",
+         {},
+         screen + "fn 34\nfn 34\nchar a\\\\b\\x23   # the comment\nkey 0x0D\n",
+         {join({{0x07, 0x0F, 0xF1}, text, {0x81, 0xE0, 0x82, 0x7B}})},
+         {},
+         {{6, "a\\b#"}}},
+    });
 }
 
 TEST(Replay5250, BenchCountsEveryRound) {

@@ -2,11 +2,13 @@
 
 #include "tools/quillnet-replay/replay_json.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -15,10 +17,14 @@
 
 #include "common/reader/reader_library.h"
 #include "common/reader/record_fields.h"
+#include "common/scan/decode_processing.h"
 #include "platform/services.h"
 #include "tn5250/datastream/data_stream.h"
+#include "tn5250/input/field_editor.h"
+#include "tn5250/input/view_input.h"
 #include "tn5250/screen/screen_model.h"
 #include "tn5250/settings/tn_document.h"
+#include "tn5250/settings/tn_key_map.h"
 #include "tn5250/telnet/tn_telnet_filter.h"
 
 namespace qn::tools {
@@ -27,7 +33,10 @@ namespace {
 
 using tn::TnScreen;
 
-// The handheld's services as the replay has them: no reader library, nothing shown.
+constexpr std::string_view kDataTooLong = "Data too long";
+
+// The handheld's services as the replay has them: no reader library; message boxes are
+// recorded, not shown.
 struct OfflineServices {
     platform::MemoryRegistry registry{""};
     platform::FakeLibraryLoader libraries;
@@ -38,7 +47,7 @@ struct OfflineServices {
     platform::Services services{registry, libraries, messages, queue, clock, sound, {}};
 };
 
-// Records every send and turns the alarm into the sound and vibration it would play.
+// Records every send, and the sounds, vibrations and message boxes the operator would notice.
 class RecordingTnHost final : public tn::TnHost {
   public:
     explicit RecordingTnHost(const tn::TnSession& session) : session_(session) {}
@@ -47,8 +56,13 @@ class RecordingTnHost final : public tn::TnHost {
         sends.emplace_back(bytes.begin(), bytes.end());
     }
     void alarm() override {
-        events.push_back("sound " + std::to_string(session_.errorBeeper.get()));
-        const long long steps = session_.errorVibrator.get();
+        sound(session_.errorBeeper.get());
+        vibrate(session_.errorVibrator.get());
+    }
+
+    void sound(int number) { events.push_back("sound " + std::to_string(number)); }
+    // Steps of 250 ms; none vibrates nothing.
+    void vibrate(long long steps) {
         if (steps > 0) events.push_back("vibrate " + std::to_string(steps * 250));
     }
 
@@ -78,6 +92,11 @@ struct Terminal {
     TnScreen screen;
     tn::TnDataStream stream{screen, session, host};
     tn::TnTelnetFilter filter{session, host, stream};
+    tn::TnFieldEditor editor{screen, stream, session, host};
+    // The replay is single-threaded: the view's lock is a plain call.
+    tn::TnViewInput view{editor, [](const std::function<void()>& run) { run(); }};
+    std::vector<std::uint8_t> decodeBuffer;
+    std::vector<std::uint8_t> rfidRead;
     bool signedOn = false;
 
     // What a connect does before the first receive.
@@ -95,39 +114,78 @@ struct Terminal {
         }
     }
 
-    // A key function: with the keyboard locked only Reset acts. False when the function needs
-    // the field editing that the replay does not have.
-    bool function(int code) {
-        if (screen.state.keyboardLocked && code != 44) {
+    // A key whose function is code: with the keyboard locked only Reset acts.
+    void function(int code) {
+        if (screen.state.keyboardLocked && code != tn::fn::kReset) {
             host.alarm();
-            return true;
+            return;
         }
-        if (code >= 1 && code <= 12) {
-            stream.sendAid(static_cast<std::uint8_t>(code + 0x30));
-        } else if (code >= 13 && code <= 24) {
-            stream.sendAid(static_cast<std::uint8_t>(code + 0xA4));
-        } else if (code == 25) {
-            stream.sendAttention();
-        } else if (code == 35) {
-            stream.sendAid(0xF5);
-        } else if (code == 36) {
-            stream.sendAid(0xF4);
-        } else if (code == 45) {
-            stream.sendAid(tn::kAidEnter);
-        } else if (code == 44) {
-            if (screen.state.keyboardLocked) {
-                screen.state.keyboardLocked = false;
-                if (screen.state.messageShown) {
-                    screen.state.messageShown = false;
-                    screen.restoreMessageRow();
-                }
+        editor.runFunction(code);
+    }
+
+    // A barcode decode as the program's decode handling takes it: into the reader library's
+    // buffer, through the session's checks, then into the fields.
+    void scan(std::span<const std::uint8_t> decoded) {
+        // Nowhere to put it: the error sound and vibration, the decode left unread.
+        if (!editor.cursorInCurrentField()) {
+            host.alarm();
+            return;
+        }
+        decodeBuffer.assign(decode::kTnRules.bufferSize, 0);
+        const std::size_t length = std::min(decoded.size(), decodeBuffer.size() - 1);
+        std::copy_n(decoded.begin(), length, decodeBuffer.begin());
+        const decode::CheckResult checked = decode::checkBarcode(
+            decodeBuffer, length, decode::checkSettingsOf(tn::readerSettings(session).scan));
+        if (checked.failure != decode::CheckFailure::None) {
+            if (decode::kTnRules.vibrateBeforeMessage &&
+                (checked.failure == decode::CheckFailure::LeadingCode ||
+                 checked.failure == decode::CheckFailure::PartialCode)) {
+                host.vibrate(session.errorVibrator.get());
             }
-        } else if (code >= 39 && code <= 43) {
-            // no action
-        } else {
-            return false;
+            message(decode::failureText(checked.failure, decode::kTnRules));
         }
-        return true;
+        enter(checked.data);
+    }
+
+    // An RFID read: the UID and user data the session's RFID output asks for, as the library
+    // would hand them over, assembled and entered like a scan without the barcode checks.
+    void rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> userData) {
+        if (!editor.cursorInCurrentField()) {
+            host.alarm();
+            return;
+        }
+        const decode::RfidChoice choice = decode::rfidChoiceOf(session.rfid);
+        const std::size_t most = decode::kTnRules.bufferSize - 1;
+        const auto uidRead = choice.showUid ? uid.first(std::min(uid.size(), most))
+                                            : std::span<const std::uint8_t>{};
+        const auto dataRead = choice.showUserData && choice.maximumLength > 0
+                                  ? userData.first(std::min(userData.size(), most))
+                                  : std::span<const std::uint8_t>{};
+        decode::assembleRfid(uidRead, dataRead, choice.fieldDelimiter, rfidRead);
+        enter(decode::textPart(rfidRead));
+    }
+
+    void message(std::string_view text) {
+        platform::MessageBoxes& boxes = offline.messages;
+        boxes.show(text);
+        host.events.push_back("message " + std::string(text));
+    }
+
+    // Checked data into the fields, and the scanner's feedback on how it went.
+    void enter(std::span<const std::uint8_t> data) {
+        if (data.empty()) return;
+        switch (editor.enterScannedData(data)) {
+            case tn::ScanEntry::Entered:
+                host.vibrate(session.goodVibrator.get());
+                host.sound(session.goodBeeper.get());
+                break;
+            case tn::ScanEntry::TooLong:
+                host.vibrate(session.errorVibrator.get());
+                message(kDataTooLong);
+                break;
+            case tn::ScanEntry::Refused:  // the editor sounded the alarm
+                break;
+        }
     }
 
     std::string report() const {
@@ -202,6 +260,56 @@ std::optional<long> number(std::istream& words) {
     return value;
 }
 
+// A virtual-key code: hex with 0x, else decimal.
+std::optional<long> keyCode(std::istream& words) {
+    std::string word;
+    if (!(words >> word)) return std::nullopt;
+    const bool hexCode = word.starts_with("0x") || word.starts_with("0X");
+    const char* digits = word.c_str() + (hexCode ? 2 : 0);
+    char* end = nullptr;
+    const long value = std::strtol(digits, &end, hexCode ? 16 : 10);
+    if (end == digits || *end != '\0' || value < 1 || value > 0xFF) return std::nullopt;
+    return value;
+}
+
+// Step text with \xHH for any byte and \\ for the backslash itself.
+std::optional<std::vector<std::uint8_t>> unescape(std::string_view text) {
+    auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            bytes.push_back(static_cast<std::uint8_t>(text[i]));
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == '\\') {
+            bytes.push_back('\\');
+            ++i;
+            continue;
+        }
+        if (i + 3 >= text.size() || text[i + 1] != 'x') return std::nullopt;
+        const int high = nibble(text[i + 2]);
+        const int low = nibble(text[i + 3]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
+        i += 3;
+    }
+    return bytes;
+}
+
+// The text of a char or scan step: the rest of the line after one blank, without the blanks
+// that end it (a comment is usually set off by them).
+std::string_view stepText(std::string_view rest) {
+    if (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+    while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t' || rest.back() == '\r'))
+        rest.remove_suffix(1);
+    return rest;
+}
+
 }  // namespace
 
 Tn5250ReplayResult replay5250(const std::vector<std::uint8_t>& input,
@@ -246,17 +354,38 @@ Tn5250ReplayResult replay5250(const std::vector<std::uint8_t>& input,
         } else if (step == "fn") {
             const auto code = number(words);
             if (!code || *code < 1 || *code > 47) return failure(1, where + "fn needs 1 to 47");
-            if (!terminal->function(static_cast<int>(*code))) {
-                return failure(
-                    2, "unsupported step: fn " + std::to_string(*code) + " (field editing)");
+            terminal->function(static_cast<int>(*code));
+        } else if (step == "key") {
+            const auto code = keyCode(words);
+            if (!code) return failure(1, where + "key needs a virtual-key code 1 to 0xFF");
+            terminal->view.keyDown(static_cast<int>(*code), /*fullScreen=*/false,
+                                   /*socketOpen=*/true);
+        } else if (step == "char" || step == "scan") {
+            std::string rest;
+            std::getline(words, rest);
+            const auto text = unescape(stepText(rest));
+            if (!text) return failure(1, where + "bad escape (\\xHH or \\\\)");
+            if (text->empty()) return failure(1, where + step + " needs TEXT");
+            if (step == "scan") {
+                terminal->scan(*text);
+            } else {
+                for (std::uint8_t c : *text)
+                    terminal->view.character(c, /*socketOpen=*/true);
             }
+        } else if (step == "rfid") {
+            std::string uidWord, dataWord, extra;
+            words >> uidWord >> dataWord >> extra;
+            if (uidWord.empty() || !extra.empty())
+                return failure(1, where + "rfid needs UID [DATA]");
+            const auto uid = unescape(uidWord);
+            const auto data = unescape(dataWord);
+            if (!uid || !data) return failure(1, where + "bad escape (\\xHH or \\\\)");
+            terminal->rfid(*uid, *data);
         } else if (step == "tap") {
             const auto row = number(words);
             const auto column = number(words);
             if (!row || !column) return failure(1, where + "tap needs ROW COL");
             terminal->screen.tapCell(static_cast<int>(*row), static_cast<int>(*column));
-        } else if (step == "key" || step == "char" || step == "scan" || step == "rfid") {
-            return failure(2, "unsupported step: " + step);
         } else {
             return failure(1, where + "unknown step " + step);
         }
