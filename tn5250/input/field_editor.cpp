@@ -25,6 +25,20 @@ bool isPrintable(std::uint8_t c) {
     return c >= 0x20 && c <= 0x7E;
 }
 
+// The control characters that act, typed or scanned: Tab, carriage return and 0x1C.
+int controlFunction(std::uint8_t c) {
+    switch (c) {
+        case kTab:
+            return fn::kNext;
+        case kCarriageReturn:
+            return fn::kFieldExit;
+        case kFieldMark:
+            return fn::kEnter;
+        default:
+            return fn::kUndefined;
+    }
+}
+
 }  // namespace
 
 // --- Fields and the cursor
@@ -228,15 +242,9 @@ TnFieldEditor::Typed TnFieldEditor::typeOne(std::uint8_t byte, bool autoAdvance)
     }
 
     if (byte < kBlank) {
-        if (byte == kTab) {
-            runFunction(fn::kNext);
-        } else if (byte == kCarriageReturn) {
-            runFunction(fn::kFieldExit);
-        } else if (byte == kFieldMark) {
-            runFunction(fn::kEnter);
-            return Typed::EnterSent;
-        }
-        return Typed::Dropped;
+        const int function = controlFunction(byte);
+        if (function != fn::kUndefined) runFunction(function);
+        return function == fn::kEnter ? Typed::EnterSent : Typed::Dropped;
     }
 
     const FieldEntry field = s.currentField;
@@ -553,19 +561,14 @@ ScanEntry TnFieldEditor::enterScannedData(std::span<const std::uint8_t> data) {
             piece_.push_back(byte);
             continue;
         }
-        if (!atEnd && byte != kTab && byte != kCarriageReturn && byte != kFieldMark) continue;
+        const int function = atEnd ? fn::kUndefined : controlFunction(byte);
+        if (!atEnd && function == fn::kUndefined) continue;
         const Piece entered = enterPiece(piece_);
         if (entered == Piece::TooLong) return ScanEntry::TooLong;
         if (entered == Piece::Stop) return ScanEntry::Entered;
         piece_.clear();
-        if (byte == kTab) {
-            runFunction(fn::kNext);
-        } else if (byte == kCarriageReturn) {
-            runFunction(fn::kFieldExit);
-        } else if (byte == kFieldMark) {
-            runFunction(fn::kEnter);
-            return ScanEntry::Entered;
-        }
+        if (function != fn::kUndefined) runFunction(function);
+        if (function == fn::kEnter) return ScanEntry::Entered;
     }
     applySuffix();
     return ScanEntry::Entered;

@@ -274,12 +274,6 @@ std::optional<long> keyCode(std::istream& words) {
 
 // Step text with \xHH for any byte and \\ for the backslash itself.
 std::optional<std::vector<std::uint8_t>> unescape(std::string_view text) {
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\') {
@@ -292,8 +286,8 @@ std::optional<std::vector<std::uint8_t>> unescape(std::string_view text) {
             continue;
         }
         if (i + 3 >= text.size() || text[i + 1] != 'x') return std::nullopt;
-        const int high = nibble(text[i + 2]);
-        const int low = nibble(text[i + 3]);
+        const int high = hexDigit(text[i + 2]);
+        const int low = hexDigit(text[i + 3]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
         i += 3;
