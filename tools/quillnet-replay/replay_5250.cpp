@@ -12,16 +12,20 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string_view>
 
+#include "common/device/device.h"
 #include "common/reader/reader_library.h"
 #include "common/reader/record_fields.h"
-#include "common/scan/decode_processing.h"
+#include "platform/library.h"
 #include "platform/services.h"
 #include "tn5250/datastream/data_stream.h"
 #include "tn5250/input/field_editor.h"
+#include "tn5250/input/tn_program_host.h"
 #include "tn5250/input/view_input.h"
+#include "tn5250/scan/tn_decode_handler.h"
 #include "tn5250/screen/screen_model.h"
 #include "tn5250/settings/tn_document.h"
 #include "tn5250/settings/tn_key_map.h"
@@ -33,44 +37,81 @@ namespace {
 
 using tn::TnScreen;
 
-constexpr std::string_view kDataTooLong = "Data too long";
+// What the reader library hands out for the step being replayed. The replay runs on one
+// thread, so plain statics serve the library's C entry points.
+struct ScriptedReader {
+    static inline std::vector<std::uint8_t> barcode;
+    static inline std::vector<std::uint8_t> uid;
+    static inline std::vector<std::uint8_t> userData;
 
-// The handheld's services as the replay has them: no reader library; message boxes are
-// recorded, not shown.
-struct OfflineServices {
-    platform::MemoryRegistry registry{""};
-    platform::FakeLibraryLoader libraries;
-    platform::RecordingMessageBoxes messages;
-    platform::BlockingMessageQueue queue;
-    platform::FakeClock clock;
-    platform::RecordingSoundPlayer sound;
-    platform::Services services{registry, libraries, messages, queue, clock, sound, {}};
+    static int copy(const std::vector<std::uint8_t>& what, unsigned char* buffer, int size) {
+        if (size <= 0) return 0;
+        const int n = std::min(static_cast<int>(what.size()), size - 1);
+        std::copy_n(what.begin(), n, buffer);
+        return n;
+    }
+    static int initReader() { return 1; }
+    static int decodeData(unsigned char* buffer, int size) { return copy(barcode, buffer, size); }
+    static int rfidUid(unsigned char* buffer, int size) { return copy(uid, buffer, size); }
+    static int rfidData(unsigned char* buffer, int size) { return copy(userData, buffer, size); }
+    static int setVibratorPower(int) { return 1; }
 };
 
-// Records every send, and the sounds, vibrations and message boxes the operator would notice.
-class RecordingTnHost final : public tn::TnHost {
+// What the operator would notice, in order: sounds, vibrations (the device layer waits while
+// the vibrator runs, and nothing else waits during a replay) and message boxes.
+class OperatorEvents final : public platform::Clock,
+                             public platform::SoundPlayer,
+                             public platform::MessageBoxes {
   public:
-    explicit RecordingTnHost(const tn::TnSession& session) : session_(session) {}
+    TimePoint now() const override { return TimePoint{} + elapsed_; }
+    void sleepFor(std::chrono::milliseconds duration) override {
+        elapsed_ += duration;
+        list.push_back("vibrate " + std::to_string(duration.count()));
+    }
+    void stop() override {}
+    void playAsync(const std::filesystem::path& wavFile) override {
+        const auto it = std::ranges::find(device::kSoundNames, wavFile.stem().string());
+        list.push_back("sound " + std::to_string(it - device::kSoundNames.begin() + 1));
+    }
+    platform::MbResult show(std::string_view text, std::string_view, platform::MbButtons,
+                            platform::MbIcon) override {
+        list.push_back("message " + std::string(text));
+        return platform::MbResult::Ok;
+    }
 
+    std::vector<std::string> list;
+
+  private:
+    std::chrono::milliseconds elapsed_{0};
+};
+
+// The handheld's services as the replay has them: a KX2CE whose reader library hands out the
+// script's decodes, and every sound, vibration and message box recorded, not played or shown.
+struct OfflineServices {
+    OfflineServices() {
+        using platform::symbolAddress;
+        libraries.add(kRoot / "ScanSvc_CE.so",
+                      {{{"InitReader", symbolAddress(&ScriptedReader::initReader)},
+                        {"GetDecodeData", symbolAddress(&ScriptedReader::decodeData)},
+                        {"GetDecodeRfidUID", symbolAddress(&ScriptedReader::rfidUid)},
+                        {"GetDecodeRfidData", symbolAddress(&ScriptedReader::rfidData)}}});
+        libraries.add(kRoot / "KX2CE_SYS.so",
+                      {{{"SetVibratorPower", symbolAddress(&ScriptedReader::setVibratorPower)}}});
+    }
+    static inline const std::filesystem::path kRoot = "/replay";
+    platform::MemoryRegistry registry{"[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\n"};
+    platform::FakeLibraryLoader libraries;
+    OperatorEvents events;
+    platform::BlockingMessageQueue queue;
+    platform::Services services{registry, libraries, events, queue, events, events, kRoot};
+};
+
+// The session socket: every send recorded.
+struct RecordingSocket final : telnet::ByteSender {
     void sendBytes(std::span<const std::uint8_t> bytes) override {
         sends.emplace_back(bytes.begin(), bytes.end());
     }
-    void alarm() override {
-        sound(session_.errorBeeper.get());
-        vibrate(session_.errorVibrator.get());
-    }
-
-    void sound(int number) { events.push_back("sound " + std::to_string(number)); }
-    // Steps of 250 ms; none vibrates nothing.
-    void vibrate(long long steps) {
-        if (steps > 0) events.push_back("vibrate " + std::to_string(steps * 250));
-    }
-
     std::vector<std::vector<std::uint8_t>> sends;
-    std::vector<std::string> events;
-
-  private:
-    const tn::TnSession& session_;
 };
 
 std::string position(int row, int column) {
@@ -81,111 +122,82 @@ const char* boolean(bool value) {
     return value ? "true" : "false";
 }
 
-// One connection's worth of 5250 terminal: settings, screen, interpreter, telnet layer.
+// One connection's worth of 5250 terminal, put together as the program does it: the
+// interpreter and the editor queue their sends and alarms under the session lock, and they are
+// carried out once it is released; scans go through the program's decode handling.
 struct Terminal {
     OfflineServices offline;
+    device::DeviceLayer device{offline.services};
     reader::ReaderLibrary reader{offline.services};
     tn::TnSessionState state;
-    tn::TnDocument document{state, reader, offline.messages, {}};
+    tn::TnDocument document{state, reader, offline.events, {}};
     tn::TnSession& session = state.record;
-    RecordingTnHost host{session};
+    std::mutex sessionLock;
+    RecordingSocket socket;
+    tn::TnProgramHost effects{socket, device, session, sessionLock};
+    tn::DeferredTnHost deferred;
     TnScreen screen;
-    tn::TnDataStream stream{screen, session, host};
-    tn::TnTelnetFilter filter{session, host, stream};
-    tn::TnFieldEditor editor{screen, stream, session, host};
-    // The replay is single-threaded: the view's lock is a plain call.
-    tn::TnViewInput view{editor, [](const std::function<void()>& run) { run(); }};
-    std::vector<std::uint8_t> decodeBuffer;
-    std::vector<std::uint8_t> rfidRead;
+    tn::TnDataStream stream{screen, session, deferred};
+    tn::TnTelnetFilter filter{session, deferred, stream};
+    tn::TnFieldEditor editor{screen, stream, session, deferred};
+    tn::TnViewInput view{editor, [this](const std::function<void()>& run) { locked(run); }};
+    tn::TnDecodeHandler decoder{
+        {offline.events, reader, device, session, sessionLock, editor, deferred, effects, {}}};
+    std::vector<std::string>& events = offline.events.list;
     bool signedOn = false;
 
-    // What a connect does before the first receive.
+    template <class Operation>
+    void locked(Operation&& operation) {
+        tn::DeferredTnHost::Batch batch;
+        {
+            std::lock_guard lock(sessionLock);
+            operation();
+            batch = deferred.take();
+        }
+        batch.run(effects);
+    }
+
+    // What a connect does before the first receive; what happened before it is not replayed.
     void connect() {
+        device.detectModel();
+        reader.load();
+        events.clear();
         stream.resetScreen();
         const bool on = session.rfidReaderOn != 0 || session.barcodeReaderOn != 0;
-        host.events.push_back(on ? "trigger 1" : "trigger 0");
+        events.push_back(on ? "trigger 1" : "trigger 0");
     }
 
     // One receive, and what the read thread does after it.
     void receive(std::span<const std::uint8_t> bytes) {
-        filter.receive(bytes);
-        if (!signedOn && session.autoSignOn != 0 && reader::fixedLength(session.loginName) != 0) {
-            signedOn = stream.trySignOn();
-        }
+        locked([&] {
+            filter.receive(bytes);
+            if (!signedOn && session.autoSignOn != 0 &&
+                reader::fixedLength(session.loginName) != 0) {
+                signedOn = stream.trySignOn();
+            }
+        });
     }
 
     // A key whose function is code: with the keyboard locked only Reset acts.
     void function(int code) {
-        if (screen.state.keyboardLocked && code != tn::fn::kReset) {
-            host.alarm();
-            return;
-        }
-        editor.runFunction(code);
-    }
-
-    // A barcode decode as the program's decode handling takes it: into the reader library's
-    // buffer, through the session's checks, then into the fields.
-    void scan(std::span<const std::uint8_t> decoded) {
-        // Nowhere to put it: the error sound and vibration, the decode left unread.
-        if (!editor.cursorInCurrentField()) {
-            host.alarm();
-            return;
-        }
-        decodeBuffer.assign(decode::kTnRules.bufferSize, 0);
-        const std::size_t length = std::min(decoded.size(), decodeBuffer.size() - 1);
-        std::copy_n(decoded.begin(), length, decodeBuffer.begin());
-        const decode::CheckResult checked = decode::checkBarcode(
-            decodeBuffer, length, decode::checkSettingsOf(tn::readerSettings(session).scan));
-        if (checked.failure != decode::CheckFailure::None) {
-            if (decode::kTnRules.vibrateBeforeMessage &&
-                (checked.failure == decode::CheckFailure::LeadingCode ||
-                 checked.failure == decode::CheckFailure::PartialCode)) {
-                host.vibrate(session.errorVibrator.get());
+        locked([&] {
+            if (screen.state.keyboardLocked && code != tn::fn::kReset) {
+                editor.alarm();
+            } else {
+                editor.runFunction(code);
             }
-            message(decode::failureText(checked.failure, decode::kTnRules));
-        }
-        enter(checked.data);
+        });
     }
 
-    // An RFID read: the UID and user data the session's RFID output asks for, as the library
-    // would hand them over, assembled and entered like a scan without the barcode checks.
+    void scan(std::span<const std::uint8_t> decoded) {
+        ScriptedReader::barcode.assign(decoded.begin(), decoded.end());
+        decoder.handleDecode(tn::kBarcodeDecode);
+    }
+
     void rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> userData) {
-        if (!editor.cursorInCurrentField()) {
-            host.alarm();
-            return;
-        }
-        const decode::RfidChoice choice = decode::rfidChoiceOf(session.rfid);
-        const std::size_t most = decode::kTnRules.bufferSize - 1;
-        const auto uidRead = choice.showUid ? uid.first(std::min(uid.size(), most))
-                                            : std::span<const std::uint8_t>{};
-        const auto dataRead = choice.showUserData && choice.maximumLength > 0
-                                  ? userData.first(std::min(userData.size(), most))
-                                  : std::span<const std::uint8_t>{};
-        decode::assembleRfid(uidRead, dataRead, choice.fieldDelimiter, rfidRead);
-        enter(decode::textPart(rfidRead));
-    }
-
-    void message(std::string_view text) {
-        platform::MessageBoxes& boxes = offline.messages;
-        boxes.show(text);
-        host.events.push_back("message " + std::string(text));
-    }
-
-    // Checked data into the fields, and the scanner's feedback on how it went.
-    void enter(std::span<const std::uint8_t> data) {
-        if (data.empty()) return;
-        switch (editor.enterScannedData(data)) {
-            case tn::ScanEntry::Entered:
-                host.vibrate(session.goodVibrator.get());
-                host.sound(session.goodBeeper.get());
-                break;
-            case tn::ScanEntry::TooLong:
-                host.vibrate(session.errorVibrator.get());
-                message(kDataTooLong);
-                break;
-            case tn::ScanEntry::Refused:  // the editor sounded the alarm
-                break;
-        }
+        ScriptedReader::uid.assign(uid.begin(), uid.end());
+        ScriptedReader::userData.assign(userData.begin(), userData.end());
+        decoder.handleDecode(0);
     }
 
     std::string report() const {
@@ -201,7 +213,7 @@ struct Terminal {
             attributes.push_back(hex(screen.attributeRow(row).first<tn::kColumns>()));
         }
         std::vector<std::uint8_t> sent;
-        for (const auto& send : host.sends) {
+        for (const auto& send : socket.sends) {
             sends.push_back(hex(send));
             sent.insert(sent.end(), send.begin(), send.end());
         }
@@ -241,7 +253,7 @@ struct Terminal {
         out += ",\n  \"sends\": ";
         appendStringArray(out, sends, false);
         out += ",\n  \"events\": ";
-        appendStringArray(out, host.events, false);
+        appendStringArray(out, events, false);
         out += "\n}\n";
         return out;
     }
