@@ -1,5 +1,6 @@
 #include "common/reader/settings_store.h"
 
+#include <algorithm>
 #include <array>
 
 namespace qn::reader {
@@ -166,6 +167,15 @@ std::span<const FieldInfo> rfidOutputFields() {
         {"rfidLibraryValue", offsetof(RfidOutputSettings, rfidLibraryValue), 4, K::I32, kMin, kMax},
     };
     return kFields;
+}
+
+void completeRecordFields(std::vector<FieldInfo>& fields, std::size_t rfidOffset) {
+    for (FieldInfo field : rfidOutputFields()) {
+        field.offset += rfidOffset;
+        fields.push_back(field);
+    }
+    std::sort(fields.begin(), fields.end(),
+              [](const FieldInfo& a, const FieldInfo& b) { return a.offset < b.offset; });
 }
 
 }  // namespace qn::reader

@@ -132,4 +132,8 @@ void resetReaderSettings(const ReaderLibrary& reader, platform::MessageBoxes& me
 // The named fields of RfidOutputSettings, offsets relative to its start.
 std::span<const FieldInfo> rfidOutputFields();
 
+// A session record's field list made whole: the RFID output fields at rfidOffset added, then
+// every field in offset order.
+void completeRecordFields(std::vector<FieldInfo>& fields, std::size_t rfidOffset);
+
 }  // namespace qn::reader

@@ -1,6 +1,5 @@
 #include "tn5250/settings/tn_settings.h"
 
-#include <algorithm>
 #include <vector>
 
 namespace qn::tn {
@@ -69,12 +68,7 @@ std::span<const reader::FieldInfo> tnSessionFields() {
             QN_FIELD(taskBarOnFullScreen, K::I32, 0, 1),
             QN_FIELD(autoFullScreen, K::I32, 0, 1),
         };
-        for (FieldInfo field : reader::rfidOutputFields()) {
-            field.offset += offsetof(TnSession, rfid);
-            list.push_back(field);
-        }
-        std::sort(list.begin(), list.end(),
-                  [](const FieldInfo& a, const FieldInfo& b) { return a.offset < b.offset; });
+        reader::completeRecordFields(list, offsetof(TnSession, rfid));
         return list;
     }();
 #undef QN_FIELD

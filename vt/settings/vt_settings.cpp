@@ -1,6 +1,5 @@
 #include "vt/settings/vt_settings.h"
 
-#include <algorithm>
 #include <vector>
 
 namespace qn::vt {
@@ -83,12 +82,7 @@ std::span<const reader::FieldInfo> vtSettingsFields() {
             QN_FIELD(autoFullScreen, K::I32, 0, 1),
             QN_FIELD(taskBarOnFullScreen, K::I32, 0, 1),
         };
-        for (FieldInfo field : reader::rfidOutputFields()) {
-            field.offset += offsetof(VtSettings, rfid);
-            list.push_back(field);
-        }
-        std::sort(list.begin(), list.end(),
-                  [](const FieldInfo& a, const FieldInfo& b) { return a.offset < b.offset; });
+        reader::completeRecordFields(list, offsetof(VtSettings, rfid));
         return list;
     }();
 #undef QN_FIELD
