@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "vt/emulator/vt_emulator.h"
+#include "vt/settings/vt_settings.h"
+
 namespace qn::tools {
 
 struct VtReplayOptions {
@@ -18,12 +21,24 @@ struct VtReplayOptions {
 };
 
 struct VtReplayResult {
-    int exitCode = 0;   // 0 done, 1 bad input or settings, 2 unsupported input
+    int exitCode = 0;   // 0 done, 1 bad input or settings
     std::string json;   // the report, when exitCode is 0
     std::string error;  // the message for stderr otherwise
 };
 
+// Raw input: the host's bytes. Script: the step language (tools/quillnet-replay/script_steps.h)
+// with recv, key, char, scan and rfid: keys and characters through the program's keyboard (key
+// map, cursor-key and new-line modes, line buffer, local echo), scans and RFID reads through
+// its decode handling with the settings document's checks and edits.
 VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOptions& options);
+
+// The report as JSON: screen, reverse cells, cursor, modes, what was sent (each send and all of
+// it) and the operator's events. Call under the session lock.
+std::string vtReport(const vt::VtEmulator& emulator, const vt::VtSettings& settings,
+                     const std::vector<std::vector<std::uint8_t>>& sends,
+                     const std::vector<std::string>& events);
+// The 24 screen rows, one a line, nulls as blanks. Call under the session lock.
+std::string vtScreenText(const vt::VtEmulator& emulator);
 
 struct VtBenchResult {
     double bytes = 0;
