@@ -13,6 +13,7 @@
 #include "platform/services.h"
 #include "tools/quillnet-replay/offline_handheld.h"
 #include "tools/quillnet-replay/script_steps.h"
+#include "tools/quillnet-replay/vt_station.h"
 #include "vt/emulator/vt_emulator.h"
 #include "vt/keyboard/vt_keyboard.h"
 #include "vt/scan/vt_decode_handler.h"
@@ -34,35 +35,6 @@ using vt::VtSettings;
 constexpr StepSet kReplayVtSteps{StepKind::Recv, StepKind::Key, StepKind::Char, StepKind::Scan,
                                  StepKind::Rfid};
 
-// Where the emulator's requests end up, as in the program: sounds and vibration through the
-// device layer, the trigger and active devices through the reader library; sends are recorded
-// instead of sent, and the view's beep and caret are events.
-class ReplayVtHost final : public vt::VtHost {
-  public:
-    ReplayVtHost(device::DeviceLayer& device, reader::ReaderLibrary& reader, OperatorEvents& events)
-        : device_(device), reader_(reader), events_(events) {}
-
-    void sendBytes(const std::uint8_t* data, std::size_t length) override {
-        if (length > 0) sends.emplace_back(data, data + length);
-    }
-    void playSound(int number) override { device_.playSound(number); }
-    void vibrate(int steps) override { device_.vibrate(steps); }
-    void setTriggerKey(int on) override { reader_.setTriggerKey(on); }
-    std::uint32_t readerType() const override { return reader_.readerType(); }
-    void setActiveDevice(std::uint32_t mask) override {
-        if (auto set = reader_.ops().SetActiveDevice) set(static_cast<int>(mask));
-    }
-    void beep() override { events_.add("beep"); }
-    void showCaret(bool visible) override { events_.add(visible ? "caret show" : "caret hide"); }
-
-    std::vector<std::vector<std::uint8_t>> sends;
-
-  private:
-    device::DeviceLayer& device_;
-    reader::ReaderLibrary& reader_;
-    OperatorEvents& events_;
-};
-
 // Telnet answers join the emulator's replies in one ordered queue, as in the transport.
 class DeferredSender final : public telnet::ByteSender {
   public:
@@ -75,189 +47,85 @@ class DeferredSender final : public telnet::ByteSender {
     vt::VtHost& host_;
 };
 
-// One connection's worth of VT terminal, put together as the program does it, fed from the
-// script instead of a socket: the emulator and the telnet filter work under the session lock
-// and what they ask for is carried out once it is released; keys and characters go through the
-// program's keyboard, scans through its decode handling.
-struct Terminal final : vt::KeyboardLink, vt::KeyboardView {
-    OfflineHandheld offline;
-    device::DeviceLayer device{offline.services};
-    reader::ReaderLibrary reader{offline.services};
-    vt::VtSession session;
-    vt::VtDocument document{session, reader, offline.events, {}};
-    std::mutex sessionLock;
-    ReplayVtHost host{device, reader, offline.events};
-    vt::DeferredVtHost deferred{host};
-    VtEmulator emulator{session.settings, deferred};
-    vt::EmulatorTerminal terminal{emulator};
-    DeferredSender answers{deferred};
-    vt::VtTelnetFilter filter{session, answers, terminal};
-    vt::AutoSignOn signOn;
-    vt::VtKeyboard keyboard{session, sessionLock, emulator, *this, *this};
-    vt::VtDecodeHandler decoder{{offline.events,
-                                 reader,
-                                 device,
-                                 session,
-                                 sessionLock,
-                                 emulator,
-                                 [this](std::span<const std::uint8_t> bytes) {
-                                     host.sendBytes(bytes.data(), bytes.size());
-                                 },
-                                 {}}};
-
-    void start() {
-        device.detectModel();
-        reader.load();
-        reader.initialise();
-        document.setDefaultSettings();
+// A wire that records every send.
+struct RecordingWire final : StationWire {
+    bool open() const override { return true; }
+    void sendBytes(std::span<const std::uint8_t> bytes) override {
+        if (!bytes.empty()) sends.emplace_back(bytes.begin(), bytes.end());
     }
+    std::vector<std::vector<std::uint8_t>> sends;
+};
+
+// The VT terminal of one connection, fed from the script instead of a socket.
+struct Terminal {
+    OfflineHandheld offline;
+    RecordingWire wire;
+    VtStation station{offline, wire};
+    DeferredSender answers{station.deferred};
+    vt::VtTelnetFilter filter{station.session, answers, station.terminal};
+    vt::AutoSignOn signOn;
 
     // What the Connect command does once the socket is connected; what happened before it is
     // not replayed.
     void connect() {
         offline.events.clear();
+        vt::VtSession& session = station.session;
         reader::Bytes<reader::kMacroFrameSize> macroFrame;
         {
-            std::lock_guard lock(sessionLock);
-            terminal.reset();
+            std::lock_guard lock(station.sessionLock);
+            station.terminal.reset();
             filter.setSgaAgreed(true);
             macroFrame = session.settings.macroFrame;
         }
-        runDeferred();
+        station.runDeferred();
         const std::size_t frameLength =
             macroFrame[9] != 0 ? macroFrame.size() : reader::fixedLength(macroFrame);
         if (frameLength != 0) {
             offline.events.show("MicroFrame", {}, platform::MbButtons::Ok, platform::MbIcon::None);
-            host.sendBytes(macroFrame.data(), frameLength);
+            wire.sendBytes({macroFrame.data(), frameLength});
         }
-        reader.setTriggerKey(0);
+        station.reader.setTriggerKey(0);
         bool triggerOn;
         {
-            std::lock_guard lock(sessionLock);
+            std::lock_guard lock(station.sessionLock);
             const VtSettings& s = session.settings;
             triggerOn = s.triggerByEscCmd == 0 && (s.rfidReaderOn != 0 || s.barcodeReaderOn != 0);
             if (session.settingsLoaded == 0) vt::installDefaultKeyMap(session, false);
         }
-        if (triggerOn) reader.setTriggerKey(1);
+        if (triggerOn) station.reader.setTriggerKey(1);
     }
 
     // One receive, then the sign-on check, as the read thread does them.
     void receive(std::span<const std::uint8_t> bytes) {
         {
-            std::lock_guard lock(sessionLock);
+            std::lock_guard lock(station.sessionLock);
             filter.receive(bytes);
         }
-        runDeferred();
+        station.runDeferred();
         {
-            std::lock_guard lock(sessionLock);
-            signOn.check(session.settings, terminal, deferred);
+            std::lock_guard lock(station.sessionLock);
+            signOn.check(station.session.settings, station.terminal, station.deferred);
         }
-        runDeferred();
+        station.runDeferred();
     }
 
     std::string report() {
-        std::lock_guard lock(sessionLock);
-        return vtReport(emulator, session.settings, host.sends, offline.events.list());
+        std::lock_guard lock(station.sessionLock);
+        return station.report(wire.sends);
     }
-
-    // The keyboard's link: the socket is open for the whole replay.
-    bool socketOpen() const override { return true; }
-    void sendBytes(std::span<const std::uint8_t> bytes) override {
-        host.sendBytes(bytes.data(), bytes.size());
-    }
-    void runDeferred() override {
-        vt::DeferredVtHost::Batch batch;
-        {
-            std::lock_guard lock(sessionLock);
-            batch = deferred.take();
-        }
-        batch.run(host);
-    }
-
-    // The keyboard's view: nothing is painted; a line-buffer Enter's repaint request is taken.
-    void invalidate() override {}
-    void placeCaret() override {}
-    void repaintAfterKey() override { keyboard.takeLineBufferEnter(); }
-    void frameEscape() override { offline.events.add("full screen off"); }
 };
 
 }  // namespace
 
-std::string vtReport(const vt::VtEmulator& emulator, const vt::VtSettings& settings,
-                     const std::vector<std::vector<std::uint8_t>>& sendList,
-                     const std::vector<std::string>& events) {
-    const VtScreen& s = emulator.screen();
-    std::vector<std::string> screen;
-    for (int row = 0; row < vt::kBufferRows; ++row) {
-        std::string text;
-        for (std::uint8_t c : s.rowChars(row))
-            text += c == 0 ? ' ' : static_cast<char>(c);
-        screen.push_back(std::move(text));
-    }
-    std::vector<std::string> reverse;
-    for (int row = 0; row < vt::kScreenRows; ++row) {
-        std::string flags;
-        for (int col = 0; col < vt::kScreenColumns; ++col)
-            flags += s.isReverse(row, col) ? '1' : '0';
-        reverse.push_back(std::move(flags));
-    }
-    std::vector<std::string> sends;
-    std::vector<std::uint8_t> sent;
-    for (const auto& send : sendList) {
-        sends.push_back(hex(send));
-        sent.insert(sent.end(), send.begin(), send.end());
-    }
-
-    std::string out = "{\n  \"screen\": ";
-    appendStringArray(out, screen, true);
-    out += ",\n  \"reverse\": ";
-    appendStringArray(out, reverse, true);
-    out += ",\n  \"cursor\": {\"row\": " + std::to_string(s.cursorRow) +
-           ", \"col\": " + std::to_string(s.cursorCol) + "}";
-    const std::pair<const char*, long> modes[] = {
-        {"newLineModeOff", s.newLineModeOff},
-        {"cursorKeysNormal", s.cursorKeysNormal},
-        {"autoWrap", s.autoWrap},
-        {"replaceMode", s.replaceMode},
-        {"noRegion", s.noRegion},
-        {"regionTop", s.regionTop},
-        {"regionBottom", s.regionBottom},
-        {"lineDrawing", s.lineDrawing},
-        {"localEcho", settings.localEcho},
-    };
-    out += ",\n  \"modes\": {";
-    for (std::size_t i = 0; i < std::size(modes); ++i) {
-        if (i) out += ", ";
-        out += '"' + std::string(modes[i].first) + "\": " + std::to_string(modes[i].second);
-    }
-    out += "},\n  \"sent\": ";
-    appendJsonString(out, hex(sent));
-    out += ",\n  \"sends\": ";
-    appendStringArray(out, sends);
-    out += ",\n  \"events\": ";
-    appendStringArray(out, events);
-    out += "\n}\n";
-    return out;
-}
-
-std::string vtScreenText(const vt::VtEmulator& emulator) {
-    std::string out;
-    for (int row = 0; row < vt::kScreenRows; ++row) {
-        for (std::uint8_t c : emulator.screen().rowChars(row))
-            out += c == 0 ? ' ' : static_cast<char>(c);
-        out += '\n';
-    }
-    return out;
-}
-
 VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOptions& options) {
     auto terminal = std::make_unique<Terminal>();
-    terminal->start();
+    VtStation& station = terminal->station;
+    station.start();
     if (options.settingsPath) {
-        if (!terminal->document.loadSettings(*options.settingsPath)) {
+        if (!station.document.loadSettings(*options.settingsPath)) {
             return {1, {}, "cannot read settings " + *options.settingsPath};
         }
-        terminal->session.settingsLoaded = 1;
+        station.session.settingsLoaded = 1;
     }
     terminal->connect();
 
@@ -278,19 +146,17 @@ VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOp
                 terminal->receive(step.text);
                 break;
             case StepKind::Key:
-                terminal->keyboard.keyDown(step.first);
+                station.keyboard.keyDown(step.first);
                 break;
             case StepKind::Char:
                 for (std::uint8_t c : step.text)
-                    terminal->keyboard.character(c);
+                    station.keyboard.character(c);
                 break;
             case StepKind::Scan:
-                setScriptedBarcode(step.text);
-                terminal->decoder.handleDecode(vt::kBarcodeDecode);
+                station.scan(step.text);
                 break;
             case StepKind::Rfid:
-                setScriptedRfid(step.text, step.data);
-                terminal->decoder.handleDecode(0);
+                station.rfid(step.text, step.data);
                 break;
             default:
                 break;

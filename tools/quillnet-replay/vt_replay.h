@@ -9,9 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "vt/emulator/vt_emulator.h"
-#include "vt/settings/vt_settings.h"
-
 namespace qn::tools {
 
 struct VtReplayOptions {
@@ -31,14 +28,6 @@ struct VtReplayResult {
 // map, cursor-key and new-line modes, line buffer, local echo), scans and RFID reads through
 // its decode handling with the settings document's checks and edits.
 VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOptions& options);
-
-// The report as JSON: screen, reverse cells, cursor, modes, what was sent (each send and all of
-// it) and the operator's events. Call under the session lock.
-std::string vtReport(const vt::VtEmulator& emulator, const vt::VtSettings& settings,
-                     const std::vector<std::vector<std::uint8_t>>& sends,
-                     const std::vector<std::string>& events);
-// The 24 screen rows, one a line, nulls as blanks. Call under the session lock.
-std::string vtScreenText(const vt::VtEmulator& emulator);
 
 struct VtBenchResult {
     double bytes = 0;

@@ -1,0 +1,110 @@
+#pragma once
+// The VT terminal put together as the program does it, without its window and without its
+// socket: the emulator works under the session lock and what it asks for is carried out once
+// the lock is released (sends onto `wire`, sounds and vibration through the device layer, the
+// trigger and active devices through the reader library); keys and characters go through the
+// program's keyboard, scans through its decode handling. The replay feeds it recorded host
+// bytes, the session tool a live connection.
+
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/device/device.h"
+#include "common/reader/reader_library.h"
+#include "common/telnet/telnet.h"
+#include "tools/quillnet-replay/offline_handheld.h"
+#include "vt/emulator/vt_emulator.h"
+#include "vt/keyboard/vt_keyboard.h"
+#include "vt/scan/vt_decode_handler.h"
+#include "vt/settings/vt_document.h"
+#include "vt/transport/deferred_host.h"
+#include "vt/transport/emulator_terminal.h"
+
+namespace qn::tools {
+
+// Where the station's bytes go: a recording, or a live connection.
+class StationWire : public telnet::ByteSender {
+  public:
+    virtual bool open() const = 0;
+};
+
+// Where the emulator's requests end up, as in the program; the view's beep and caret are
+// events.
+class StationVtHost final : public vt::VtHost {
+  public:
+    StationVtHost(device::DeviceLayer& device, reader::ReaderLibrary& reader,
+                  OperatorEvents& events, StationWire& wire)
+        : device_(device), reader_(reader), events_(events), wire_(wire) {}
+
+    void sendBytes(const std::uint8_t* data, std::size_t length) override {
+        if (length > 0) wire_.sendBytes({data, length});
+    }
+    void playSound(int number) override { device_.playSound(number); }
+    void vibrate(int steps) override { device_.vibrate(steps); }
+    void setTriggerKey(int on) override { reader_.setTriggerKey(on); }
+    std::uint32_t readerType() const override { return reader_.readerType(); }
+    void setActiveDevice(std::uint32_t mask) override {
+        if (auto set = reader_.ops().SetActiveDevice) set(static_cast<int>(mask));
+    }
+    void beep() override { events_.add("beep"); }
+    void showCaret(bool visible) override { events_.add(visible ? "caret show" : "caret hide"); }
+
+  private:
+    device::DeviceLayer& device_;
+    reader::ReaderLibrary& reader_;
+    OperatorEvents& events_;
+    StationWire& wire_;
+};
+
+struct VtStation final : vt::KeyboardLink, vt::KeyboardView {
+    VtStation(OfflineHandheld& handheld, StationWire& wire);
+
+    // The model and the reader library, as at start-up; the session's defaults.
+    void start();
+    // Carries out what the emulator collected, with the session lock released.
+    void runDeferred() override;
+    void scan(std::span<const std::uint8_t> decoded);
+    void rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> userData);
+
+    // Under the session lock: row text (nulls as blanks), the report as JSON with the given
+    // sends, and the screen as 24 lines.
+    std::string rowText(int row) const;
+    std::string report(const std::vector<std::vector<std::uint8_t>>& sends) const;
+    std::string screenText() const;
+
+    // The keyboard's link and view: nothing is painted; a line-buffer Enter's repaint request
+    // is taken.
+    bool socketOpen() const override { return wire.open(); }
+    void sendBytes(std::span<const std::uint8_t> bytes) override { wire.sendBytes(bytes); }
+    void invalidate() override {}
+    void placeCaret() override {}
+    void repaintAfterKey() override { keyboard.takeLineBufferEnter(); }
+    void frameEscape() override { handheld.events.add("full screen off"); }
+
+    OfflineHandheld& handheld;
+    StationWire& wire;
+    device::DeviceLayer device{handheld.services};
+    reader::ReaderLibrary reader{handheld.services};
+    vt::VtSession session;
+    vt::VtDocument document{session, reader, handheld.events, {}};
+    std::mutex sessionLock;
+    StationVtHost host{device, reader, handheld.events, wire};
+    vt::DeferredVtHost deferred{host};
+    vt::VtEmulator emulator{session.settings, deferred};
+    vt::EmulatorTerminal terminal{emulator};
+    vt::VtKeyboard keyboard{session, sessionLock, emulator, *this, *this};
+    vt::VtDecodeHandler decoder{
+        {handheld.events,
+         reader,
+         device,
+         session,
+         sessionLock,
+         emulator,
+         [this](std::span<const std::uint8_t> bytes) { wire.sendBytes(bytes); },
+         {}}};
+};
+
+}  // namespace qn::tools
