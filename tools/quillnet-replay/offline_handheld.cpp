@@ -35,6 +35,14 @@ struct ScriptedReader {
     static int initReader() { return 1; }
     // Barcode engines and the RFID reader.
     static int readerType() { return 0x27; }
+    // The library's own output defaults: on, every reader active.
+    static int defaultSettings(unsigned char* block) {
+        if (block == nullptr) return 0;
+        std::fill_n(block, QN_LIBRARY_DEFAULTS_SIZE, 0);
+        block[0] = 0x01;
+        block[1] = static_cast<unsigned char>(readerType());
+        return 1;
+    }
     static int decodeData(unsigned char* buffer, int size) { return copy(barcode, buffer, size); }
     // The VT program asks for the barcode through the output record.
     static int outputRecord(int kind, unsigned char* buffer, int size) {
@@ -67,8 +75,19 @@ OperatorEvents::TimePoint OperatorEvents::now() const {
     return TimePoint{} + elapsed_;
 }
 
+void OperatorEvents::setVibrator(bool on) {
+    std::lock_guard lock(mutex_);
+    vibratorOn_ = on;
+    vibratorThread_ = std::this_thread::get_id();
+}
+
 void OperatorEvents::sleepFor(std::chrono::milliseconds duration) {
-    if (vibratorOn_) add("vibrate " + std::to_string(duration.count()));
+    bool vibrating;
+    {
+        std::lock_guard lock(mutex_);
+        vibrating = vibratorOn_ && vibratorThread_ == std::this_thread::get_id();
+    }
+    if (vibrating) add("vibrate " + std::to_string(duration.count()));
     if (live_) {
         std::this_thread::sleep_for(duration);
     } else {
@@ -89,6 +108,7 @@ platform::MbResult OperatorEvents::show(std::string_view text, std::string_view 
         list_.push_back("message " + std::string(text));
         if (caption == "Error") errors_.emplace_back(text);
     }
+    if (observer_) observer_(text, caption);
     const bool question =
         buttons == platform::MbButtons::YesNo || buttons == platform::MbButtons::YesNoCancel;
     return question ? platform::MbResult::Yes : platform::MbResult::Ok;
@@ -132,6 +152,7 @@ OfflineHandheld::OfflineHandheld(bool live, std::string_view registryText)
     libraries.add(kRoot / "ScanSvc_CE.so",
                   {{{"InitReader", symbolAddress(&ScriptedReader::initReader)},
                     {"GetReaderType", symbolAddress(&ScriptedReader::readerType)},
+                    {"GetDllDefaultSettings", symbolAddress(&ScriptedReader::defaultSettings)},
                     {"SetTriggerKey", symbolAddress(&ScriptedReader::setTriggerKey)},
                     {"SetActiveDevice", symbolAddress(&ScriptedReader::setActiveDevice)},
                     {"GetDecodeData", symbolAddress(&ScriptedReader::decodeData)},

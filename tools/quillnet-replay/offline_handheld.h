@@ -3,14 +3,15 @@
 // the script's decodes, and every sound, vibration, trigger switch and message box recorded in
 // order as what the operator would notice, none of them played or shown.
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/services.h"
@@ -34,7 +35,11 @@ class OperatorEvents final : public platform::Clock,
                             platform::MbButtons buttons, platform::MbIcon icon) override;
 
     void add(std::string event);
-    void setVibrator(bool on) { vibratorOn_ = on; }
+    // Sees every message box as it is shown, on the showing thread; set before anything runs.
+    using MessageObserver = std::function<void(std::string_view text, std::string_view caption)>;
+    void observeMessages(MessageObserver observer) { observer_ = std::move(observer); }
+    // The vibrator's power: only sleeps on the thread that switched it on are its runs.
+    void setVibrator(bool on);
     void clear();
     std::vector<std::string> list() const;
     // The texts of the message boxes with the caption "Error", in order.
@@ -42,8 +47,10 @@ class OperatorEvents final : public platform::Clock,
 
   private:
     const bool live_;
-    std::atomic<bool> vibratorOn_{false};
+    MessageObserver observer_;
     mutable std::mutex mutex_;
+    bool vibratorOn_ = false;
+    std::thread::id vibratorThread_;
     std::chrono::milliseconds elapsed_{0};
     std::vector<std::string> list_;
     std::vector<std::string> errors_;
