@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/telnet/telnet.h"
 #include "platform/services.h"
 
 namespace qn::tools {
@@ -54,6 +55,21 @@ class OperatorEvents final : public platform::Clock,
     std::chrono::milliseconds elapsed_{0};
     std::vector<std::string> list_;
     std::vector<std::string> errors_;
+};
+
+// Where a terminal's bytes for the host go: a recording, or a live connection.
+class StationWire : public telnet::ByteSender {
+  public:
+    virtual bool open() const = 0;
+};
+
+// A wire open for a whole replay: every send recorded.
+struct RecordingWire final : StationWire {
+    bool open() const override { return true; }
+    void sendBytes(std::span<const std::uint8_t> bytes) override {
+        if (!bytes.empty()) sends.emplace_back(bytes.begin(), bytes.end());
+    }
+    std::vector<std::vector<std::uint8_t>> sends;
 };
 
 // The decodes the scripted reader library hands out next.

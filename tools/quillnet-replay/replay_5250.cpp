@@ -28,18 +28,10 @@ using tn::TnScreen;
 constexpr StepSet kReplay5250Steps{StepKind::Recv, StepKind::Key, StepKind::Char, StepKind::Scan,
                                    StepKind::Rfid, StepKind::Fn,  StepKind::Tap};
 
-// The session socket: every send recorded.
-struct RecordingSocket final : telnet::ByteSender {
-    void sendBytes(std::span<const std::uint8_t> bytes) override {
-        sends.emplace_back(bytes.begin(), bytes.end());
-    }
-    std::vector<std::vector<std::uint8_t>> sends;
-};
-
 // The 5250 terminal of one connection, fed from the script instead of a socket.
 struct Terminal {
     OfflineHandheld offline;
-    RecordingSocket socket;
+    RecordingWire socket;
     TnStation station{offline, socket};
     tn::TnTelnetFilter filter{station.session, station.deferred, station.stream};
     bool signedOn = false;
@@ -101,33 +93,11 @@ Tn5250ReplayResult replay5250(const std::vector<std::uint8_t>& input,
         parseScript(std::string_view(reinterpret_cast<const char*>(input.data()), input.size()),
                     kReplay5250Steps);
     if (!script.valid()) return failure(1, script.error);
-    TnStation& station = terminal->station;
     for (const Step& step : script.steps) {
-        switch (step.kind) {
-            case StepKind::Recv:
-                terminal->receive(step.text);
-                break;
-            case StepKind::Fn:
-                station.function(step.first);
-                break;
-            case StepKind::Key:
-                station.view.keyDown(step.first, /*fullScreen=*/false, /*socketOpen=*/true);
-                break;
-            case StepKind::Char:
-                for (std::uint8_t c : step.text)
-                    station.view.character(c, /*socketOpen=*/true);
-                break;
-            case StepKind::Scan:
-                station.scan(step.text);
-                break;
-            case StepKind::Rfid:
-                station.rfid(step.text, step.data);
-                break;
-            case StepKind::Tap:
-                station.screen.tapCell(step.first, step.second);
-                break;
-            default:
-                break;
+        if (step.kind == StepKind::Recv) {
+            terminal->receive(step.text);
+        } else {
+            runInputStep(step, terminal->station);
         }
     }
     return {0, terminal->report(), {}};

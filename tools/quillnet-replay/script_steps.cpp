@@ -254,6 +254,46 @@ std::string_view stepName(StepKind kind) {
     return {};
 }
 
+bool isInputStep(StepKind kind) {
+    switch (kind) {
+        case StepKind::Key:
+        case StepKind::Char:
+        case StepKind::Scan:
+        case StepKind::Rfid:
+        case StepKind::Fn:
+        case StepKind::Tap:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool runInputStep(const Step& step, OperatorInput& input) {
+    switch (step.kind) {
+        case StepKind::Key:
+            input.key(step.first);
+            return true;
+        case StepKind::Char:
+            for (std::uint8_t c : step.text)
+                input.character(c);
+            return true;
+        case StepKind::Scan:
+            input.scan(step.text);
+            return true;
+        case StepKind::Rfid:
+            input.rfid(step.text, step.data);
+            return true;
+        case StepKind::Fn:
+            input.function(step.first);
+            return true;
+        case StepKind::Tap:
+            input.tap(step.first, step.second);
+            return true;
+        default:
+            return false;
+    }
+}
+
 Script parseScript(std::string_view source, StepSet allowed) {
     Script script;
     int lineNumber = 0;

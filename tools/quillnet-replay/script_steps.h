@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,5 +89,24 @@ Script parseScript(std::string_view source, StepSet allowed);
 
 // The name a step is written with.
 std::string_view stepName(StepKind kind);
+
+// What the operator's steps act on: a terminal's keyboard, reader and screen.
+class OperatorInput {
+  public:
+    virtual ~OperatorInput() = default;
+    virtual void key(int virtualKey) = 0;
+    virtual void character(std::uint8_t c) = 0;
+    virtual void scan(std::span<const std::uint8_t> decoded) = 0;
+    virtual void rfid(std::span<const std::uint8_t> uid,
+                      std::span<const std::uint8_t> userData) = 0;
+    // 5250 only.
+    virtual void function(int) {}
+    virtual void tap(int, int) {}
+};
+
+// key, char, scan, rfid, fn and tap: the operator's input.
+bool isInputStep(StepKind kind);
+// Carries out an input step; false (nothing done) for any other step.
+bool runInputStep(const Step& step, OperatorInput& input);
 
 }  // namespace qn::tools

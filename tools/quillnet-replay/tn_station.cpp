@@ -20,8 +20,8 @@ const char* boolean(bool value) {
 
 }  // namespace
 
-TnStation::TnStation(OfflineHandheld& handheld, telnet::ByteSender& wire)
-    : handheld(handheld), effects(wire, device, session, sessionLock) {}
+TnStation::TnStation(OfflineHandheld& handheld, StationWire& wire)
+    : handheld(handheld), wire(wire), effects(wire, device, session, sessionLock) {}
 
 void TnStation::start() {
     device.detectModel();
@@ -48,6 +48,10 @@ void TnStation::scan(std::span<const std::uint8_t> decoded) {
 void TnStation::rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> userData) {
     setScriptedRfid(uid, userData);
     decoder.handleDecode(0);
+}
+
+void TnStation::tap(int row, int column) {
+    locked([&] { screen.tapCell(row, column); });
 }
 
 std::string TnStation::rowText(int row) const {

@@ -21,11 +21,12 @@
 #include "tn5250/screen/screen_model.h"
 #include "tn5250/settings/tn_document.h"
 #include "tools/quillnet-replay/offline_handheld.h"
+#include "tools/quillnet-replay/script_steps.h"
 
 namespace qn::tools {
 
-struct TnStation {
-    TnStation(OfflineHandheld& handheld, telnet::ByteSender& wire);
+struct TnStation final : OperatorInput {
+    TnStation(OfflineHandheld& handheld, StationWire& wire);
 
     // The model and the reader library, as at start-up; the session's defaults.
     void start();
@@ -41,18 +42,26 @@ struct TnStation {
         batch.run(effects);
     }
 
-    // A key whose function is code: with the keyboard locked only Reset acts.
-    void function(int code);
-    void scan(std::span<const std::uint8_t> decoded);
-    void rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> userData);
+    // The operator's input: key-downs and characters through the view's key filter, a key
+    // whose function is code (with the keyboard locked only Reset acts), decodes, taps.
+    void key(int virtualKey) override {
+        view.keyDown(virtualKey, /*fullScreen=*/false, /*socketOpen=*/wire.open());
+    }
+    void character(std::uint8_t c) override { view.character(c, /*socketOpen=*/wire.open()); }
+    void function(int code) override;
+    void scan(std::span<const std::uint8_t> decoded) override;
+    void rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> userData) override;
+    void tap(int row, int column) override;
 
-    // Under the session lock: row text (nulls as blanks), the whole report as JSON with the
-    // given sends, and the screen as 24 lines.
+    // Under the session lock: row text (nulls as blanks), the cursor, the whole report as JSON
+    // with the given sends, and the screen as 24 lines.
     std::string rowText(int row) const;
+    std::pair<int, int> cursor() const { return {screen.state.row, screen.state.column}; }
     std::string report(const std::vector<std::vector<std::uint8_t>>& sends) const;
     std::string screenText() const;
 
     OfflineHandheld& handheld;
+    StationWire& wire;
     device::DeviceLayer device{handheld.services};
     reader::ReaderLibrary reader{handheld.services};
     tn::TnSessionState state;

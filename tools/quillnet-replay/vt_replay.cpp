@@ -47,15 +47,6 @@ class DeferredSender final : public telnet::ByteSender {
     vt::VtHost& host_;
 };
 
-// A wire that records every send.
-struct RecordingWire final : StationWire {
-    bool open() const override { return true; }
-    void sendBytes(std::span<const std::uint8_t> bytes) override {
-        if (!bytes.empty()) sends.emplace_back(bytes.begin(), bytes.end());
-    }
-    std::vector<std::vector<std::uint8_t>> sends;
-};
-
 // The VT terminal of one connection, fed from the script instead of a socket.
 struct Terminal {
     OfflineHandheld offline;
@@ -141,25 +132,10 @@ VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOp
                     kReplayVtSteps);
     if (!script.valid()) return {1, {}, script.error};
     for (const Step& step : script.steps) {
-        switch (step.kind) {
-            case StepKind::Recv:
-                terminal->receive(step.text);
-                break;
-            case StepKind::Key:
-                station.keyboard.keyDown(step.first);
-                break;
-            case StepKind::Char:
-                for (std::uint8_t c : step.text)
-                    station.keyboard.character(c);
-                break;
-            case StepKind::Scan:
-                station.scan(step.text);
-                break;
-            case StepKind::Rfid:
-                station.rfid(step.text, step.data);
-                break;
-            default:
-                break;
+        if (step.kind == StepKind::Recv) {
+            terminal->receive(step.text);
+        } else {
+            runInputStep(step, station);
         }
     }
     return {0, terminal->report(), {}};

@@ -14,8 +14,8 @@
 
 #include "common/device/device.h"
 #include "common/reader/reader_library.h"
-#include "common/telnet/telnet.h"
 #include "tools/quillnet-replay/offline_handheld.h"
+#include "tools/quillnet-replay/script_steps.h"
 #include "vt/emulator/vt_emulator.h"
 #include "vt/keyboard/vt_keyboard.h"
 #include "vt/scan/vt_decode_handler.h"
@@ -24,12 +24,6 @@
 #include "vt/transport/emulator_terminal.h"
 
 namespace qn::tools {
-
-// Where the station's bytes go: a recording, or a live connection.
-class StationWire : public telnet::ByteSender {
-  public:
-    virtual bool open() const = 0;
-};
 
 // Where the emulator's requests end up, as in the program; the view's beep and caret are
 // events.
@@ -59,19 +53,25 @@ class StationVtHost final : public vt::VtHost {
     StationWire& wire_;
 };
 
-struct VtStation final : vt::KeyboardLink, vt::KeyboardView {
+struct VtStation final : OperatorInput, vt::KeyboardLink, vt::KeyboardView {
     VtStation(OfflineHandheld& handheld, StationWire& wire);
 
     // The model and the reader library, as at start-up; the session's defaults.
     void start();
     // Carries out what the emulator collected, with the session lock released.
     void runDeferred() override;
-    void scan(std::span<const std::uint8_t> decoded);
-    void rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> userData);
+    // The operator's input: the keyboard's key-downs and characters, decodes.
+    void key(int virtualKey) override { keyboard.keyDown(virtualKey); }
+    void character(std::uint8_t c) override { keyboard.character(c); }
+    void scan(std::span<const std::uint8_t> decoded) override;
+    void rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> userData) override;
 
-    // Under the session lock: row text (nulls as blanks), the report as JSON with the given
-    // sends, and the screen as 24 lines.
+    // Under the session lock: row text (nulls as blanks), the cursor, the report as JSON with
+    // the given sends, and the screen as 24 lines.
     std::string rowText(int row) const;
+    std::pair<int, int> cursor() const {
+        return {emulator.screen().cursorRow, emulator.screen().cursorCol};
+    }
     std::string report(const std::vector<std::vector<std::uint8_t>>& sends) const;
     std::string screenText() const;
 

@@ -152,12 +152,7 @@ class LiveTerminal {
     virtual void connect() = 0;
     virtual bool connected() const = 0;
     virtual void disconnect() = 0;
-    virtual void key(int virtualKey) = 0;
-    virtual void character(std::uint8_t c) = 0;
-    virtual void scan(std::span<const std::uint8_t> data) = 0;
-    virtual void rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> data) = 0;
-    virtual void function(int) {}
-    virtual void tap(int, int) {}
+    virtual OperatorInput& input() = 0;
     // Field n (from 1) as text without trailing blanks and nulls; nullopt when there is none.
     virtual std::optional<std::string> field(int) { return std::nullopt; }
     virtual int fieldCount() { return 0; }
@@ -168,47 +163,23 @@ class LiveTerminal {
     virtual OperatorEvents& events() = 0;
 };
 
-// The VT program's connection, emulator, keyboard and decode handling.
-class VtLive final : public LiveTerminal, vt::VtConnectionView, vt::TriggerSwitch {
+// What both programs' live terminals share: the handheld, the wire that records what goes out,
+// and the station read under its session lock. The program's transport is the derived class's
+// own, built last so that it is destroyed (its read thread joined) first.
+template <class Station>
+class LiveStation : public LiveTerminal {
   public:
-    explicit VtLive(ScreenWatch& watch) : watch_(watch) {
-        wire_.attach(transport_, [this] { return transport_.connected(); });
-        station_.start();
-    }
-
-    StepSet steps() const override { return kVtSteps; }
-    bool loadSettings(const std::string& path) override {
-        if (!station_.document.loadSettings(path)) return false;
-        station_.session.settingsLoaded = 1;
-        return true;
-    }
-    std::uint16_t documentPort() override { return station_.session.settings.telnetPort.get(); }
-    bool setHost(const std::string& host, std::uint16_t port) override {
-        vt::VtSettings& s = station_.session.settings;
-        if (host.size() > s.hostAddress.size()) return false;
-        reader::storeText(s.hostAddress, host);
-        s.telnetPort.set(port);
-        return true;
-    }
-    void connect() override { transport_.connectSession(); }
-    bool connected() const override { return transport_.connected(); }
-    void disconnect() override { transport_.disconnectCommand(); }
-    void key(int virtualKey) override { station_.keyboard.keyDown(virtualKey); }
-    void character(std::uint8_t c) override { station_.keyboard.character(c); }
-    void scan(std::span<const std::uint8_t> data) override { station_.scan(data); }
-    void rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> data) override {
-        station_.rfid(uid, data);
-    }
+    OperatorInput& input() override { return station_; }
     Rows rows() override {
         std::lock_guard lock(station_.sessionLock);
         Rows rows;
-        for (int row = 0; row < vt::kScreenRows; ++row)
+        for (int row = 0; row < kScreenRows; ++row)
             rows.push_back(station_.rowText(row));
         return rows;
     }
     std::pair<int, int> cursor() override {
         std::lock_guard lock(station_.sessionLock);
-        return {station_.emulator.screen().cursorRow, station_.emulator.screen().cursorCol};
+        return station_.cursor();
     }
     std::string report() override {
         const auto sends = wire_.sends();
@@ -221,29 +192,68 @@ class VtLive final : public LiveTerminal, vt::VtConnectionView, vt::TriggerSwitc
     }
     OperatorEvents& events() override { return handheld_.events; }
 
-  private:
-    void connected() override {}
-    void chunkReceived() override { watch_.shown(rows()); }
-    void disconnected() override { watch_.ended(); }
-    void setTriggerKey(int on) override { station_.reader.setTriggerKey(on); }
+  protected:
+    static constexpr int kScreenRows = 24;
+
+    explicit LiveStation(ScreenWatch& watch) : watch_(watch) {}
+
+    template <class Transport>
+    void attach(Transport& transport) {
+        wire_.attach(transport, [&transport] { return transport.connected(); });
+        station_.start();
+    }
+    // The host text into the session's field, the port beside it.
+    template <class Record>
+    static bool storeHost(Record& record, const std::string& host, std::uint16_t port) {
+        if (host.size() > record.hostAddress.size()) return false;
+        reader::storeText(record.hostAddress, host);
+        record.telnetPort.set(port);
+        return true;
+    }
+    // On the read thread, after a block that changed the screen.
+    void shown() { watch_.shown(rows()); }
+    void ended() { watch_.ended(); }
 
     ScreenWatch& watch_;
     OfflineHandheld handheld_{true, kRegistry};
     LiveWire wire_;
-    VtStation station_{handheld_, wire_};
+    Station station_{handheld_, wire_};
     telnet::SystemResolver resolver_;
-    // Last: destroyed first, so its read thread is joined while everything it uses lives.
+};
+
+// The VT program's connection, emulator, keyboard and decode handling.
+class VtLive final : public LiveStation<VtStation>, vt::VtConnectionView, vt::TriggerSwitch {
+  public:
+    explicit VtLive(ScreenWatch& watch) : LiveStation(watch) { attach(transport_); }
+
+    StepSet steps() const override { return kVtSteps; }
+    bool loadSettings(const std::string& path) override {
+        if (!station_.document.loadSettings(path)) return false;
+        station_.session.settingsLoaded = 1;
+        return true;
+    }
+    std::uint16_t documentPort() override { return station_.session.settings.telnetPort.get(); }
+    bool setHost(const std::string& host, std::uint16_t port) override {
+        return storeHost(station_.session.settings, host, port);
+    }
+    void connect() override { transport_.connectSession(); }
+    bool connected() const override { return transport_.connected(); }
+    void disconnect() override { transport_.disconnectCommand(); }
+
+  private:
+    void connected() override {}
+    void chunkReceived() override { shown(); }
+    void disconnected() override { ended(); }
+    void setTriggerKey(int on) override { station_.reader.setTriggerKey(on); }
+
     vt::VtTransport transport_{{handheld_.services, station_.session, station_.sessionLock,
                                 station_.terminal, station_.deferred, *this, *this, resolver_}};
 };
 
 // The 5250 program's connection, interpreter, field editor, key map and decode handling.
-class TnLive final : public LiveTerminal, tn::TnConnectionView, tn::TnTriggerSwitch {
+class TnLive final : public LiveStation<TnStation>, tn::TnConnectionView, tn::TnTriggerSwitch {
   public:
-    explicit TnLive(ScreenWatch& watch) : watch_(watch) {
-        wire_.attach(transport_, [this] { return transport_.connected(); });
-        station_.start();
-    }
+    explicit TnLive(ScreenWatch& watch) : LiveStation(watch) { attach(transport_); }
 
     StepSet steps() const override { return kTnSteps; }
     bool loadSettings(const std::string& path) override {
@@ -251,27 +261,11 @@ class TnLive final : public LiveTerminal, tn::TnConnectionView, tn::TnTriggerSwi
     }
     std::uint16_t documentPort() override { return station_.session.telnetPort.get(); }
     bool setHost(const std::string& host, std::uint16_t port) override {
-        tn::TnSession& s = station_.session;
-        if (host.size() > s.hostAddress.size()) return false;
-        reader::storeText(s.hostAddress, host);
-        s.telnetPort.set(port);
-        return true;
+        return storeHost(station_.session, host, port);
     }
     void connect() override { transport_.connectSession(); }
     bool connected() const override { return transport_.connected(); }
     void disconnect() override { transport_.disconnectCommand(); }
-    void key(int virtualKey) override {
-        station_.view.keyDown(virtualKey, /*fullScreen=*/false, transport_.connected());
-    }
-    void character(std::uint8_t c) override { station_.view.character(c, transport_.connected()); }
-    void scan(std::span<const std::uint8_t> data) override { station_.scan(data); }
-    void rfid(std::span<const std::uint8_t> uid, std::span<const std::uint8_t> data) override {
-        station_.rfid(uid, data);
-    }
-    void function(int code) override { station_.function(code); }
-    void tap(int row, int column) override {
-        station_.locked([&] { station_.screen.tapCell(row, column); });
-    }
     std::optional<std::string> field(int n) override {
         std::lock_guard lock(station_.sessionLock);
         const auto fields = station_.screen.fields.entries();
@@ -290,40 +284,13 @@ class TnLive final : public LiveTerminal, tn::TnConnectionView, tn::TnTriggerSwi
         std::lock_guard lock(station_.sessionLock);
         return station_.screen.fields.count();
     }
-    Rows rows() override {
-        std::lock_guard lock(station_.sessionLock);
-        Rows rows;
-        for (int row = 0; row < tn::kRows; ++row)
-            rows.push_back(station_.rowText(row));
-        return rows;
-    }
-    std::pair<int, int> cursor() override {
-        std::lock_guard lock(station_.sessionLock);
-        return {station_.screen.state.row, station_.screen.state.column};
-    }
-    std::string report() override {
-        const auto sends = wire_.sends();
-        std::lock_guard lock(station_.sessionLock);
-        return station_.report(sends);
-    }
-    std::string screenText() override {
-        std::lock_guard lock(station_.sessionLock);
-        return station_.screenText();
-    }
-    OperatorEvents& events() override { return handheld_.events; }
 
   private:
     void connected() override {}
-    void redraw() override { watch_.shown(rows()); }
-    void disconnected() override { watch_.ended(); }
+    void redraw() override { shown(); }
+    void disconnected() override { ended(); }
     void setTriggerKey(int on) override { station_.reader.setTriggerKey(on); }
 
-    ScreenWatch& watch_;
-    OfflineHandheld handheld_{true, kRegistry};
-    LiveWire wire_;
-    TnStation station_{handheld_, wire_};
-    telnet::SystemResolver resolver_;
-    // Last: destroyed first, so its read thread is joined while everything it uses lives.
     tn::TnTransport transport_{{handheld_.services, station_.session, station_.sessionLock,
                                 station_.stream, station_.deferred, station_.effects, *this, *this,
                                 resolver_}};
@@ -359,50 +326,18 @@ class Runner {
         for (const Step& step : script.steps) {
             where_ = "quillnet-session: line " + std::to_string(step.line) + ": ";
             if (Clock::now() >= deadline_) return timedOut();
-            if (isInput(step.kind) && !terminal_.connected()) return notConnected();
+            if (isInputStep(step.kind) && !terminal_.connected()) return notConnected();
             // A wait looks at what the host showed since the operator's last input.
-            if (isInput(step.kind)) since_ = watch_.mark();
+            if (isInputStep(step.kind)) since_ = watch_.mark();
             if (const int status = runStep(step); status != kSessionDone) return status;
         }
         return kSessionDone;
     }
 
   private:
-    static bool isInput(StepKind kind) {
-        switch (kind) {
-            case StepKind::Key:
-            case StepKind::Char:
-            case StepKind::Scan:
-            case StepKind::Rfid:
-            case StepKind::Fn:
-            case StepKind::Tap:
-                return true;
-            default:
-                return false;
-        }
-    }
-
     int runStep(const Step& step) {
+        if (runInputStep(step, terminal_.input())) return kSessionDone;
         switch (step.kind) {
-            case StepKind::Key:
-                terminal_.key(step.first);
-                return kSessionDone;
-            case StepKind::Char:
-                for (std::uint8_t c : step.text)
-                    terminal_.character(c);
-                return kSessionDone;
-            case StepKind::Scan:
-                terminal_.scan(step.text);
-                return kSessionDone;
-            case StepKind::Rfid:
-                terminal_.rfid(step.text, step.data);
-                return kSessionDone;
-            case StepKind::Fn:
-                terminal_.function(step.first);
-                return kSessionDone;
-            case StepKind::Tap:
-                terminal_.tap(step.first, step.second);
-                return kSessionDone;
             case StepKind::Wait:
                 return wait(step);
             case StepKind::Expect: {
@@ -454,7 +389,7 @@ class Runner {
                 disconnectedByScript_ = true;
                 terminal_.disconnect();
                 return kSessionDone;
-            case StepKind::Recv:
+            default:
                 break;
         }
         return kSessionDone;
