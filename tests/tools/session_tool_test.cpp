@@ -6,6 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -223,6 +229,26 @@ TEST(SessionTool, RefusedBeforeConnecting) {
     std::ostringstream out, err;
     EXPECT_EQ(runSessionTool({"5250", "--port", "23"}, {in, out, err}), kSessionBadInput);
     EXPECT_EQ(runSessionTool({"3270", "--host", "127.0.0.1"}, {in, out, err}), kSessionBadInput);
+}
+
+// The program itself: its exit status and standard error.
+TEST(SessionTool, CommandLine) {
+    const std::string bin = QN_TEST_BIN_DIR "/quillnet-session";
+    const auto errFile =
+        std::filesystem::temp_directory_path() /
+        ("qn_session_cli_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    auto run = [&](const std::string& args) {
+        const int status =
+            std::system((bin + " " + args + " </dev/null 2>" + errFile.string()).c_str());
+        std::ifstream in(errFile);
+        std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return std::pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, err);
+    };
+    const std::uint16_t port = test::unusedLoopbackPort();
+    EXPECT_EQ(run("5250 --host 127.0.0.1 --port " + std::to_string(port)),
+              std::pair(kSessionNoConnection, std::string("Can not establish connection\n")));
+    EXPECT_EQ(run("vt").first, kSessionBadInput);
+    std::filesystem::remove(errFile);
 }
 
 }  // namespace
