@@ -93,6 +93,11 @@ class ScreenWatch {
         std::lock_guard lock(mutex_);
         return sequence_;
     }
+    // The last screen the host showed; empty before the first.
+    Rows latest() const {
+        std::lock_guard lock(mutex_);
+        return screens_.empty() ? Rows{} : screens_.back().second;
+    }
     // Whether a screen after `since` satisfies match; waits for news until the deadline.
     template <class Match>
     bool seenSince(std::uint64_t& since, Clock::time_point deadline, Match&& match) {
@@ -442,9 +447,17 @@ class Runner {
                       kSessionTimedOut);
     }
 
+    // What failed, then the screen: as it stands, or the last one the host showed when the
+    // connection's end has cleared it.
     int failed(const std::string& what, int status) {
         console_.line(where_ + what);
-        std::string screen = terminal_.screenText();
+        std::string screen;
+        if (terminal_.connected()) {
+            screen = terminal_.screenText();
+        } else {
+            for (const std::string& row : watch_.latest())
+                screen += row + "\n";
+        }
         if (!screen.empty() && screen.back() == '\n') screen.pop_back();
         console_.line(screen);
         return status;
