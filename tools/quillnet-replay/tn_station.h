@@ -66,7 +66,7 @@ struct TnStation final : OperatorInput {
     reader::ReaderLibrary reader{handheld.services};
     tn::TnSessionState state;
     tn::TnDocument document{state, reader, handheld.events, {}};
-    tn::TnSession& session = state.record;
+    tn::TnSession& session = state.settings;
     std::mutex sessionLock;
     tn::TnProgramHost effects;
     tn::DeferredTnHost deferred;

@@ -227,7 +227,7 @@ class LiveStation : public LiveTerminal {
 };
 
 // The VT program's connection, emulator, keyboard and decode handling.
-class VtLive final : public LiveStation<VtStation>, vt::VtConnectionView, vt::TriggerSwitch {
+class VtLive final : public LiveStation<VtStation>, telnet::ConnectionView, telnet::TriggerSwitch {
   public:
     explicit VtLive(ScreenWatch& watch) : LiveStation(watch) { attach(transport_); }
 
@@ -256,7 +256,7 @@ class VtLive final : public LiveStation<VtStation>, vt::VtConnectionView, vt::Tr
 };
 
 // The 5250 program's connection, interpreter, field editor, key map and decode handling.
-class TnLive final : public LiveStation<TnStation>, tn::TnConnectionView, tn::TnTriggerSwitch {
+class TnLive final : public LiveStation<TnStation>, telnet::ConnectionView, telnet::TriggerSwitch {
   public:
     explicit TnLive(ScreenWatch& watch) : LiveStation(watch) { attach(transport_); }
 
@@ -292,7 +292,7 @@ class TnLive final : public LiveStation<TnStation>, tn::TnConnectionView, tn::Tn
 
   private:
     void connected() override {}
-    void redraw() override { shown(); }
+    void chunkReceived() override { shown(); }
     void disconnected() override { ended(); }
     void setTriggerKey(int on) override { station_.reader.setTriggerKey(on); }
 
