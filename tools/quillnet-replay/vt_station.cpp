@@ -5,7 +5,9 @@
 namespace qn::tools {
 
 VtStation::VtStation(OfflineHandheld& handheld, StationWire& wire)
-    : handheld(handheld), wire(wire) {}
+    : handheld(handheld), wire(wire) {
+    host.attach(&wire);
+}
 
 void VtStation::start() {
     device.detectModel();

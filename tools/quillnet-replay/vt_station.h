@@ -22,38 +22,11 @@
 #include "vt/settings/vt_document.h"
 #include "vt/transport/deferred_host.h"
 #include "vt/transport/emulator_terminal.h"
+#include "vt/transport/session_host.h"
 
 namespace qn::tools {
 
-// Where the emulator's requests end up, as in the program; the view's beep and caret are
-// events.
-class StationVtHost final : public vt::VtHost {
-  public:
-    StationVtHost(device::DeviceLayer& device, reader::ReaderLibrary& reader,
-                  OperatorEvents& events, StationWire& wire)
-        : device_(device), reader_(reader), events_(events), wire_(wire) {}
-
-    void sendBytes(const std::uint8_t* data, std::size_t length) override {
-        if (length > 0) wire_.sendBytes({data, length});
-    }
-    void playSound(int number) override { device_.playSound(number); }
-    void vibrate(int steps) override { device_.vibrate(steps); }
-    void setTriggerKey(int on) override { reader_.setTriggerKey(on); }
-    std::uint32_t readerType() const override { return reader_.readerType(); }
-    void setActiveDevice(std::uint32_t mask) override {
-        if (auto set = reader_.ops().SetActiveDevice) set(static_cast<int>(mask));
-    }
-    void beep() override { events_.add("beep"); }
-    void showCaret(bool visible) override { events_.add(visible ? "caret show" : "caret hide"); }
-
-  private:
-    device::DeviceLayer& device_;
-    reader::ReaderLibrary& reader_;
-    OperatorEvents& events_;
-    StationWire& wire_;
-};
-
-struct VtStation final : OperatorInput, vt::KeyboardLink, vt::KeyboardView {
+struct VtStation final : OperatorInput, vt::KeyboardLink, vt::KeyboardView, vt::VtViewSignals {
     VtStation(OfflineHandheld& handheld, StationWire& wire);
 
     // The model and the reader library, as at start-up; the session's defaults.
@@ -83,6 +56,11 @@ struct VtStation final : OperatorInput, vt::KeyboardLink, vt::KeyboardView {
     void placeCaret() override {}
     void repaintAfterKey() override { keyboard.takeLineBufferEnter(); }
     void frameEscape() override { handheld.events.add("full screen off"); }
+    // What the emulator asks of the view: events.
+    void beep() override { handheld.events.add("beep"); }
+    void showCaret(bool visible) override {
+        handheld.events.add(visible ? "caret show" : "caret hide");
+    }
 
     OfflineHandheld& handheld;
     StationWire& wire;
@@ -91,7 +69,8 @@ struct VtStation final : OperatorInput, vt::KeyboardLink, vt::KeyboardView {
     vt::VtSession session;
     vt::VtDocument document{session, reader, handheld.events, {}};
     std::mutex sessionLock;
-    StationVtHost host{device, reader, handheld.events, wire};
+    // The emulator's requests as the program carries them out, replies onto the wire.
+    vt::VtSessionHost host{device, reader, *this};
     vt::DeferredVtHost deferred{host};
     vt::VtEmulator emulator{session.settings, deferred};
     vt::EmulatorTerminal terminal{emulator};
