@@ -23,6 +23,7 @@
 #include "platform/services.h"
 #include "tn5250/datastream/data_stream.h"
 #include "tn5250/input/field_editor.h"
+#include "tn5250/input/tn_keys.h"
 #include "tn5250/input/tn_program_host.h"
 #include "tn5250/input/view_input.h"
 #include "tn5250/scan/tn_decode_handler.h"
@@ -178,10 +179,10 @@ struct Terminal {
         });
     }
 
-    // A key whose function is code: with the keyboard locked only Reset acts.
+    // A key whose function is code: with the keyboard locked only Reset and Attention act.
     void function(int code) {
         locked([&] {
-            if (screen.state.keyboardLocked && code != tn::fn::kReset) {
+            if (screen.state.keyboardLocked && !tn::actsWhileLocked(code)) {
                 editor.alarm();
             } else {
                 editor.runFunction(code);
