@@ -28,24 +28,26 @@ int signedWord(const std::uint8_t* at) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(at[0] << 8 | at[1]));
 }
 
-// Runs of two or more equal bytes are repeated, everything else goes as it is.
+// Runs of three or more equal bytes are repeated, everything else goes as it is; so nothing
+// grows by more than a control byte per 128.
 void pack(std::span<const std::uint8_t> cells, std::vector<std::uint8_t>& out) {
+    auto repeatStarts = [&](std::size_t at) {
+        return at + 2 < cells.size() && cells[at] == cells[at + 1] && cells[at] == cells[at + 2];
+    };
     std::size_t i = 0;
     while (i < cells.size()) {
         std::size_t run = 1;
         while (i + run < cells.size() && run < kMaxRepeat && cells[i + run] == cells[i])
             ++run;
-        if (run >= 2) {
+        if (run >= 3) {
             out.push_back(static_cast<std::uint8_t>(0x7E + run));
             out.push_back(cells[i]);
             i += run;
             continue;
         }
         std::size_t literal = 1;
-        while (i + literal < cells.size() && literal < kMaxLiteral &&
-               !(i + literal + 1 < cells.size() && cells[i + literal] == cells[i + literal + 1])) {
+        while (i + literal < cells.size() && literal < kMaxLiteral && !repeatStarts(i + literal))
             ++literal;
-        }
         out.push_back(static_cast<std::uint8_t>(literal - 1));
         out.insert(out.end(), cells.begin() + long(i), cells.begin() + long(i + literal));
         i += literal;

@@ -12,9 +12,11 @@
 //   17    current field (its number, 0 for none), 18 field count
 //   19    per field 10 bytes: resequence, column, row, ffw1, ffw2, fcw1, fcw2, attribute,
 //         length (word)
-//   then  the character plane, the attribute plane, the saved message row and the message
-//         text, one stream of runs: a control byte n < 0x80 is followed by n + 1 bytes as they
-//         are, n >= 0x80 by one byte repeated n - 0x7E times
+//   then  the character plane, the attribute plane (33 rows of 128 cells each), the saved
+//         message row and the message text (128 bytes each), each packed in runs: a control
+//         byte n < 0x80 is followed by n + 1 bytes as they are, n >= 0x80 by one byte repeated
+//         n - 0x7E times; a run does not pass from one part into the next when packed, but
+//         the four are read as one stream
 
 #include <cstddef>
 #include <cstdint>
@@ -28,10 +30,10 @@ namespace qn::tn {
 inline constexpr std::size_t kScreenImageHeader = 19;
 inline constexpr std::size_t kScreenImageFieldSize = 10;
 inline constexpr std::size_t kScreenImageCells = 2 * kPlaneCells + 2 * kPlaneColumns;
-// A run of literal bytes costs one control byte per 128.
+// Packing costs at most a control byte per 128 cells of each of the four parts.
 inline constexpr std::size_t kMaxScreenImage = kScreenImageHeader +
                                                kScreenImageFieldSize * kMaxFields +
-                                               kScreenImageCells + kScreenImageCells / 128 + 1;
+                                               kScreenImageCells + kScreenImageCells / 128 + 4;
 static_assert(kMaxScreenImage <= 0xFFFF - 64, "the image must fit one record");
 
 // Appends the image of the screen.
