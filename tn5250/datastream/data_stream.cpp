@@ -193,37 +193,39 @@ const TextTable& TnDataStream::receiveTable() {
 bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
     const std::uint8_t* const start = p;
     const TextTable& table = receiveTable();
+    auto consume = [&](const std::uint8_t* next) {
+        recordCount_ += next - p;
+        p = next;
+        if (recordCount_ < recordLength_) return true;
+        endRecord();
+        return false;
+    };
     while (p < end && (phase_ == kData || (phase_ == kOrder && paramCount_ == 0))) {
         const long left = recordLength_ - recordCount_;
         if (left <= 0) break;
         const std::uint8_t* const stop = p + std::min<long>(end - p, left);
-        const std::uint8_t* next = p;
-        if (phase_ == kData && !screen_.state.receive.shiftOut)
-            next = screen_.writeText(p, stop, table);
-        if (next == p) {
-            // An order with all its bytes at hand runs from them.
-            const std::uint8_t code = *p;
-            if (code == kEsc || (phase_ == kData && isDataByte(code))) break;
-            const TableEntry* entry = find(OrderTable, kOrderIndex, code);
-            if (entry == nullptr) break;
-            const long available = std::min<long>(stop - p, long(kParamSize));
-            const long total = orderTotal(entry->rule, p, available);
-            if (total < 0 || total > available) break;
-            for (long i = 0; i < total; ++i)
-                param_[std::size_t(i)] = p[i];
-            paramCount_ = total;
-            (this->*entry->action)();
-            paramCount_ = 0;
-            entry_ = nullptr;
-            phase_ = kData;
-            next = p + total;
+        if (phase_ == kData && !screen_.state.receive.shiftOut) {
+            const std::uint8_t* const next = screen_.writeText(p, stop, table);
+            if (next != p) {
+                if (!consume(next)) break;
+                if (next == stop) continue;
+            }
         }
-        recordCount_ += next - p;
-        p = next;
-        if (recordCount_ >= recordLength_) {
-            endRecord();
-            break;
-        }
+        // An order with all its bytes at hand runs from them.
+        const std::uint8_t code = *p;
+        if (code == kEsc || (phase_ == kData && isDataByte(code))) break;
+        const TableEntry* entry = find(OrderTable, kOrderIndex, code);
+        if (entry == nullptr) break;
+        const long available = std::min<long>(stop - p, long(kParamSize));
+        const long total = orderTotal(entry->rule, p, available);
+        if (total < 0 || total > available) break;
+        std::copy_n(p, total, param_.begin());
+        paramCount_ = total;
+        (this->*entry->action)();
+        paramCount_ = 0;
+        entry_ = nullptr;
+        phase_ = kData;
+        if (!consume(p + total)) break;
     }
     return p != start;
 }

@@ -189,6 +189,7 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
     int column = state.column;
     if (row < 0 || row >= kPlaneRows || column < 0 || column >= kColumns) return bytes;
     std::uint8_t attribute = state.currentAttribute;
+    std::uint64_t attributeWord = 0x0101010101010101u * attribute;
     std::uint8_t* chars = chars_.data() + row * kPlaneColumns;
     std::uint8_t* attributes = attributes_.data() + row * kPlaneColumns;
     const std::uint8_t* p = bytes;
@@ -203,9 +204,20 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
             std::uint64_t word;
             std::memcpy(&word, p + i, 8);
             if (!allPlainText(word)) break;
-            for (int k = 0; k < 8; ++k)
-                out[i + k] = static_cast<std::uint8_t>(table[p[i + k]]);
-            std::memset(outAttributes + i, attribute, 8);
+            // From a copy (the cells written cannot be the bytes read), spelt out so that
+            // each byte is a load and a store.
+            std::uint8_t in[8];
+            std::memcpy(in, &word, 8);
+            std::uint8_t* const cells = out + i;
+            cells[0] = static_cast<std::uint8_t>(table[in[0]]);
+            cells[1] = static_cast<std::uint8_t>(table[in[1]]);
+            cells[2] = static_cast<std::uint8_t>(table[in[2]]);
+            cells[3] = static_cast<std::uint8_t>(table[in[3]]);
+            cells[4] = static_cast<std::uint8_t>(table[in[4]]);
+            cells[5] = static_cast<std::uint8_t>(table[in[5]]);
+            cells[6] = static_cast<std::uint8_t>(table[in[6]]);
+            cells[7] = static_cast<std::uint8_t>(table[in[7]]);
+            std::memcpy(outAttributes + i, &attributeWord, 8);
         }
         for (; i < room; ++i) {
             const std::uint16_t v = table[p[i]];
@@ -221,6 +233,7 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
             out[i] = 0;
             outAttributes[i] = 0;
             attribute = static_cast<std::uint8_t>(v);
+            attributeWord = 0x0101010101010101u * attribute;
             ++p;
             ++column;
         }
