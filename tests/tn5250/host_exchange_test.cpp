@@ -411,6 +411,8 @@ TEST(SaveRestore, AnyImageOutOfBoundsIsConsumedAndChangesNothing) {
         const char* name;
         Bytes input;
     } cases[] = {
+        {"nothing after Restore Screen", record({0x04, 0x12})},
+        {"less than an image header", record({0x04, 0x12, 0xD8, 0xD5, 0x01})},
         {"another version", changed(kImage + 2, 0x02)},
         {"not our image", changed(kImage, 0x40)},
         {"the record ends inside the image", resized(-1)},

@@ -133,7 +133,8 @@ std::size_t screenImageLength(std::span<const std::uint8_t> head) {
 }
 
 bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
-    if (screenImageLength(image) != image.size()) return false;
+    const std::size_t length = screenImageLength(image);
+    if (length == 0 || length != image.size()) return false;
     const std::uint8_t* h = image.data();
     const std::uint8_t flags = h[5];
     const std::uint8_t readMode = h[6];
