@@ -260,6 +260,50 @@ void popUp(Terminal& t) {
                         {0x04, 0x42, 0x00, 0x08}})));
 }
 
+// Text in runs across row ends, attribute bytes among it, null and 0x1C bytes, double-byte
+// text, orders of every length rule, text running off the planes: each cut of it into
+// receives must leave the screen a whole receive leaves.
+TEST(HostExchange, EveryCutOfAScreenGivesTheSameScreen) {
+    Bytes body = join({{0x04, 0x40},
+                       wtd(0x00, 0x08),
+                       {0x01, 0x07, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00},
+                       sba(1, 70)});
+    for (int i = 0; i < 150; ++i)
+        body.push_back(i % 23 == 0   ? std::uint8_t(0x20 + i % 32)
+                       : i % 37 == 0 ? std::uint8_t(i % 2 == 0 ? 0x00 : 0x1C)
+                                     : std::uint8_t(0x40 + i % 0xBF));
+    const Bytes more = join({sba(5, 1),
+                             {0x0E, 0x41, 0x41, 0x44, 0x5A, 0x0F, 0xC1},
+                             {0x1D, 0x40, 0x00, 0x81, 0x00, 0x80, 0x03, 0x24, 0x00, 0x0C},
+                             {0xC1, 0xC2, 0xC3},
+                             {0x02, 0x06, 0x14, 0x5C},
+                             {0x03, 0x06, 0x05, 0x03, 0x00, 0x01},
+                             {0x10, 0x00, 0x06, 0x41, 0x42, 0x43, 0x44},
+                             {0x12, 0x01, 0x05, 0xC4},
+                             {0x14, 0x09, 0x08, 0xC5},
+                             {0x13, 0x07, 0x03},
+                             sba(33, 75),
+                             test::repeated(20, 0xC6),
+                             sba(8, 1),
+                             sf(0x40, 0x00, 0x20, 5),
+                             {0xF1, 0xF2}});
+    body.insert(body.end(), more.begin(), more.end());
+    const Bytes input = record(body);
+    for (std::uint8_t language : {std::uint8_t(0), std::uint8_t(4)}) {
+        Terminal whole(language);
+        whole.feed(input);
+        ASSERT_EQ(whole.screen->fields.count(), 2);
+        ASSERT_EQ(whole.text(32, 74, 6), "FFFFFF");
+        for (std::size_t split : splits(input)) {
+            SCOPED_TRACE(splitName(split) + ", language " + std::to_string(language));
+            Terminal t(language);
+            feedSplit(t, input, split);
+            expectSameScreen(*t.screen, *whole.screen);
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
 TEST(SaveRestore, AFreshScreenSavesExactly) {
     Terminal t;
     Bytes expected{0x00, 0xA7, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x04,  // Save Screen
