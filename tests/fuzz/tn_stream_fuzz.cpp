@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         checkModel(*screen);
     }
-    if ((flags & 0x80) != 0 && stream.phase() == TnDataStream::kHeader) {
+    if ((flags & 0x80) != 0 && stream.betweenRecords()) {
         restoreAndCompare(stream, host);
         checkModel(*screen);
     }

@@ -66,6 +66,8 @@ class TnDataStream {
     bool trySignOn();
 
     Phase phase() const { return phase_; }
+    // No part of a record has arrived since the last one ended.
+    bool betweenRecords() const { return phase_ == kHeader && recordCount_ == 0; }
     std::uint8_t language() const { return session_.language; }
     TnScreen& screen() { return screen_; }
 
