@@ -130,6 +130,16 @@ TEST(HostExchange, RepliesHostsParse) {
          {},
          {0x00, 0x0D, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03, 0x03, 0x04, 0xF1, 0xFF, 0xEF},
          [](const Terminal& t) { EXPECT_EQ(t.screen->state.column, 3); }},
+        {"a Write Error Code after a read places the cursor at the record end as before",
+         record(join({wtd(), sba(3, 1), sf(0x40, 0x00, 0x20, 3)})),
+         [](Terminal& t) { ASSERT_TRUE(t.screen->tapCell(5, 9)); },
+         record({0x04, 0x62, 0x04, 0x21, 0xC5}),
+         {},
+         {0x00, 0x0D, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03, 0x06, 0x0A, 0xF1, 0xFF, 0xEF},
+         [](const Terminal& t) {
+             EXPECT_EQ(t.screen->state.row, 2);
+             EXPECT_EQ(t.screen->state.column, 1);
+         }},
         {"Start Of Field with two control words: attribute and length after both",
          {},
          {},

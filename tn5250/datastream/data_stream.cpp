@@ -368,6 +368,8 @@ void TnDataStream::commandByte(std::uint8_t byte) {
 }
 
 void TnDataStream::runCommand() {
+    // The last command decides: a read holds the cursor, anything after it may place it.
+    holdCursor_ = false;
     if (entry_ != nullptr) (this->*entry_->action)();
     entry_ = nullptr;
 }

@@ -157,8 +157,8 @@ class TnDataStream {
     LengthRule rule_;
     const TableEntry* entry_ = nullptr;  // the command or order being collected, if known
     long fieldTotal_ = -1;               // a Start Of Field's total once its attribute byte is seen
-    // A read in this record answered from the screen as it stands: the record's end leaves
-    // the cursor where it is, until a later Write To Display asks otherwise.
+    // The record's last command was a read answered from the screen as it stands (or a
+    // restored screen): the record's end leaves the cursor where it is.
     bool holdCursor_ = false;
     // The bytes of a Restore Screen after its code, up to the largest image; kept between
     // records so that a restore allocates nothing after the first.
