@@ -201,12 +201,7 @@ TEST(HostExchange, RepliesHostsParse) {
 
 // The Restore Screen record a host makes of a Save Screen reply: the reply's body as it is.
 Bytes restoreRecordOf(const Bytes& reply) {
-    Bytes body;
-    for (std::size_t i = 10; i + 2 < reply.size(); ++i) {
-        body.push_back(reply[i]);
-        if (reply[i] == 0xFF) ++i;  // doubled on the wire
-    }
-    return record(body);
+    return record(test::replyBody(reply));
 }
 
 Bytes saveScreen(Terminal& t) {

@@ -594,11 +594,7 @@ TEST(Replay5250Session, SaveScreenAndRestoreScreenRoundTrip) {
     const auto answer = parseHex(sends[0]);
     ASSERT_TRUE(answer && answer->size() > 12);
     EXPECT_EQ((*answer)[9], 0x04) << "a Save Screen record";
-    Bytes body;
-    for (std::size_t i = 10; i + 2 < answer->size(); ++i) {
-        body.push_back((*answer)[i]);
-        if ((*answer)[i] == 0xFF) ++i;
-    }
+    const Bytes body = tn::test::replyBody(*answer);
     const Bytes popUp = entryScreen(join({sba(8, 30), sf(0x40, 0x00, 0x24, 3)}));
     for (std::size_t chunk : {std::size_t(1024), std::size_t(1), std::size_t(7)}) {
         SCOPED_TRACE(chunk);
