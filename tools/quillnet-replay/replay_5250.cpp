@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -117,13 +118,16 @@ Tn5250BenchResult bench5250(const std::vector<std::uint8_t>& input, std::size_t 
     stream.resetScreen();
     if (chunk == 0) chunk = 1;
     const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpuStart = std::clock();
     for (int round = 0; round < repeat; ++round) {
         for (std::size_t at = 0; at < input.size(); at += chunk)
             filter.receive(std::span(input).subspan(at, std::min(chunk, input.size() - at)));
     }
+    const std::clock_t cpuStop = std::clock();
     const auto stop = std::chrono::steady_clock::now();
     return {static_cast<double>(input.size()) * repeat,
-            std::chrono::duration<double>(stop - start).count()};
+            std::chrono::duration<double>(stop - start).count(),
+            static_cast<double>(cpuStop - cpuStart) / CLOCKS_PER_SEC};
 }
 
 int runReplay5250(int argc, char** argv) {
@@ -182,8 +186,12 @@ int runReplay5250(int argc, char** argv) {
 
     if (bench) {
         const auto result = bench5250(input, options.chunk, static_cast<int>(repeat));
-        std::printf("bytes=%.0f seconds=%.6f MBps=%.1f\n", result.bytes, result.seconds,
-                    result.seconds > 0 ? result.bytes / result.seconds / 1e6 : 0.0);
+        auto rate = [&](double seconds) {
+            return seconds > 0 ? result.bytes / seconds / 1e6 : 0.0;
+        };
+        std::printf("bytes=%.0f seconds=%.6f MBps=%.1f cpuSeconds=%.6f cpuMBps=%.1f\n",
+                    result.bytes, result.seconds, rate(result.seconds), result.cpuSeconds,
+                    rate(result.cpuSeconds));
         return 0;
     }
     const auto result = replay5250(input, options);

@@ -33,6 +33,7 @@ Tn5250ReplayResult replay5250(const std::vector<std::uint8_t>& input,
 struct Tn5250BenchResult {
     double bytes = 0;
     double seconds = 0;
+    double cpuSeconds = 0;  // the process's processor time, steadier on a shared machine
 };
 
 // Feeds the bytes through the telnet layer and the interpreter in chunks, repeat times; times

@@ -6,7 +6,8 @@
 //   char TEXT                 each byte of TEXT as a character message
 //   scan TEXT                 a barcode decode, through the session's decode handling
 //   rfid UID [DATA]           an RFID read, assembled by the session's RFID output settings
-//   fn N                      a key whose 5250 function is N (1-47)
+//   fn N                      a key whose 5250 function is N (1-47); with the keyboard
+//                             locked only 44 (Reset) and 25 (ATTN) act
 //   tap ROW COL               a stylus tap on a cell (5250)
 //   wait TEXT [--row R] [--timeout S]   until the screen shows TEXT (session)
 //   expect ROW COL TEXT       the screen holds TEXT there now (session)

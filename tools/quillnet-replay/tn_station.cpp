@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/reader/record_fields.h"
+#include "tn5250/input/tn_keys.h"
 #include "tn5250/settings/tn_key_map.h"
 #include "tools/quillnet-replay/replay_json.h"
 
@@ -32,7 +33,7 @@ void TnStation::start() {
 
 void TnStation::function(int code) {
     locked([&] {
-        if (screen.state.keyboardLocked && code != tn::fn::kReset) {
+        if (screen.state.keyboardLocked && !tn::actsWhileLocked(code)) {
             editor.alarm();
         } else {
             editor.runFunction(code);

@@ -43,7 +43,8 @@ struct TnStation final : OperatorInput {
     }
 
     // The operator's input: key-downs and characters through the view's key filter, a key
-    // whose function is code (with the keyboard locked only Reset acts), decodes, taps.
+    // whose function is code (with the keyboard locked only Reset and Attention act), decodes,
+    // taps.
     void key(int virtualKey) override {
         view.keyDown(virtualKey, /*fullScreen=*/false, /*socketOpen=*/wire.open());
     }
