@@ -129,6 +129,7 @@ struct Row {
     bool atOnce = false;
     ValueRef also;           // a second place the stored value is written to
     bool fullWidth = false;  // never shares its line
+    bool inactive = false;   // shown disabled: the record has no value for it
 
     Row named(std::string n) && {
         name = std::move(n);
@@ -160,6 +161,10 @@ struct Row {
     }
     Row withoutSpin() && {
         spin = false;
+        return std::move(*this);
+    }
+    Row unassigned() && {
+        inactive = true;
         return std::move(*this);
     }
     Row wide() && {

@@ -1,5 +1,7 @@
 #include "vt/dialogs/vt_settings_sheet.h"
 
+#include "common/dialogs/engine/engine_dialogs.h"
+
 namespace qn::vt {
 
 namespace {
@@ -58,7 +60,9 @@ VtSettingsSheet::VtSettingsSheet(VtSession& session, VtDocument& document, std::
     : session_(session),
       document_(document),
       model_(std::move(model)),
-      systemInfoDigit_(systemInfoDigit) {}
+      systemInfoDigit_(systemInfoDigit),
+      engineDialogs_(dialogs::engines::engineEnvironment(
+          session.settings, vtSettingsFields(), &document.reader(), document.messages())) {}
 
 dialogs::PropertySheet& VtSettingsSheet::open(dialogs::DialogContext& context) {
     sheet_ = std::make_unique<dialogs::PropertySheet>("Settings");

@@ -60,6 +60,9 @@ class VtSettingsSheet {
 
     CDlgVTKeyMapping& keyMapping() { return *keyMapping_; }
     CDlgVTScreen& screen() { return *screen_; }
+    // The engine and symbology dialogs bound to this session's record, for the buttons that
+    // open them ("1D Settings", "2D Settings") and the developer entry points.
+    dialogs::TableEnvironment& engineDialogs() { return engineDialogs_; }
 
   private:
     VtSession& session_;
@@ -70,6 +73,7 @@ class VtSettingsSheet {
     std::unique_ptr<CDlgVTScreen> screen_;
     std::unique_ptr<dialogs::PropertySheet> sheet_;
     std::unique_ptr<VtSettings> before_;
+    dialogs::TableEnvironment engineDialogs_;
 };
 
 }  // namespace qn::vt
