@@ -50,9 +50,14 @@ void DialogWindow::build() {
         QWidget* w = nullptr;
         const int id = c.id;
         switch (c.kind) {
-            case ControlClass::Static:
-                w = new QLabel(this);
+            case ControlClass::Static: {
+                auto* label = new QLabel(this);
+                // A label laid out over more than one line wraps its text.
+                label->setWordWrap(c.rect.height > 24);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                w = label;
                 break;
+            }
             case ControlClass::Button: {
                 auto* button = new QPushButton(this);
                 connect(button, &QPushButton::clicked, this, [this, id] {
