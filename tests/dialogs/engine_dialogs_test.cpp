@@ -10,6 +10,7 @@
 #include <set>
 
 #include "plugins/simreader/simreader_test_api.h"
+#include "tests/dialogs/scripted_runner.h"
 #include "tests/simreader/test_support.h"
 #include "tests/support/fake_services.h"
 #include "tn5250/settings/tn_settings.h"
@@ -21,22 +22,21 @@ namespace {
 using ::testing::Contains;
 using ::testing::HasSubstr;
 
-class ScriptedRunner final : public DialogRunner {
-  public:
-    std::function<DialogResult(Dialog&)> script = [](Dialog&) { return DialogResult::Cancel; };
-    std::vector<std::string> opened;
-    DialogResult runModal(Dialog& dialog) override {
-        opened.push_back(dialog.caption());
-        return script(dialog);
-    }
-};
-
 // One program's record behind the dialogs.
 struct Program {
     const char* name;
     std::function<std::span<std::uint8_t>()> bytes;
     std::function<TableEnvironment(platform::MessageBoxes&)> environment;
     bool tn;
+};
+
+// The dialogs of one program, as a sheet shows them.
+struct Shown {
+    explicit Shown(const Program& program) : environment(program.environment(messages)) {}
+    platform::RecordingMessageBoxes messages;
+    ScriptedRunner runner;
+    DialogContext context{messages, runner, 1};
+    TableEnvironment environment;
 };
 
 struct Records {
@@ -223,10 +223,8 @@ TEST(EngineTables, EveryDialogRoundTripsInBothRecords) {
     for (int seed : {0, 1}) {
         Records records;
         for (const Program& program : records.programs()) {
-            platform::RecordingMessageBoxes messages;
-            ScriptedRunner runner;
-            DialogContext context{messages, runner, 1};
-            TableEnvironment environment = program.environment(messages);
+            Shown shown(program);
+            auto& [messages, runner, context, environment] = shown;
             for (const auto& table : engineTables()) {
                 SCOPED_TRACE(std::string(program.name) + " " + table.className);
                 TableDialog d(table, environment);
@@ -258,16 +256,13 @@ TEST(EngineTables, EveryDialogRoundTripsInBothRecords) {
 TEST(EngineTables, ADialogWritesOnlyItsOwnEngineSpan) {
     Records records;
     for (const Program& program : records.programs()) {
-        platform::RecordingMessageBoxes messages;
-        ScriptedRunner runner;
-        DialogContext context{messages, runner, 1};
-        TableEnvironment environment = program.environment(messages);
+        Shown shown(program);
         const int begin = program.tn ? reader::kTnEngineBegin : reader::kVtEngineBegin;
         const int end = program.tn ? reader::kTnEngineEnd : reader::kVtEngineEnd;
         for (const auto& table : engineTables()) {
             const std::vector<std::uint8_t> before(program.bytes().begin(), program.bytes().end());
-            TableDialog d(table, environment);
-            d.open(context);
+            TableDialog d(table, shown.environment);
+            d.open(shown.context);
             apply(d, 1);
             ASSERT_TRUE(d.pressOk());
             auto now = program.bytes();

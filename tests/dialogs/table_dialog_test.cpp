@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "common/dialogs/char_entry_dialog.h"
+#include "tests/dialogs/scripted_runner.h"
 
 namespace qn::dialogs {
 namespace {
@@ -33,16 +34,6 @@ struct Record {
         reader::LeInt32 v;
         v.set(value);
         std::copy(v.raw.begin(), v.raw.end(), bytes.begin() + info->vtOffset + (n - 1) * 4);
-    }
-};
-
-class ScriptedRunner final : public DialogRunner {
-  public:
-    std::function<DialogResult(Dialog&)> script = [](Dialog&) { return DialogResult::Cancel; };
-    std::vector<std::string> opened;
-    DialogResult runModal(Dialog& dialog) override {
-        opened.push_back(dialog.caption());
-        return script(dialog);
     }
 };
 
