@@ -187,7 +187,7 @@ constexpr int kFullWidth = kScreenWidth - 2 * kMargin;
 constexpr int kHalfWidth = (kFullWidth - kColumnGap) / 2;
 constexpr int kControlHeight = 14;
 constexpr int kCharWidthTenths = 65;  // an average character of the dialog font
-constexpr int kBoxWidth = 16;  // a check box's square and gap
+constexpr int kBoxWidth = 16;         // a check box's square and gap
 constexpr int kSpinWidth = 12;
 constexpr int kNumberWidth = 40;
 
@@ -561,21 +561,18 @@ void TableDialog::bindRows() {
             case RowKind::Check:
             case RowKind::List: {
                 main.number = intBinding(row.ref, nullptr);
-                if (row.conversion.kind != Conversion::Kind::Index || row.kind == RowKind::List) {
-                    const Conversion conversion = row.conversion;
-                    const int count =
-                        row.kind == RowKind::Check ? 2 : static_cast<int>(row.items.size());
-                    main.shownFrom = [conversion, count](long long value) -> long long {
-                        return conversion.shown(value, count);
-                    };
-                    main.storedFrom = [conversion](long long shown, long long previous) {
-                        return conversion.stored(static_cast<int>(shown), previous);
-                    };
-                    if (row.kind == RowKind::Check && conversion.kind == Conversion::Kind::Index) {
-                        main.shownFrom = nullptr;
-                        main.storedFrom = nullptr;
-                    }
-                }
+                // A plain check box stores 0 or 1 without a conversion.
+                if (row.kind == RowKind::Check && row.conversion.kind == Conversion::Kind::Index)
+                    break;
+                const Conversion conversion = row.conversion;
+                const int count =
+                    row.kind == RowKind::Check ? 2 : static_cast<int>(row.items.size());
+                main.shownFrom = [conversion, count](long long value) -> long long {
+                    return conversion.shown(value, count);
+                };
+                main.storedFrom = [conversion](long long shown, long long previous) {
+                    return conversion.stored(static_cast<int>(shown), previous);
+                };
                 break;
             }
             case RowKind::Number: {
