@@ -130,10 +130,6 @@ void DialogWindow::build() {
                     combo->setEditable(c.editable);
                     connect(combo, &QComboBox::activated, this, [this, id](int index) {
                         model_.select(id, index);
-                        if (model_.control(id).editable) {
-                            model_.setText(
-                                id, model_.control(id).items.at(static_cast<std::size_t>(index)));
-                        }
                         refresh();
                     });
                     if (c.editable) {
