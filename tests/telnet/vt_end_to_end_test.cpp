@@ -8,6 +8,8 @@
 
 #include "tests/support/fake_services.h"
 #include "tests/support/fault_host.h"
+#include "tests/support/real_telnet_server.h"
+#include "vt/keyboard/vt_keyboard.h"
 #include "vt/transport/emulator_terminal.h"
 #include "vt/transport/session_host.h"
 
@@ -384,6 +386,66 @@ TEST(VtFaults, AHostClosingWhileScansAreSentGetsEveryScanWhole) {
     EXPECT_EQ(got.size() % 8, 0u) << "no scan cut short";
     EXPECT_EQ(std::string(got.begin(), got.end()), sent.substr(0, got.size()))
         << "in order, none lost before the close";
+}
+
+// ---- A real telnet server and a real shell.
+
+// The keyboard as the view drives it, straight onto the transport.
+class KeyboardOnTransport final : public KeyboardLink, public KeyboardView {
+  public:
+    explicit KeyboardOnTransport(VtTransport& transport) : transport_(transport) {}
+    bool socketOpen() const override { return transport_.connected(); }
+    void sendBytes(std::span<const std::uint8_t> bytes) override { transport_.sendBytes(bytes); }
+    void runDeferred() override { transport_.runDeferred(); }
+    void invalidate() override {}
+    void placeCaret() override {}
+    void repaintAfterKey() override {}
+    void frameEscape() override {}
+
+  private:
+    VtTransport& transport_;
+};
+
+TEST(VtRealServer, ATypedCommandLineAgainstARealShellThenLogout) {
+    if (!test::RealTelnetServer::available()) {
+        GTEST_SKIP() << "no telnet server at " << test::RealTelnetServer::kTelnetd
+                     << " (scripts/setup installs inetutils-telnetd)";
+    }
+    Session s;
+    test::RealTelnetServer server;
+    s.session.settings.telnetPort.set(server.port());
+    reader::storeText(s.session.settings.terminalType, "vt100");
+    KeyboardOnTransport keys(s.transport);
+    VtKeyboard keyboard(s.session, s.sessionLock, s.emulator, keys, keys);
+
+    s.transport.connectSession();
+    ASSERT_TRUE(s.transport.connected());
+    ASSERT_TRUE(server.serveOne());
+    // The shell's own prompt ("#" or "$").
+    ASSERT_TRUE(eventually([&] { return !s.row(0).empty(); }, 5s));
+    const std::string prompt = s.row(0);
+    auto promptOn = [&](int row) { return s.row(row) == prompt; };
+    {
+        std::lock_guard lock(s.sessionLock);
+        EXPECT_EQ(s.session.localEchoActive, 0) << "the negotiation turned local echo off";
+    }
+
+    // Typed at once, faster than the echo comes back: characters, then Return as a key-down.
+    for (char c : std::string("echo $TERM; stty size"))
+        keyboard.character(static_cast<std::uint8_t>(c));
+    keyboard.keyDown(vk::kReturn);
+    ASSERT_TRUE(eventually([&] { return promptOn(3); }, 5s)) << s.row(0) << "|" << s.row(3);
+    EXPECT_EQ(s.row(0), prompt + " echo $TERM; stty size");
+    EXPECT_EQ(s.row(1), "vt100");
+    EXPECT_EQ(s.row(2), "24 80");
+
+    for (char c : std::string("exit"))
+        keyboard.character(static_cast<std::uint8_t>(c));
+    keyboard.keyDown(vk::kReturn);
+    ASSERT_TRUE(eventually([&] { return !s.messages.shown().empty(); }, 5s));
+    EXPECT_THAT(s.messages.shown(), ElementsAre(error("Server Closed!")));
+    EXPECT_FALSE(s.transport.connected());
+    EXPECT_TRUE(server.waitForExit());
 }
 
 }  // namespace
