@@ -58,6 +58,20 @@ std::size_t FaultHost::stopStream() {
     return streamed_.load();
 }
 
+FaultHost::Generator repeatedBytes(std::uint8_t byte) {
+    return [byte](std::vector<std::uint8_t>& out) { out.assign(64 * 1024, byte); };
+}
+
+FaultHost::Generator randomBytes(std::uint32_t seed) {
+    return [state = seed](std::vector<std::uint8_t>& out) mutable {
+        out.resize(64 * 1024);
+        for (auto& b : out) {
+            state = state * 1664525u + 1013904223u;
+            b = static_cast<std::uint8_t>(state >> 24);
+        }
+    };
+}
+
 namespace {
 std::atomic<std::int64_t> gLiveHeap{0};
 

@@ -41,6 +41,11 @@ class FaultHost final : public LoopbackHost {
     std::atomic<std::size_t> streamed_{0};
 };
 
+// Endless outputs for startStream: one byte over and over, or pseudo-random bytes from a seed
+// (the same flood on every run).
+FaultHost::Generator repeatedBytes(std::uint8_t byte);
+FaultHost::Generator randomBytes(std::uint32_t seed);
+
 // The bytes this process holds from operator new at the moment, over all threads: the
 // measure of "memory stays flat" while a host floods the connection.
 std::int64_t liveHeapBytes();

@@ -294,35 +294,24 @@ TEST(VtFaults, ASilentHostNeverHoldsUpTheUserDisconnect) {
 // An endless host output: the stream is measured while it runs, then the user disconnects.
 struct EndlessCase {
     const char* name;
-    Bytes start;                       // sent once, first
-    std::function<void(Bytes&)> more;  // then this, without end
-    std::size_t maxAnswerBytes;        // what the terminal may answer in all
+    Bytes start;                      // sent once, first
+    test::FaultHost::Generator more;  // then this, without end
+    std::size_t maxAnswerBytes;       // what the terminal may answer in all
 };
 
 constexpr std::size_t kNoFixedBound = SIZE_MAX;  // bounded by what the host sent
 
-std::function<void(Bytes&)> repeated(std::uint8_t byte) {
-    return [byte](Bytes& out) { out.assign(64 * 1024, byte); };
-}
-
-std::function<void(Bytes&)> randomBytes(std::uint32_t seed) {
-    return [state = seed](Bytes& out) mutable {
-        out.resize(64 * 1024);
-        for (auto& b : out) {
-            state = state * 1664525u + 1013904223u;
-            b = static_cast<std::uint8_t>(state >> 24);
-        }
-    };
-}
-
 TEST(VtFaults, EndlessOutputKeepsAnswersAndMemoryBoundedAndTheDisconnectHonoured) {
     const EndlessCase cases[] = {
         // One request of megabytes, every payload byte a SEND: one answer.
-        {"endless terminal-type request", {255, 250, 24}, repeated(1), kTerminalTypeVt100.size()},
+        {"endless terminal-type request",
+         {255, 250, 24},
+         test::repeatedBytes(1),
+         kTerminalTypeVt100.size()},
         // A window-size sub-negotiation without end: its payload is data for the emulator.
-        {"endless window-size payload", {255, 250, 31}, repeated('w'), 0},
+        {"endless window-size payload", {255, 250, 31}, test::repeatedBytes('w'), 0},
         // Random bytes: answers to what they happen to ask, never more than they carry.
-        {"random flood", {}, randomBytes(18), kNoFixedBound},
+        {"random flood", {}, test::randomBytes(18), kNoFixedBound},
     };
     for (const EndlessCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -421,31 +421,17 @@ TEST(TnFaults, ASilentHostNeverHoldsUpTheUserDisconnect) {
     EXPECT_EQ(f.messages.texts(), std::vector<std::string>{"Disconnect session?"});
 }
 
-std::function<void(Bytes&)> repeatedPiece(std::uint8_t byte) {
-    return [byte](Bytes& out) { out.assign(64 * 1024, byte); };
-}
-
-std::function<void(Bytes&)> randomPiece(std::uint32_t seed) {
-    return [state = seed](Bytes& out) mutable {
-        out.resize(64 * 1024);
-        for (auto& b : out) {
-            state = state * 1664525u + 1013904223u;
-            b = static_cast<std::uint8_t>(state >> 24);
-        }
-    };
-}
-
 TEST(TnFaults, EndlessOutputKeepsAnswersAndMemoryBoundedAndTheDisconnectHonoured) {
     struct Case {
         const char* name;
         Bytes start;
-        std::function<void(Bytes&)> more;
+        qn::test::FaultHost::Generator more;
         bool answersBounded;  // nothing at all is answered while it lasts
     };
     const Case cases[] = {
-        {"endless terminal-type request", {255, 250, 24, 1}, repeatedPiece(1), true},
-        {"endless environment request", {255, 250, 39, 1}, repeatedPiece(3), true},
-        {"random flood", {}, randomPiece(52), false},
+        {"endless terminal-type request", {255, 250, 24, 1}, qn::test::repeatedBytes(1), true},
+        {"endless environment request", {255, 250, 39, 1}, qn::test::repeatedBytes(3), true},
+        {"random flood", {}, qn::test::randomBytes(52), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -481,7 +467,7 @@ TEST(TnFaults, AnEndlessRequestEndsInOneAnswer) {
     f.transport.connectSession();
     ASSERT_TRUE(f.host.waitForClient());
     f.host.send(Bytes{255, 250, 24, 1});
-    f.host.startStream(repeatedPiece(1), 1'000'000);
+    f.host.startStream(qn::test::repeatedBytes(1), 1'000'000);
     ASSERT_TRUE(eventually([&] { return f.host.streamEnded(); }, 5s));
     f.host.send(Bytes{255, 240});
     const Bytes answer =
