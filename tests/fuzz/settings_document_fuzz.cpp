@@ -3,9 +3,9 @@
 // assignments. Nothing reads outside the record or the file; a "set" that is refused leaves the
 // file as it was, and one that succeeds keeps the file's length (a longer file keeps its tail).
 //
-// Input: byte 0 picks the program (bit 0) and when to dump (bit 1); bytes 1-2 the length of the assignment text, which
-// follows; the rest is the file. Assignment lines are name=value; a line whose first byte is
-// below 0x20 takes the name of the field that byte numbers.
+// Input: byte 0 picks the program (bit 0) and when to dump (bit 1); bytes 1-2 the length of the
+// assignment text, which follows; the rest is the file. Assignment lines are name=value; a line
+// whose first byte is below 0x20 takes the name of the field that byte numbers.
 
 #include <unistd.h>
 

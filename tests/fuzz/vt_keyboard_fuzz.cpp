@@ -66,11 +66,11 @@ void checkScreen(const VtScreen& s) {
 }
 
 // Keys worth reaching often: the mapped slots, the built-in translation, Control, full screen.
-constexpr int kKeys[] = {vk::kReturn, vk::kBack,  vk::kTab,    vk::kEscape, vk::kLeft,
-                         vk::kUp,     vk::kRight, vk::kDown,   vk::kHome,   vk::kEnd,
-                         vk::kPageUp, vk::kPageDown, vk::kInsert, vk::kDelete, vk::kF1,
-                         vk::kF20,    vk::kSend,  vk::kDeviceEnd, vk::kControl,
-                         vk::kFullScreenPrefix};
+constexpr int kKeys[] = {vk::kReturn, vk::kBack,      vk::kTab,     vk::kEscape,
+                         vk::kLeft,   vk::kUp,        vk::kRight,   vk::kDown,
+                         vk::kHome,   vk::kEnd,       vk::kPageUp,  vk::kPageDown,
+                         vk::kInsert, vk::kDelete,    vk::kF1,      vk::kF20,
+                         vk::kSend,   vk::kDeviceEnd, vk::kControl, vk::kFullScreenPrefix};
 
 }  // namespace
 
