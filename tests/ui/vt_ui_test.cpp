@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -584,6 +585,10 @@ TEST(VtMessageBoxes, AReadThreadBoxNeverHoldsUpTheQuit) {
 TEST(VtMessageBoxes, ABoxFromTheReadThreadOpensOverTheMainWindow) {
     QWidget window;
     window.setWindowTitle(QStringLiteral("QuillNet_VT"));
+    QPalette dark = window.palette();
+    dark.setColor(QPalette::Window, QColor(0x33, 0x44, 0x55));
+    window.setPalette(dark);
+    window.setAutoFillBackground(true);
     window.setGeometry(300, 180, 240, 320);
     window.show();
     QtMessageBoxes boxes(QStringLiteral("QuillNet_VT"));
@@ -595,8 +600,13 @@ TEST(VtMessageBoxes, ABoxFromTheReadThreadOpensOverTheMainWindow) {
         if (box == nullptr) return;
         parent = box->parentWidget();
         shown = box->frameGeometry();
+        // The window with the box where it opened, for the eye.
+        QImage shot = window.grab().toImage();
+        QPainter painter(&shot);
+        painter.drawPixmap(box->geometry().topLeft() - window.geometry().topLeft(), box->grab());
+        painter.end();
         std::filesystem::create_directories(QN_TEST_SCREENSHOT_DIR);
-        box->grab().save(QStringLiteral("%1/vt-message-box.png").arg(QN_TEST_SCREENSHOT_DIR));
+        shot.save(QStringLiteral("%1/vt-message-box.png").arg(QN_TEST_SCREENSHOT_DIR));
         box->button(QMessageBox::Ok)->click();
     });
     std::atomic<bool> returned{false};
