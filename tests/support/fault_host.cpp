@@ -97,7 +97,8 @@ std::int64_t liveHeapBytes() {
 
 }  // namespace qn::test
 
-// Counted for the whole test program; the aligned forms keep their own pairing.
+// Counted for the whole test program, every form that pairs with free; the aligned forms keep
+// their own pairing.
 void* operator new(std::size_t size) {
     return qn::test::countedNew(size);
 }
@@ -114,5 +115,21 @@ void operator delete(void* p, std::size_t) noexcept {
     qn::test::countedDelete(p);
 }
 void operator delete[](void* p, std::size_t) noexcept {
+    qn::test::countedDelete(p);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return qn::test::countedNew(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return operator new(size, std::nothrow);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    qn::test::countedDelete(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
     qn::test::countedDelete(p);
 }
