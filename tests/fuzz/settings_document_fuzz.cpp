@@ -19,14 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/library.h"
-#include "platform/message_box.h"
-#include "platform/message_queue.h"
-#include "platform/registry.h"
-#include "platform/services.h"
-#include "platform/sound.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/support/fake_services.h"
 #include "tn5250/settings/tn_document.h"
 #include "tools/quillnet-settings/settings_tool.h"
 #include "vt/settings/vt_document.h"
@@ -37,14 +31,9 @@ using namespace qn;
 
 // The handheld's services with no reader library: loading only copies the record.
 struct Platform {
-    platform::MemoryRegistry registry{""};
-    platform::FakeLibraryLoader loader;
-    platform::RecordingMessageBoxes messages;
-    platform::BlockingMessageQueue queue;
-    platform::FakeClock clock;
-    platform::RecordingSoundPlayer sound;
-    platform::Services services{registry, loader, messages, queue, clock, sound, "/nonexistent"};
-    reader::ReaderLibrary reader{services};
+    test::FakeServices fakes{"", "/nonexistent"};
+    platform::RecordingMessageBoxes& messages = fakes.messages;
+    reader::ReaderLibrary reader{fakes.services};
     // In memory where the system offers it: every run writes and reads the file.
     std::filesystem::path dir =
         (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
