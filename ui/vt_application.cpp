@@ -1,139 +1,110 @@
 #include "ui/vt_application.h"
 
-#include <QApplication>
-#include <QCryptographicHash>
-#include <QFileDialog>
-
-#include <QLocalSocket>
-#include <QMessageBox>
-#include <QRegularExpression>
-#include "ui/dialog_window.h"
+#include "ui/file_dialogs.h"
 #include "vt/dialogs/vt_settings_sheet.h"
-
-#include <unistd.h>
 
 namespace qn::ui {
 
 namespace cmd = vt::command;
 
-std::optional<QSize> parseScreenSize(const QString& text) {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{3,4})x(\\d{3,4})$"));
-    const auto match = pattern.match(text);
-    if (!match.hasMatch()) return std::nullopt;
-    const QSize size(match.captured(1).toInt(), match.captured(2).toInt());
-    if (size == QSize(240, 320) || size == QSize(480, 640)) return size;
-    return std::nullopt;
-}
-
-QString instanceNameFor(const std::filesystem::path& settingsDir) {
-    const QByteArray digest =
-        QCryptographicHash::hash(QByteArray::fromStdString(settingsDir.string()),
-                                 QCryptographicHash::Sha1)
-            .toHex()
-            .left(16);
-    return QStringLiteral("QuillNet_VT-%1-%2").arg(::getuid()).arg(QString::fromLatin1(digest));
-}
+static_assert(cmd::kConnect == shell_command::kConnect &&
+              cmd::kDisconnect == shell_command::kDisconnect &&
+              cmd::kConfigure == shell_command::kConfigure &&
+              cmd::kVtKey == shell_command::kKeyPanel && cmd::kNothing == shell_command::kNothing &&
+              cmd::kMaximize == shell_command::kMaximize &&
+              cmd::kTrayExit == shell_command::kTrayExit &&
+              cmd::kRepaint == shell_command::kRepaint &&
+              cmd::kFullScreen == shell_command::kFullScreen && cmd::kExit == shell_command::kExit);
+static_assert(vt::kTrayExitCode == kTrayExitCode);
 
 VtApplication::VtApplication(platform::Services& services, QtMessageQueue& queue,
-                             QtMessageBoxes* messages, VtApplicationOptions options)
-    : services_(services), queue_(queue), messages_(messages), options_(std::move(options)) {
-    if (options_.instanceName.isEmpty())
-        options_.instanceName = instanceNameFor(options_.settingsDir);
-}
+                             QtMessageBoxes* messages, ShellOptions options)
+    : ShellApplication(services, queue, messages, std::move(options)) {}
 
 VtApplication::~VtApplication() {
     finish();
 }
 
-bool VtApplication::claimSingleInstance() {
-    // A running instance answers: it comes to the front and this start ends.
-    QLocalSocket probe;
-    probe.connectToServer(options_.instanceName);
-    if (probe.waitForConnected(500)) {
-        probe.write("front\n");
-        probe.waitForBytesWritten(500);
-        probe.disconnectFromServer();
-        return false;
-    }
-    QLocalServer::removeServer(options_.instanceName);
-    instanceServer_ = std::make_unique<QLocalServer>();
-    instanceServer_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!instanceServer_->listen(options_.instanceName)) return true;
-    connect(instanceServer_.get(), &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = instanceServer_->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            ++frontRequests_;
-            if (frame_) frame_->bringToFront();
-        }
-    });
-    return true;
+const ShellLayout& VtApplication::layout() const {
+    static const ShellLayout layout{
+        latin1(vt::kVtProgramName),
+        latin1(vt::kVtShortName),
+        {{QStringLiteral("File"),
+          {{cmd::kConfigure, QStringLiteral("Configure")},
+           {cmd::kOpen, QStringLiteral("Open")},
+           {cmd::kSave, QStringLiteral("Save ")},
+           {cmd::kSaveAs, QStringLiteral("Save &As...")},
+           {cmd::kExit, QStringLiteral("E&xit")},
+           {cmd::kSetConfigFile, QStringLiteral("Set Config File...")}}},
+         {QStringLiteral("Telnet"),
+          {{cmd::kConnect, QStringLiteral("&Connect")},
+           {cmd::kDisconnect, QStringLiteral("Disconnect")},
+           {cmd::kVtKey, QStringLiteral("VTKey")}}},
+         {QStringLiteral("Help"), {{cmd::kAbout, QStringLiteral("&About QuillNet_VT...")}}}},
+        {{cmd::kConfigure, {}},
+         {cmd::kConnect, {}},
+         {0, {}},
+         {cmd::kDisconnect, {}},
+         {cmd::kVtKey, {}},
+         {cmd::kFullScreen, QStringLiteral("Full screen")}},
+        dialogFilter(vt::kVtFileFilter)};
+    return layout;
 }
 
-std::optional<int> VtApplication::start() {
-    // Sockets need no start-up here.
-    if (!claimSingleInstance()) return 0;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+bool VtApplication::commandEnabled(unsigned id) const {
+    return program_ ? program_->commandEnabled(id) : true;
+}
 
-    CQuillNet_VTFrom::Handlers handlers;
-    handlers.command = [this](unsigned id) { onCommand(id); };
-    handlers.quit = [this] { return onQuit(); };
-    handlers.trayExit = [] { QCoreApplication::exit(vt::kTrayExitCode); };
-    // The view is made first, as the program reports to it; the frame adopts it later.
-    auto standalone = std::make_unique<CQuillNet_VTView>();
-    CQuillNet_VTView* viewPtr = standalone.get();
+bool VtApplication::fullScreenOn() const {
+    std::lock_guard lock(program_->sessionLock());
+    return program_->session().settings.fullScreenOn.get() != 0;
+}
+
+void VtApplication::setFullScreenOn(bool on) {
+    std::lock_guard lock(program_->sessionLock());
+    program_->session().settings.fullScreenOn.set(on ? 1 : 0);
+}
+
+bool VtApplication::taskBarOnFullScreen() const {
+    std::lock_guard lock(program_->sessionLock());
+    return program_->session().settings.taskBarOnFullScreen.get() != 0;
+}
+
+std::unique_ptr<CellView> VtApplication::createProgram() {
+    auto view = std::make_unique<CQuillNet_VTView>();
+    CQuillNet_VTView* viewPtr = view.get();
     vt::VtProgram::Views views{*viewPtr, *viewPtr, *viewPtr,
                                [viewPtr] { viewPtr->viewport()->update(); }};
-    program_ = std::make_unique<vt::VtProgram>(services_, options_.settingsDir, views);
-    view_ = std::move(standalone);
-
-    queue_.setHandler([this](platform::MessageId id, std::uintptr_t wParam) {
-        if (program_ && id == program_->decodeMessage()) program_->handleDecode(wParam);
-    });
-
-    if (!program_->startDevice()) {
-        QApplication::restoreOverrideCursor();
-        return 1;
-    }
-
-    frame_ = std::make_unique<CQuillNet_VTFrom>(*program_, std::move(handlers), view_.release());
-    frame_->view().attach(program_.get());
-    program_->device().setScreenMode(device::screenModeForWidth(options_.windowSize.width()));
-    frame_->resize(options_.windowSize);
-    QApplication::restoreOverrideCursor();
-    frame_->show();
-    frame_->bringToFront();
-    frame_->view().rebuildFont();
-    frame_->view().applyScrollBarsSetting();
-
-    const reader::StartupRequests requests = program_->loadAtStartup();
-    {
-        // A document saved in full screen would leave the flag set on a window that is not:
-        // auto-full-screen could not enter it and the keyboard would wait for its escape.
-        std::lock_guard lock(program_->sessionLock());
-        program_->session().settings.fullScreenOn.set(0);
-    }
-    frame_->view().rebuildFont();
-    frame_->view().applyScrollBarsSetting();
-    if (requests.connect) program_->transport().connectSession();
-    if (requests.fullScreen) frame_->frameKeyDown(0);
-    frame_->updateCommands();
-    return std::nullopt;
+    program_ = std::make_unique<vt::VtProgram>(services_, options().settingsDir, views);
+    view_ = viewPtr;
+    return view;
 }
 
-void VtApplication::onCommand(unsigned id) {
+std::unique_ptr<ShellWindow> VtApplication::createFrame(CellView*) {
+    auto frame = std::make_unique<CQuillNet_VTFrom>(*this, view_);
+    view_->attach(program_.get());
+    return frame;
+}
+
+void VtApplication::refreshView() {
+    view_->rebuildFont();
+    view_->applyScrollBarsSetting();
+}
+
+void VtApplication::handleMessage(platform::MessageId id, std::uintptr_t wParam) {
+    if (program_ && id == program_->decodeMessage()) program_->handleDecode(wParam);
+}
+
+void VtApplication::releaseProgram() {
+    if (view_ != nullptr) view_->attach(nullptr);
+    if (program_) {
+        program_->freeLibraries();
+        program_.reset();
+    }
+}
+
+void VtApplication::runCommand(unsigned id) {
     if (!program_) return;
-    auto chooseOpen = [this]() -> std::optional<std::string> {
-        QString path = QFileDialog::getOpenFileName(frame_.get(), QString(), QString(),
-                                                    QStringLiteral("Qnvt Files (*.qnvt)"));
-        if (path.isEmpty()) return std::nullopt;
-        return path.toStdString();
-    };
-    auto chooseSave = [this]() -> std::optional<std::string> {
-        QString path = QFileDialog::getSaveFileName(frame_.get(), QString(), QString(),
-                                                    QStringLiteral("Qnvt Files (*.qnvt)"));
-        if (path.isEmpty()) return std::nullopt;
-        return path.toStdString();
-    };
     switch (id) {
         case cmd::kConnect:
             program_->transport().connectSession();
@@ -142,24 +113,23 @@ void VtApplication::onCommand(unsigned id) {
             program_->transport().disconnectCommand();
             break;
         case cmd::kOpen:
-            program_->document().open(program_->connected(), chooseOpen);
-            frame_->view().rebuildFont();
+            program_->document().open(program_->connected(), chooseOpen());
+            view_->rebuildFont();
             break;
         case cmd::kSave:
             program_->document().save();
             break;
         case cmd::kSaveAs:
-            program_->document().saveAs(chooseSave);
+            program_->document().saveAs(chooseSave());
             break;
         case cmd::kAbout:
-            QMessageBox::about(frame_.get(), QStringLiteral("About QuillNet_VT"),
-                               aboutLines().join(QLatin1Char('\n')));
+            showAbout();
             break;
         case cmd::kConfigure:
             openSettingsSheet();
             break;
         case cmd::kSetConfigFile:
-            setConfigFile(chooseOpen);
+            setConfigFile();
             break;
         case cmd::kVtKey:
             openKeyPanel();
@@ -169,45 +139,36 @@ void VtApplication::onCommand(unsigned id) {
     }
 }
 
-dialogs::DialogContext VtApplication::dialogContext(QtDialogRunner& runner) {
-    return {services_.messages, runner, program_->device().screenMode()};
-}
-
 void VtApplication::openSettingsSheet() {
-    QtDialogRunner runner(frame_.get());
+    QtDialogRunner runner(frame());
     dialogs::DialogContext context = dialogContext(runner);
     vt::VtSettingsSheet sheet(program_->session(), program_->document(),
                               program_->device().modelName(), program_->device().systemInfoDigit());
-    dialogs::PropertySheet& pages = sheet.open(context);
-    const int mode = program_->device().screenMode();
-    const device::Rect screen{0, 0, mode == 2 ? 480 : 240, mode == 2 ? 640 : 320};
-    const bool ok = SheetWindow(pages, screen, frame_.get()).run();
+    const bool ok = runSheet(sheet.open(context));
     sheet.finish(ok, reader::askWithMessageBox(services_.messages));
-    frame_->view().rebuildFont();
-    frame_->view().applyScrollBarsSetting();
-    frame_->view().update();
+    refreshView();
+    view_->update();
 }
 
-void VtApplication::setConfigFile(const std::function<std::optional<std::string>()>& chooseOpen) {
-    QtDialogRunner runner(frame_.get());
+void VtApplication::setConfigFile() {
+    QtDialogRunner runner(frame());
     dialogs::DialogContext context = dialogContext(runner);
     vt::SetConfigFileDialog dialog(program_->document().currentSettingsPath(),
-                                   [this, &chooseOpen]() -> std::optional<std::string> {
-                                       auto chosen = chooseOpen();
+                                   [this, choose = chooseOpen()]() -> std::optional<std::string> {
+                                       auto chosen = choose();
                                        if (!chosen) return std::nullopt;
                                        return program_->document().browsedPath(*chosen);
                                    });
     dialog.open(context);
     if (runner.runModal(dialog) != dialogs::DialogResult::Ok) return;
     program_->document().setConfigFile(dialog.path());
-    frame_->view().rebuildFont();
-    frame_->view().applyScrollBarsSetting();
+    refreshView();
 }
 
 void VtApplication::openKeyPanel() {
     // Only while connected; otherwise the command does nothing.
     if (!program_->connected()) return;
-    QtDialogRunner runner(frame_.get());
+    QtDialogRunner runner(frame());
     dialogs::DialogContext context = dialogContext(runner);
     vt::VtKeyPanel panel;
     panel.open(context);
@@ -217,38 +178,9 @@ void VtApplication::openKeyPanel() {
 }
 
 QStringList VtApplication::aboutLines() const {
-    QStringList lines;
-    lines << QString::fromLatin1(vt::kVtVersionText.data(),
-                                 static_cast<qsizetype>(vt::kVtVersionText.size()));
     const std::string version = program_ ? program_->aboutReaderVersion() : std::string();
-    lines << QString::fromLatin1(vt::kReaderVersionLabel.data(),
-                                 static_cast<qsizetype>(vt::kReaderVersionLabel.size())) +
-                 QLatin1Char(' ') + QString::fromLatin1(version.c_str());
-    return lines;
-}
-
-bool VtApplication::onQuit() {
-    if (!program_ || !program_->confirmQuit()) return false;
-    if (frame_) frame_->removeTrayIcon();
-    return true;
-}
-
-void VtApplication::finish() {
-    if (finished_) return;
-    finished_ = true;
-    // No box may hold up the read thread from here on.
-    if (messages_ != nullptr) messages_->setQuitting();
-    queue_.setHandler({});
-    if (frame_) frame_->view().attach(nullptr);
-    if (view_) view_->attach(nullptr);
-    if (program_) {
-        // The socket closes and the read thread ends before the libraries go.
-        program_->freeLibraries();
-        program_.reset();
-    }
-    frame_.reset();
-    view_.reset();
-    instanceServer_.reset();
+    return {latin1(vt::kVtVersionText),
+            latin1(vt::kReaderVersionLabel) + QLatin1Char(' ') + latin1(version)};
 }
 
 }  // namespace qn::ui

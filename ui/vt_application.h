@@ -1,78 +1,54 @@
 #pragma once
-// The VT program's application object: the start-up order, the single instance, the decode
-// message, the commands the frame hands over, the quit sequence and the exit.
+// The VT program's application object: its names and command table, what its commands do,
+// and its steps of the shared start-up and quit.
 
-#include <QLocalServer>
-#include <QObject>
-#include <QSize>
-
-#include <filesystem>
-#include <functional>
 #include <memory>
-#include <optional>
 
-#include "platform/services.h"
-#include "ui/dialog_window.h"
-#include "ui/qt_platform.h"
+#include "ui/shell_application.h"
 #include "ui/vt_frame.h"
 #include "vt/shell/vt_program.h"
 
 namespace qn::ui {
 
-struct VtApplicationOptions {
-    std::filesystem::path settingsDir;
-    // 240 × 320 by default, 480 × 640 for screen mode 2.
-    QSize windowSize{240, 320};
-    // The single-instance rendezvous; one per settings folder unless given.
-    QString instanceName;
-};
+using VtApplicationOptions = ShellOptions;
 
-// "--screen 480x640" and the like; nullopt for anything else.
-std::optional<QSize> parseScreenSize(const QString& text);
-// The single-instance name for a settings folder.
-QString instanceNameFor(const std::filesystem::path& settingsDir);
-
-class VtApplication final : public QObject {
+class VtApplication final : public ShellApplication {
   public:
-    // messages: the services' message boxes when they are the Qt ones (told when quitting).
     VtApplication(platform::Services& services, QtMessageQueue& queue, QtMessageBoxes* messages,
-                  VtApplicationOptions options);
+                  ShellOptions options);
     ~VtApplication() override;
 
-    // Runs start-up. nullopt: running, enter the event loop; a value: end with that code.
-    std::optional<int> start();
-    // After the event loop: the connection is dropped, the libraries freed.
-    void finish();
-
-    CQuillNet_VTFrom* frame() { return frame_.get(); }
+    CQuillNet_VTFrom* frame() { return static_cast<CQuillNet_VTFrom*>(shellWindow()); }
     vt::VtProgram* program() { return program_.get(); }
-    // How often a second start asked this one to come to the front.
-    int frontRequests() const { return frontRequests_; }
-    // The About box's lines.
-    QStringList aboutLines() const;
+
+    // ShellProgram
+    const ShellLayout& layout() const override;
+    bool commandEnabled(unsigned id) const override;
+    void runCommand(unsigned id) override;
+    QStringList aboutLines() const override;
+    bool fullScreenOn() const override;
+    void setFullScreenOn(bool on) override;
+    bool taskBarOnFullScreen() const override;
 
   private:
-    bool claimSingleInstance();
-    void onCommand(unsigned id);
-    bool onQuit();
-    // The dialogs of the File and Telnet menus.
-    dialogs::DialogContext dialogContext(QtDialogRunner& runner);
+    std::unique_ptr<CellView> createProgram() override;
+    bool startDevice() override { return program_->startDevice(); }
+    std::unique_ptr<ShellWindow> createFrame(CellView* view) override;
+    void setScreenMode(int mode) override { program_->device().setScreenMode(mode); }
+    void refreshView() override;
+    reader::StartupRequests loadAtStartup() override { return program_->loadAtStartup(); }
+    void connectSession() override { program_->transport().connectSession(); }
+    void handleMessage(platform::MessageId id, std::uintptr_t wParam) override;
+    bool confirmQuit() override { return program_ && program_->confirmQuit(); }
+    void releaseProgram() override;
+
     void openSettingsSheet();
-    void setConfigFile(const std::function<std::optional<std::string>()>& chooseOpen);
+    void setConfigFile();
     void openKeyPanel();
 
-    platform::Services& services_;
-    QtMessageQueue& queue_;
-    QtMessageBoxes* messages_;
-    VtApplicationOptions options_;
-    // The view outlives the program: the program's connection reports to it until destroyed.
-    std::unique_ptr<CQuillNet_VTFrom> frame_;
-    // The view until the frame adopts it.
-    std::unique_ptr<CQuillNet_VTView> view_;
+    // The view until the frame adopts it; then the frame's.
+    CQuillNet_VTView* view_ = nullptr;
     std::unique_ptr<vt::VtProgram> program_;
-    std::unique_ptr<QLocalServer> instanceServer_;
-    bool finished_ = false;
-    int frontRequests_ = 0;
 };
 
 }  // namespace qn::ui
