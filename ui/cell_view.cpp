@@ -94,6 +94,13 @@ int characterFor(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text
     return -1;
 }
 
+bool scrollBarsShown(reader::LeInt32& setting) {
+    const int value = setting.get();
+    if (value == 0) return false;
+    if (value != 1) setting.set(0);
+    return true;
+}
+
 CellView::CellView(QWidget* parent) : QAbstractScrollArea(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::NoFrame);

@@ -14,9 +14,15 @@
 #include <cstdint>
 #include <functional>
 
+#include "common/reader/record_fields.h"
+
 class QPainter;
 
 namespace qn::ui {
+
+// The scroll-bar setting of a session record: 1 shows them, 0 hides them, and any other value
+// shows them and is stored as 0. Call under the session lock.
+bool scrollBarsShown(reader::LeInt32& setting);
 
 // The handheld's virtual key for a Qt key, 0 for none.
 int virtualKeyFor(int qtKey);

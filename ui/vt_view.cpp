@@ -69,17 +69,12 @@ QPoint CQuillNet_VTView::trackingTarget(int row, int column, int w, int h) const
 }
 
 void CQuillNet_VTView::applyScrollBarsSetting() {
-    int setting = 1;
+    bool shown = true;
     if (program_ != nullptr) {
         std::lock_guard lock(program_->sessionLock());
-        auto& field = program_->session().settings.scrollBarsSetting;
-        setting = field.get();
-        if (setting != 0 && setting != 1) {
-            field.set(0);
-            setting = 1;
-        }
+        shown = scrollBarsShown(program_->session().settings.scrollBarsSetting);
     }
-    showScrollBars(setting != 0);
+    showScrollBars(shown);
 }
 
 void CQuillNet_VTView::keepCursorVisible() {

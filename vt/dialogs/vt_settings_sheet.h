@@ -8,41 +8,20 @@
 #include <string>
 
 #include "common/dialogs/dialog_model.h"
+#include "common/dialogs/shell_dialogs.h"
 #include "vt/dialogs/vt_key_dialogs.h"
 #include "vt/settings/vt_document.h"
 
 namespace qn::vt {
 
-// "ScrollBar" and "TaskBar On Full Screen": each click is written into the record at once.
-class CDlgVTScreen final : public dialogs::Dialog {
+// The Screen page on the VT record.
+class CDlgVTScreen final : public dialogs::ScreenPage {
   public:
-    enum Id { kScrollBar = 1501, kTaskBar = 1502 };
-    explicit CDlgVTScreen(VtSettings& settings);
-
-  protected:
-    void onChanged(int id) override;
-
-  private:
-    VtSettings& settings_;
+    explicit CDlgVTScreen(VtSettings& settings)
+        : ScreenPage(settings.scrollBarsSetting, settings.taskBarOnFullScreen) {}
 };
 
-class SetConfigFileDialog final : public dialogs::Dialog {
-  public:
-    enum Id { kLabel = 1601, kPath = 1602, kBrowse = 1603 };
-    // browse: the platform's file-open dialog; the chosen path with its three-letter extension
-    // completed, or nullopt when cancelled.
-    SetConfigFileDialog(std::string currentPath,
-                        std::function<std::optional<std::string>()> browse);
-    const std::string& path() const { return control(kPath).text; }
-
-  protected:
-    void onInit() override;
-    void onChanged(int id) override;
-
-  private:
-    std::string currentPath_;
-    std::function<std::optional<std::string>()> browse_;
-};
+using dialogs::SetConfigFileDialog;
 
 class VtSettingsSheet {
   public:
