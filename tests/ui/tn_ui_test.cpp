@@ -160,6 +160,54 @@ Bytes body(const Bytes& wire) {
     return plain.size() > 10 ? Bytes(plain.begin() + 10, plain.end()) : Bytes{};
 }
 
+TEST(TnView, LocalBytesAreDrawnInTheLanguagesCodePage) {
+    struct Case {
+        std::uint8_t language;
+        Bytes bytes;
+        std::u16string text;
+        std::vector<int> cells;
+        bool wide;
+    };
+    const Case cases[] = {
+        {0, {0x00, 'A', 0x80, 0xE9}, u" A\u20AC\u00E9", {0, 1, 2, 3}, false},
+        {6, {0x81, 'z'}, u"\u00B7z", {0, 1}, false},                // a byte CP1252 lacks
+        {5, {0xE1, 0xC9}, u"\u03B1\u0399", {0, 1}, false},          // Greek
+        {1, {'a', 0xA4, 0x40, 'b'}, u"a\u4E00b", {0, 1, 3}, true},  // Big5
+        {4, {0x88, 0x9F, 0xB1}, u"\u4E9C\uFF71", {0, 2}, true},     // Shift-JIS, half-width
+        {1, {'a', 0xA4}, u"a\u00B7", {0, 1}, false},  // a lead byte cut off by the run's end
+    };
+    for (const auto& c : cases) {
+        const LocalText shown = localText(c.language, c.bytes.data(), int(c.bytes.size()));
+        EXPECT_EQ(shown.text, QString::fromStdU16String(c.text)) << int(c.language);
+        EXPECT_EQ(shown.cells, c.cells) << int(c.language);
+        EXPECT_EQ(shown.wide, c.wide) << int(c.language);
+    }
+}
+
+TEST(TnView, RedrawRequestsFromTheReadThreadCoalesce) {
+    Program p;
+    ASSERT_TRUE(p.start());
+    settle();
+    struct PaintCounter final : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) ++paints;
+            return false;
+        }
+    } counter;
+    p.view().viewport()->installEventFilter(&counter);
+    // A host sending a byte per receive: thousands of requests before the UI thread runs.
+    std::thread reader([&] {
+        for (int i = 0; i < 5000; ++i)
+            p.view().redraw();
+    });
+    reader.join();
+    settle();
+    EXPECT_GE(counter.paints, 1);
+    EXPECT_LE(counter.paints, 2);
+    p.view().viewport()->removeEventFilter(&counter);
+}
+
 TEST(TnStartup, EndsAtTheFirstMissingPieceWithItsMessage) {
     struct Case {
         const char* registry;
