@@ -108,7 +108,25 @@ bool ShellApplication::quitRequested() {
 }
 
 void ShellApplication::trayExit() {
-    QCoreApplication::exit(kTrayExitCode);
+    QCoreApplication::exit(shell::kTrayExitCode);
+}
+
+bool ShellApplication::fullScreenOn() const {
+    const ScreenFields fields = screenFields();
+    std::lock_guard lock(fields.lock);
+    return fields.fullScreenOn.get() != 0;
+}
+
+void ShellApplication::setFullScreenOn(bool on) {
+    const ScreenFields fields = screenFields();
+    std::lock_guard lock(fields.lock);
+    fields.fullScreenOn.set(on ? 1 : 0);
+}
+
+bool ShellApplication::taskBarOnFullScreen() const {
+    const ScreenFields fields = screenFields();
+    std::lock_guard lock(fields.lock);
+    return fields.taskBarOnFullScreen.get() != 0;
 }
 
 void ShellApplication::finish() {

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -36,9 +37,6 @@ std::optional<QSize> parseScreenSize(const QString& text);
 QString instanceNameFor(const QString& programName, const std::filesystem::path& settingsDir);
 QString latin1(std::string_view text);
 
-// The notification popup's Exit ends the message loop with this code.
-inline constexpr int kTrayExitCode = 16;
-
 class ShellApplication : public QObject, public ShellProgram {
   public:
     // messages: the services' message boxes when they are the Qt ones (told when quitting).
@@ -59,8 +57,19 @@ class ShellApplication : public QObject, public ShellProgram {
     // ShellProgram
     bool quitRequested() override;
     void trayExit() override;
+    bool fullScreenOn() const override;
+    void setFullScreenOn(bool on) override;
+    bool taskBarOnFullScreen() const override;
 
   protected:
+    // The session record's full-screen fields and the lock that guards them.
+    struct ScreenFields {
+        std::mutex& lock;
+        reader::LeInt32& fullScreenOn;
+        reader::LeInt32& taskBarOnFullScreen;
+    };
+    virtual ScreenFields screenFields() const = 0;
+
     // Start-up steps of the program. The view comes first, as the program reports to it.
     virtual std::unique_ptr<CellView> createProgram() = 0;
     // Device name, model, system and reader libraries, defaults; false ends the program.

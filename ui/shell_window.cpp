@@ -8,10 +8,11 @@
 #include <QScreen>
 
 #include "common/device/virtual_keys.h"
+#include "ui/file_dialogs.h"
 
 namespace qn::ui {
 
-namespace cmd = shell_command;
+namespace cmd = shell::command;
 
 QIcon commandIcon(unsigned id) {
     QPixmap pixmap(16, 17);
@@ -68,6 +69,32 @@ QIcon commandIcon(unsigned id) {
             break;
     }
     return QIcon(pixmap);
+}
+
+ShellLayout standardLayout(std::string_view title, std::string_view shortName,
+                           const QString& keyPanelText, std::string_view documentFilter) {
+    const QString name = QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size()));
+    return {name,
+            QString::fromLatin1(shortName.data(), static_cast<qsizetype>(shortName.size())),
+            {{QStringLiteral("File"),
+              {{cmd::kConfigure, QStringLiteral("Configure")},
+               {cmd::kOpen, QStringLiteral("Open")},
+               {cmd::kSave, QStringLiteral("Save ")},
+               {cmd::kSaveAs, QStringLiteral("Save &As...")},
+               {cmd::kExit, QStringLiteral("E&xit")},
+               {cmd::kSetConfigFile, QStringLiteral("Set Config File...")}}},
+             {QStringLiteral("Telnet"),
+              {{cmd::kConnect, QStringLiteral("&Connect")},
+               {cmd::kDisconnect, QStringLiteral("Disconnect")},
+               {cmd::kKeyPanel, keyPanelText}}},
+             {QStringLiteral("Help"), {{cmd::kAbout, QStringLiteral("&About %1...").arg(name)}}}},
+            {{cmd::kConfigure, {}},
+             {cmd::kConnect, {}},
+             {0, {}},
+             {cmd::kDisconnect, {}},
+             {cmd::kKeyPanel, {}},
+             {cmd::kFullScreen, QStringLiteral("Full screen")}},
+            dialogFilter(documentFilter)};
 }
 
 ShellWindow::ShellWindow(ShellProgram& program, CellView* view) : program_(program), view_(view) {

@@ -12,25 +12,13 @@
 #include <QToolBar>
 
 #include <map>
+#include <string_view>
 #include <vector>
 
+#include "common/shell/shell.h"
 #include "ui/cell_view.h"
 
 namespace qn::ui {
-
-// Commands both programs number alike; the window carries out the last six itself.
-namespace shell_command {
-inline constexpr unsigned kConnect = 0x8004;
-inline constexpr unsigned kDisconnect = 0x8005;
-inline constexpr unsigned kConfigure = 0x8007;
-inline constexpr unsigned kKeyPanel = 0x8009;
-inline constexpr unsigned kNothing = 0x8008;
-inline constexpr unsigned kMaximize = 0x8014;
-inline constexpr unsigned kTrayExit = 0x8015;
-inline constexpr unsigned kRepaint = 0x8018;
-inline constexpr unsigned kFullScreen = 0x801D;
-inline constexpr unsigned kExit = 0xE141;
-}  // namespace shell_command
 
 struct ShellCommand {
     unsigned id;
@@ -51,6 +39,11 @@ struct ShellLayout {
     std::vector<ShellCommand> toolBar;
     QString fileFilter;  // "Name (*.ext)" for the file dialogs
 };
+
+// The menus and toolbar both programs have: "File", "Telnet" with the key panel under
+// keyPanelText, "Help" with the About entry; the documents' filter.
+ShellLayout standardLayout(std::string_view title, std::string_view shortName,
+                           const QString& keyPanelText, std::string_view documentFilter);
 
 class ShellProgram {
   public:

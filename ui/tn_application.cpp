@@ -8,15 +8,6 @@ namespace qn::ui {
 
 namespace cmd = tn::command;
 
-static_assert(cmd::kConnect == shell_command::kConnect &&
-              cmd::kDisconnect == shell_command::kDisconnect &&
-              cmd::kConfigure == shell_command::kConfigure &&
-              cmd::kTnKey == shell_command::kKeyPanel && cmd::kNothing == shell_command::kNothing &&
-              cmd::kMaximize == shell_command::kMaximize &&
-              cmd::kTrayExit == shell_command::kTrayExit &&
-              cmd::kRepaint == shell_command::kRepaint &&
-              cmd::kFullScreen == shell_command::kFullScreen && cmd::kExit == shell_command::kExit);
-
 TnApplication::TnApplication(platform::Services& services, QtMessageQueue& queue,
                              QtMessageBoxes* messages, ShellOptions options)
     : ShellApplication(services, queue, messages, std::move(options)) {}
@@ -26,28 +17,8 @@ TnApplication::~TnApplication() {
 }
 
 const ShellLayout& TnApplication::layout() const {
-    static const ShellLayout layout{
-        latin1(tn::kTnProgramName),
-        latin1(tn::kTnShortName),
-        {{QStringLiteral("File"),
-          {{cmd::kConfigure, QStringLiteral("Configure")},
-           {cmd::kOpen, QStringLiteral("Open")},
-           {cmd::kSave, QStringLiteral("Save ")},
-           {cmd::kSaveAs, QStringLiteral("Save &As...")},
-           {cmd::kExit, QStringLiteral("E&xit")},
-           {cmd::kSetConfigFile, QStringLiteral("Set Config File...")}}},
-         {QStringLiteral("Telnet"),
-          {{cmd::kConnect, QStringLiteral("&Connect")},
-           {cmd::kDisconnect, QStringLiteral("Disconnect")},
-           {cmd::kTnKey, QStringLiteral("TNKey")}}},
-         {QStringLiteral("Help"), {{cmd::kAbout, QStringLiteral("&About QuillNetTN...")}}}},
-        {{cmd::kConfigure, {}},
-         {cmd::kConnect, {}},
-         {0, {}},
-         {cmd::kDisconnect, {}},
-         {cmd::kTnKey, {}},
-         {cmd::kFullScreen, QStringLiteral("Full screen")}},
-        dialogFilter(tn::kTnFileFilter)};
+    static const ShellLayout layout = standardLayout(tn::kTnProgramName, tn::kTnShortName,
+                                                     QStringLiteral("TNKey"), tn::kTnFileFilter);
     return layout;
 }
 
@@ -55,19 +26,9 @@ bool TnApplication::commandEnabled(unsigned id) const {
     return program_ ? program_->commandEnabled(id) : true;
 }
 
-bool TnApplication::fullScreenOn() const {
-    std::lock_guard lock(program_->sessionLock());
-    return program_->session().fullScreenOn.get() != 0;
-}
-
-void TnApplication::setFullScreenOn(bool on) {
-    std::lock_guard lock(program_->sessionLock());
-    program_->session().fullScreenOn.set(on ? 1 : 0);
-}
-
-bool TnApplication::taskBarOnFullScreen() const {
-    std::lock_guard lock(program_->sessionLock());
-    return program_->session().taskBarOnFullScreen.get() != 0;
+TnApplication::ScreenFields TnApplication::screenFields() const {
+    return {program_->sessionLock(), program_->session().fullScreenOn,
+            program_->session().taskBarOnFullScreen};
 }
 
 std::unique_ptr<CellView> TnApplication::createProgram() {

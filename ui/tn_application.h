@@ -24,11 +24,9 @@ class TnApplication final : public ShellApplication {
     bool commandEnabled(unsigned id) const override;
     void runCommand(unsigned id) override;
     QStringList aboutLines() const override;
-    bool fullScreenOn() const override;
-    void setFullScreenOn(bool on) override;
-    bool taskBarOnFullScreen() const override;
 
   private:
+    ScreenFields screenFields() const override;
     std::unique_ptr<CellView> createProgram() override;
     bool startDevice() override { return program_->startDevice(); }
     std::unique_ptr<ShellWindow> createFrame(CellView* view) override;

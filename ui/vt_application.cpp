@@ -7,16 +7,6 @@ namespace qn::ui {
 
 namespace cmd = vt::command;
 
-static_assert(cmd::kConnect == shell_command::kConnect &&
-              cmd::kDisconnect == shell_command::kDisconnect &&
-              cmd::kConfigure == shell_command::kConfigure &&
-              cmd::kVtKey == shell_command::kKeyPanel && cmd::kNothing == shell_command::kNothing &&
-              cmd::kMaximize == shell_command::kMaximize &&
-              cmd::kTrayExit == shell_command::kTrayExit &&
-              cmd::kRepaint == shell_command::kRepaint &&
-              cmd::kFullScreen == shell_command::kFullScreen && cmd::kExit == shell_command::kExit);
-static_assert(vt::kTrayExitCode == kTrayExitCode);
-
 VtApplication::VtApplication(platform::Services& services, QtMessageQueue& queue,
                              QtMessageBoxes* messages, ShellOptions options)
     : ShellApplication(services, queue, messages, std::move(options)) {}
@@ -26,28 +16,8 @@ VtApplication::~VtApplication() {
 }
 
 const ShellLayout& VtApplication::layout() const {
-    static const ShellLayout layout{
-        latin1(vt::kVtProgramName),
-        latin1(vt::kVtShortName),
-        {{QStringLiteral("File"),
-          {{cmd::kConfigure, QStringLiteral("Configure")},
-           {cmd::kOpen, QStringLiteral("Open")},
-           {cmd::kSave, QStringLiteral("Save ")},
-           {cmd::kSaveAs, QStringLiteral("Save &As...")},
-           {cmd::kExit, QStringLiteral("E&xit")},
-           {cmd::kSetConfigFile, QStringLiteral("Set Config File...")}}},
-         {QStringLiteral("Telnet"),
-          {{cmd::kConnect, QStringLiteral("&Connect")},
-           {cmd::kDisconnect, QStringLiteral("Disconnect")},
-           {cmd::kVtKey, QStringLiteral("VTKey")}}},
-         {QStringLiteral("Help"), {{cmd::kAbout, QStringLiteral("&About QuillNet_VT...")}}}},
-        {{cmd::kConfigure, {}},
-         {cmd::kConnect, {}},
-         {0, {}},
-         {cmd::kDisconnect, {}},
-         {cmd::kVtKey, {}},
-         {cmd::kFullScreen, QStringLiteral("Full screen")}},
-        dialogFilter(vt::kVtFileFilter)};
+    static const ShellLayout layout = standardLayout(vt::kVtProgramName, vt::kVtShortName,
+                                                     QStringLiteral("VTKey"), vt::kVtFileFilter);
     return layout;
 }
 
@@ -55,19 +25,9 @@ bool VtApplication::commandEnabled(unsigned id) const {
     return program_ ? program_->commandEnabled(id) : true;
 }
 
-bool VtApplication::fullScreenOn() const {
-    std::lock_guard lock(program_->sessionLock());
-    return program_->session().settings.fullScreenOn.get() != 0;
-}
-
-void VtApplication::setFullScreenOn(bool on) {
-    std::lock_guard lock(program_->sessionLock());
-    program_->session().settings.fullScreenOn.set(on ? 1 : 0);
-}
-
-bool VtApplication::taskBarOnFullScreen() const {
-    std::lock_guard lock(program_->sessionLock());
-    return program_->session().settings.taskBarOnFullScreen.get() != 0;
+VtApplication::ScreenFields VtApplication::screenFields() const {
+    return {program_->sessionLock(), program_->session().settings.fullScreenOn,
+            program_->session().settings.taskBarOnFullScreen};
 }
 
 std::unique_ptr<CellView> VtApplication::createProgram() {

@@ -14,6 +14,7 @@
 #include "platform/message_queue.h"
 #include "platform/registry.h"
 #include "platform/sound.h"
+#include "tests/support/scripted_runner.h"
 #include "tn5250/dialogs/tn_settings_sheet.h"
 
 namespace qn::tn {
@@ -22,18 +23,7 @@ namespace {
 using dialogs::Dialog;
 using dialogs::DialogResult;
 
-class ScriptedRunner final : public dialogs::DialogRunner {
-  public:
-    std::deque<std::function<DialogResult(Dialog&)>> scripts;
-    std::vector<std::string> opened;
-    DialogResult runModal(Dialog& dialog) override {
-        opened.push_back(dialog.caption());
-        if (scripts.empty()) return DialogResult::Cancel;
-        auto script = std::move(scripts.front());
-        scripts.pop_front();
-        return script(dialog);
-    }
-};
+using ::qn::test::ScriptedRunner;
 
 struct Fixture {
     platform::RecordingMessageBoxes messages;

@@ -23,6 +23,7 @@
 #include "tests/simreader/test_support.h"
 #include "tests/support/loopback_host.h"
 #include "tests/tn5250/tn_test_support.h"
+#include "tests/ui/ui_test_support.h"
 #include "tn5250/dialogs/tn_key_dialogs.h"
 #include "tn5250/settings/tn_key_map.h"
 #include "ui/dialog_window.h"
@@ -32,6 +33,7 @@ namespace qn::ui {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace test_support;
 using tn::test::Bytes;
 using tn::test::join;
 using tn::test::record;
@@ -43,47 +45,6 @@ namespace cmd = tn::command;
 
 constexpr const char* kRegistry = "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\nName=KX2CE\n";
 const Bytes kReadMdtFields{0x04, 0x52, 0x00, 0x08};
-
-template <class Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (predicate()) return true;
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-}
-
-void settle() {
-    const auto until = std::chrono::steady_clock::now() + 60ms;
-    while (std::chrono::steady_clock::now() < until)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-QString uniqueInstanceName() {
-    static std::atomic<int> counter{0};
-    return QStringLiteral("qn-tn-ui-test-%1-%2").arg(::getpid()).arg(++counter);
-}
-
-std::filesystem::path prepareRoot(const std::filesystem::path& root, bool withReader) {
-    test::copyPlugin(root, "KX2CE_SYS.so", "KX2CE_SYS.so");
-    if (withReader) test::copyPlugin(root, "ScanSvc_CE.so", "ScanSvc_CE.so");
-    return root;
-}
-
-struct UiServices {
-    UiServices(std::filesystem::path deviceRoot, const char* registryText)
-        : registry(registryText),
-          services{registry, loader, messages, queue, clock, sound, std::move(deviceRoot)} {}
-    platform::MemoryRegistry registry;
-    platform::DlLibraryLoader loader;
-    platform::RecordingMessageBoxes messages;
-    QtMessageQueue queue;
-    platform::FakeClock clock;
-    platform::RecordingSoundPlayer sound;
-    platform::Services services;
-};
 
 struct Program {
     explicit Program(QSize size = {240, 320}, const char* registry = kRegistry,
@@ -139,15 +100,6 @@ struct Program {
     UiServices s;
     TnApplication app;
 };
-
-int darkPixels(const QImage& image, QRect area) {
-    int count = 0;
-    area = area.intersected(image.rect());
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (qGray(image.pixel(x, y)) < 128) ++count;
-    return count;
-}
 
 // The body of an outbound record as the host got it: header cut, 0xFF undoubled, IAC EOR gone.
 Bytes body(const Bytes& wire) {

@@ -4,36 +4,19 @@
 
 namespace qn::tn {
 
-bool commandEnabled(unsigned id, bool connected, bool settingsSaved) {
-    switch (id) {
-        case command::kConnect:
-            return !connected;
-        case command::kDisconnect:
-        case command::kFullScreen:
-            return connected;
-        case command::kSave:
-            return !settingsSaved;
-        default:
-            // The key panel is offered with or without a connection.
-            return true;
-    }
-}
-
 TnProgram::TnProgram(platform::Services& services, std::filesystem::path settingsDir, Views views)
-    : services_(services),
-      device_(services),
-      reader_(services),
+    : handheld_(services),
       stream_(screen_, state_.record, deferred_),
-      effects_(*this, device_, state_.record, sessionLock_),
+      effects_(*this, handheld_.device(), state_.record, sessionLock_),
       transport_(std::in_place,
                  TnTransport::Parts{services, state_.record, sessionLock_, stream_, deferred_,
                                     effects_, views.connection, *this, resolver_}),
       editor_(screen_, stream_, state_.record, deferred_),
       viewInput_(editor_, [this](const std::function<void()>& operation) { locked(operation); }),
-      document_(state_, reader_, services.messages, std::move(settingsDir)),
+      document_(state_, handheld_.reader(), services.messages, std::move(settingsDir)),
       decodeMessage_(platform::registerWindowMessage(reader::kDecodeMessageName)),
-      decodeHandler_({services.messages, reader_, device_, state_.record, sessionLock_, editor_,
-                      deferred_, effects_, std::move(views.repaint)}) {}
+      decodeHandler_({services.messages, handheld_.reader(), handheld_.device(), state_.record,
+                      sessionLock_, editor_, deferred_, effects_, std::move(views.repaint)}) {}
 
 TnProgram::~TnProgram() {
     closeConnection();
@@ -44,28 +27,15 @@ void TnProgram::closeConnection() {
 }
 
 bool TnProgram::startDevice() {
-    if (auto key = services_.registry.openKey(device::kIdentKey)) {
-        deviceName_ = key->text("Name", kDeviceNameMax).value_or("");
-    }
-    if (!device_.detectModel()) return false;
-    if (!reader_.load()) return false;
-    reader_.initialise();
+    if (!handheld_.start()) return false;
     // No read thread yet; the defaults may show a message, so no lock is held.
     document_.applyDefaults();
     return true;
 }
 
-bool TnProgram::confirmQuit() {
-    const auto answer = services_.messages.show(
-        kQuitQuestion, "Warning", platform::MbButtons::OkCancel, platform::MbIcon::Exclamation);
-    if (answer != platform::MbResult::Ok) return false;
-    reader_.halt();
-    return true;
-}
-
 void TnProgram::freeLibraries() {
     closeConnection();
-    device_.freeLibraries(reader_.releaseLibrary());
+    handheld_.freeLibraries();
 }
 
 void TnProgram::locked(const std::function<void()>& operation) {

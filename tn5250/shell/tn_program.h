@@ -15,6 +15,7 @@
 
 #include "common/device/device.h"
 #include "common/reader/reader_library.h"
+#include "common/shell/shell.h"
 #include "common/telnet/connection.h"
 #include "platform/services.h"
 #include "tn5250/datastream/data_stream.h"
@@ -28,32 +29,21 @@
 
 namespace qn::tn {
 
-// Command identifiers of the menus and the toolbar.
+// Command identifiers of the menus and the toolbar: the shells' own, "TNKey" the key panel.
 namespace command {
-inline constexpr unsigned kConnect = 0x8004;
-inline constexpr unsigned kDisconnect = 0x8005;
-inline constexpr unsigned kConfigure = 0x8007;
-inline constexpr unsigned kNothing = 0x8008;
-inline constexpr unsigned kTnKey = 0x8009;
-inline constexpr unsigned kOpen = 0x8010;
-inline constexpr unsigned kMaximize = 0x8014;
-inline constexpr unsigned kTrayExit = 0x8015;
-inline constexpr unsigned kRepaint = 0x8018;
-inline constexpr unsigned kSetConfigFile = 0x801C;
-inline constexpr unsigned kFullScreen = 0x801D;
-inline constexpr unsigned kSave = 0xE103;
-inline constexpr unsigned kSaveAs = 0xE104;
-inline constexpr unsigned kAbout = 0xE140;
-inline constexpr unsigned kExit = 0xE141;
+using namespace shell::command;
+inline constexpr unsigned kTnKey = shell::command::kKeyPanel;
 }  // namespace command
 
 inline constexpr std::string_view kTnShortName = "QuillTN";
 inline constexpr std::string_view kTnVersionText = "QuillNetTN (V 3.031)";
-inline constexpr std::string_view kReaderVersionLabel = "Reader Dll Ver:";
-inline constexpr std::string_view kQuitQuestion = "Do you want to quit?";
+using shell::kReaderVersionLabel;
 
-// Whether a menu or toolbar command is offered now.
-bool commandEnabled(unsigned id, bool connected, bool settingsSaved);
+// Whether a menu or toolbar command is offered now; the key panel with or without a
+// connection.
+inline bool commandEnabled(unsigned id, bool connected, bool settingsSaved) {
+    return shell::commandEnabled(id, connected, settingsSaved, true);
+}
 
 class TnProgram final : private telnet::ByteSender, private TnTriggerSwitch {
   public:
@@ -75,7 +65,7 @@ class TnProgram final : private telnet::ByteSender, private TnTriggerSwitch {
     StartupRequests loadAtStartup() { return document_.loadAtStartup(); }
 
     // The quit question; on OK the readers are halted. False keeps the program running.
-    bool confirmQuit();
+    bool confirmQuit() { return handheld_.confirmQuit(); }
     // Quit: the socket is closed and the read thread ends, without the teardown.
     void closeConnection();
     // At exit, after closeConnection: reader library, 55 ms, system library, 10 ms.
@@ -96,9 +86,9 @@ class TnProgram final : private telnet::ByteSender, private TnTriggerSwitch {
     bool runPanelFunction(int function);
 
     bool commandEnabled(unsigned id) const;
-    std::string aboutReaderVersion() const { return reader_.versionText(); }
+    std::string aboutReaderVersion() const { return handheld_.reader().versionText(); }
 
-    const std::string& deviceName() const { return deviceName_; }
+    const std::string& deviceName() const { return handheld_.deviceName(); }
     std::mutex& sessionLock() { return sessionLock_; }
     TnSessionState& state() { return state_; }
     TnSession& session() { return state_.record; }
@@ -108,22 +98,19 @@ class TnProgram final : private telnet::ByteSender, private TnTriggerSwitch {
     TnTransport& transport() { return *transport_; }
     bool connected() const { return transport_ && transport_->connected(); }
     TnDocument& document() { return document_; }
-    device::DeviceLayer& device() { return device_; }
-    reader::ReaderLibrary& reader() { return reader_; }
+    device::DeviceLayer& device() { return handheld_.device(); }
+    reader::ReaderLibrary& reader() { return handheld_.reader(); }
 
   private:
     // The effects' socket: the transport while it exists.
     void sendBytes(std::span<const std::uint8_t> bytes) override {
         if (transport_) transport_->sendBytes(bytes);
     }
-    void setTriggerKey(int on) override { reader_.setTriggerKey(on); }
+    void setTriggerKey(int on) override { handheld_.reader().setTriggerKey(on); }
     // Runs an edit under the session lock; its sends and alarms after the release.
     void locked(const std::function<void()>& operation);
 
-    platform::Services& services_;
-    std::string deviceName_;
-    device::DeviceLayer device_;
-    reader::ReaderLibrary reader_;
+    shell::Handheld handheld_;
     TnSessionState state_;
     std::mutex sessionLock_;
     TnScreen screen_;
