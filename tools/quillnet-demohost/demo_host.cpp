@@ -1,5 +1,7 @@
 #include "tools/quillnet-demohost/demo_host.h"
 
+#include <poll.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,6 +10,8 @@
 #include <cerrno>
 #include <optional>
 #include <string_view>
+
+#include "tools/quillnet-demohost/demo_host_5250.h"
 
 namespace qn::tools {
 
@@ -221,8 +225,29 @@ DemoHost::~DemoHost() {
 }
 
 void DemoHost::stop() {
+    stopping_ = true;
     if (listenFd_ >= 0) ::shutdown(listenFd_, SHUT_RDWR);
+    std::lock_guard lock(sessionMutex_);
+    if (sessionFd_ >= 0) ::shutdown(sessionFd_, SHUT_RDWR);
 }
+
+namespace {
+
+// The host ends a session as a server does: its side is shut first, then what the client still
+// sends is read until it closes too (for at most a moment), so the client sees an orderly close
+// and not a reset.
+void closeSession(int fd) {
+    ::shutdown(fd, SHUT_WR);
+    char discard[256];
+    for (int rounds = 0; rounds < 64; ++rounds) {
+        pollfd readable{fd, POLLIN, 0};
+        if (::poll(&readable, 1, 1000) <= 0) break;
+        if (::recv(fd, discard, sizeof discard, 0) <= 0) break;
+    }
+    ::close(fd);
+}
+
+}  // namespace
 
 void DemoHost::run() {
     for (;;) {
@@ -231,10 +256,23 @@ void DemoHost::run() {
             if (errno == EINTR) continue;
             return;
         }
-        Session session(client);
-        session.serve();
-        ::close(client);
-        if (options_.once) return;
+        {
+            std::lock_guard lock(sessionMutex_);
+            sessionFd_ = client;
+            if (stopping_) ::shutdown(client, SHUT_RDWR);
+        }
+        if (options_.protocol == DemoProtocol::Tn5250) {
+            serveTn5250Session(client, options_.inboundRecord);
+        } else {
+            Session session(client);
+            session.serve();
+        }
+        {
+            std::lock_guard lock(sessionMutex_);
+            sessionFd_ = -1;
+        }
+        closeSession(client);
+        if (options_.once || stopping_) return;
     }
 }
 

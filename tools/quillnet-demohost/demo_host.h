@@ -1,17 +1,26 @@
 #pragma once
-// A small telnet host for trying the VT program and for end-to-end tests: it negotiates like a
-// real server, signs the user on and serves a warehouse picking screen. It listens on the
-// loopback address only.
+// A small telnet host for trying the programs and for end-to-end tests: it negotiates like a
+// real server, signs the user on and serves a warehouse picking screen, as a VT host or as a
+// 5250 host. It listens on the loopback address only.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace qn::tools {
 
+enum class DemoProtocol : std::uint8_t { Vt, Tn5250 };
+
 struct DemoHostOptions {
     std::uint16_t port = 0;  // 0: a free port
     bool once = false;       // end after the first session
+    DemoProtocol protocol = DemoProtocol::Vt;
+    // 5250: every record the station sends (IAC EOR taken off, doubled 0xFF undone), on the
+    // host's thread; for tests that check the exact bytes.
+    std::function<void(const std::vector<std::uint8_t>&)> inboundRecord;
 };
 
 class DemoHost {
@@ -26,7 +35,8 @@ class DemoHost {
     std::uint16_t port() const { return port_; }
     // Serves sessions one after another (one only with once).
     void run();
-    // Ends run() from another thread: no further session is accepted.
+    // Ends run() from another thread: no further session is accepted, and the session being
+    // served is cut off.
     void stop();
 
   private:
@@ -34,6 +44,9 @@ class DemoHost {
     DemoHostOptions options_;
     int listenFd_ = -1;
     std::uint16_t port_ = 0;
+    std::mutex sessionMutex_;  // the session descriptor is only shut while it is open
+    int sessionFd_ = -1;
+    std::atomic<bool> stopping_{false};
 };
 
 }  // namespace qn::tools

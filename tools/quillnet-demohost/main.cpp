@@ -1,5 +1,6 @@
-// quillnet-demohost vt [--port N] [--once]: a demo telnet host on 127.0.0.1. Prints
-// "port N" once it listens, so scripts and tests can connect to a free port.
+// quillnet-demohost vt|5250 [--port N] [--once]: a demo telnet host on 127.0.0.1, for the VT
+// program or the 5250 program. Prints "port N" once it listens, so scripts and tests can
+// connect to a free port.
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,12 +10,14 @@
 #include "tools/quillnet-demohost/demo_host.h"
 
 int main(int argc, char** argv) {
-    constexpr const char* kUsage = "usage: quillnet-demohost vt [--port N] [--once]\n";
-    if (argc < 2 || std::strcmp(argv[1], "vt") != 0) {
+    constexpr const char* kUsage = "usage: quillnet-demohost vt|5250 [--port N] [--once]\n";
+    qn::tools::DemoHostOptions options;
+    if (argc >= 2 && std::strcmp(argv[1], "5250") == 0) {
+        options.protocol = qn::tools::DemoProtocol::Tn5250;
+    } else if (argc < 2 || std::strcmp(argv[1], "vt") != 0) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    qn::tools::DemoHostOptions options;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
             char* end = nullptr;
