@@ -26,6 +26,7 @@
 #include "tests/ui/ui_test_support.h"
 #include "tn5250/dialogs/tn_key_dialogs.h"
 #include "tn5250/settings/tn_key_map.h"
+#include "tools/quillnet-demohost/demo_host.h"
 #include "ui/dialog_window.h"
 #include "ui/tn_application.h"
 
@@ -457,6 +458,94 @@ TEST(TnKeys, ThePanelRunsItsFunctionAndFullScreenLeavesOnThePrefixedEscape) {
     settle();
     EXPECT_FALSE(p.frame().fullScreenOn());
     EXPECT_FALSE(p.frame().menuBar()->isHidden());
+}
+
+// The local text of a screen row, nulls as blanks.
+std::string rowText(Program& p, int row) {
+    return p.screen([&](const tn::TnScreen& m) {
+        std::string text;
+        for (int column = 0; column < tn::kColumns; ++column) {
+            const std::uint8_t c = m.charAt(row, column);
+            text += c == 0 ? ' ' : static_cast<char>(c);
+        }
+        return text;
+    });
+}
+
+bool screenShows(Program& p, const std::string& text) {
+    for (int row = 0; row < tn::kRows; ++row) {
+        if (rowText(p, row).find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+TEST(TnEndToEnd, DemoHostSignOnMenuAndAScanFromTheScanTool) {
+    std::mutex recordsLock;
+    std::vector<Bytes> records;
+    tools::DemoHostOptions options;
+    options.once = true;
+    options.protocol = tools::DemoProtocol::Tn5250;
+    options.inboundRecord = [&](const std::vector<std::uint8_t>& record) {
+        std::lock_guard lock(recordsLock);
+        records.push_back(record);
+    };
+    tools::DemoHost demo(options);
+    ASSERT_TRUE(demo.listening());
+    struct Server {
+        tools::DemoHost& host;
+        std::thread thread{[this] { host.run(); }};
+        ~Server() {
+            host.stop();
+            thread.join();
+        }
+    } server{demo};
+
+    Program p;
+    ASSERT_TRUE(p.start());
+    // Signed on by the program; each scan ends with Enter.
+    p.session([](tn::TnSession& s) {
+        s.autoSignOn = 1;
+        reader::storeText(s.loginName, "guest");
+        reader::storeText(s.loginPassword, "demo");
+        s.lastFieldSuffix = tn::fn::kEnter;
+        s.otherFieldSuffix = tn::fn::kEnter;
+    });
+    test::Plugin plugin(p.root.path() / "ScanSvc_CE.so");
+    char socketPath[512] = {};
+    plugin.get<QnSimSocketPathFn>("QnSimSocketPath")(socketPath, sizeof socketPath);
+    auto scan = [&](const std::string& data) {
+        test::ToolProcess tool("quillnet-scan", {data},
+                               {std::string("QUILLNET_SCAN_SOCKET=") + socketPath});
+        return tool.wait().exitCode;
+    };
+    reader::storeText(p.program().session().hostAddress, "127.0.0.1");
+    p.program().session().telnetPort.set(demo.port());
+    p.program().transport().connectSession();
+    ASSERT_TRUE(eventually([&] { return screenShows(p, "MAIN MENU"); })) << rowText(p, 0);
+
+    ASSERT_EQ(scan("1"), 0);
+    ASSERT_TRUE(eventually([&] { return screenShows(p, "PICKING"); }));
+    std::size_t before;
+    {
+        std::lock_guard lock(recordsLock);
+        before = records.size();
+    }
+    ASSERT_EQ(scan("0123456789"), 0);
+    ASSERT_TRUE(eventually([&] { return screenShows(p, "BOLT M8 X 40 ZINC"); }));
+    EXPECT_TRUE(screenShows(p, "Pick from A0703"));
+    EXPECT_EQ(rowText(p, 4).substr(15, 13), "0123456789   ");
+
+    // The host read exactly the item field: cursor after the ten digits, Enter, the field.
+    std::lock_guard lock(recordsLock);
+    ASSERT_EQ(records.size(), before + 1);
+    const Bytes expected = join({{0x00, 0x1A, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03},
+                                 {0x05, 0x1A, 0xF1, 0x11, 0x05, 0x10},
+                                 {0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9}});
+    EXPECT_EQ(records.back(), expected);
+    settle();
+    const QImage shot = p.frame().grab().toImage();
+    std::filesystem::create_directories(QN_TEST_SCREENSHOT_DIR);
+    EXPECT_TRUE(shot.save(QStringLiteral("%1/tn-demo-host.png").arg(QN_TEST_SCREENSHOT_DIR)));
 }
 
 TEST(TnScreenshots, SignOnScreenAtBothSizesAndTheKeyboardDialogs) {
