@@ -258,7 +258,7 @@ void CQuillNetTNView::connected() {
     connectionChanged();
 }
 
-void CQuillNetTNView::redraw() {
+void CQuillNetTNView::chunkReceived() {
     requestRepaint();
 }
 

@@ -17,7 +17,7 @@ class TnProgram;
 
 namespace qn::ui {
 
-class CQuillNetTNView final : public CellView, public tn::TnConnectionView {
+class CQuillNetTNView final : public CellView, public telnet::ConnectionView {
   public:
     explicit CQuillNetTNView(QWidget* parent = nullptr);
 
@@ -33,9 +33,9 @@ class CQuillNetTNView final : public CellView, public tn::TnConnectionView {
     // The cell under a client point, as a tap takes it.
     QPoint cellAt(QPoint client) const;
 
-    // TnConnectionView
+    // telnet::ConnectionView
     void connected() override;
-    void redraw() override;
+    void chunkReceived() override;
     void disconnected() override;
 
     void keyDownAndChar(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text) override;

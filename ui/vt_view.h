@@ -19,7 +19,7 @@ namespace qn::ui {
 QChar displayChar(std::uint8_t byte);
 
 class CQuillNet_VTView final : public CellView,
-                               public vt::VtConnectionView,
+                               public telnet::ConnectionView,
                                public vt::VtViewSignals,
                                public vt::KeyboardView {
   public:
@@ -34,7 +34,7 @@ class CQuillNet_VTView final : public CellView,
     void repaintAfterKey() override;
     void applyScrollBarsSetting() override;
 
-    // VtConnectionView
+    // telnet::ConnectionView
     void connected() override;
     void chunkReceived() override;
     void disconnected() override;

@@ -152,7 +152,7 @@ TEST(TnSettingsSheet, DefaultKeyMapOnceWithoutAFileAndTheSaveQuestion) {
         Fixture f;
         auto state = std::make_unique<TnSessionState>();
         state->settingsLoaded = loaded;
-        slotFunction(state->record, 46) = fn::kEnter;
+        slotFunction(state->settings, 46) = fn::kEnter;
         platform::FakeLibraryLoader loader;
         platform::MemoryRegistry registry{""};
         platform::BlockingMessageQueue queue;
@@ -168,10 +168,10 @@ TEST(TnSettingsSheet, DefaultKeyMapOnceWithoutAFileAndTheSaveQuestion) {
         EXPECT_EQ(pages.pages()[1]->caption(), "Screen");
         EXPECT_EQ(state->settingsLoaded, 1);
         // Without a file the map is the default one: F1 PF1, Tab cleared.
-        EXPECT_EQ(slotFunction(state->record, 1), loaded ? 0 : fn::kPf1);
-        EXPECT_EQ(slotFunction(state->record, 46), loaded ? fn::kEnter : 0);
+        EXPECT_EQ(slotFunction(state->settings, 1), loaded ? 0 : fn::kPf1);
+        EXPECT_EQ(slotFunction(state->settings, 46), loaded ? fn::kEnter : 0);
         sheet.screen().click(dialogs::ScreenPage::kTaskBar);
-        EXPECT_EQ(state->record.taskBarOnFullScreen.get(), 1) << "written at once";
+        EXPECT_EQ(state->settings.taskBarOnFullScreen.get(), 1) << "written at once";
         ASSERT_TRUE(pages.pressOk());
         std::vector<std::string> asked;
         sheet.finish(true, [&](std::string_view text) {

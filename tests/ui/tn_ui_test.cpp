@@ -152,7 +152,7 @@ TEST(TnView, RedrawRequestsFromTheReadThreadCoalesce) {
     // A host sending a byte per receive: thousands of requests before the UI thread runs.
     std::thread reader([&] {
         for (int i = 0; i < 5000; ++i)
-            p.view().redraw();
+            p.view().chunkReceived();
     });
     reader.join();
     settle();

@@ -12,8 +12,8 @@ TnSettingsSheet::TnSettingsSheet(TnSessionState& state, TnDocument& document, st
 dialogs::PropertySheet& TnSettingsSheet::open(dialogs::DialogContext& context) {
     before_ = std::make_unique<TnSession>(document_.beginConfigure(installDefaultKeyMap));
     sheet_ = std::make_unique<dialogs::PropertySheet>("Settings");
-    keyMapping_ = std::make_unique<CDlgTNKeyMapping>(state_.record, model_, systemInfoDigit_);
-    screen_ = std::make_unique<CDlgTNScreen>(state_.record);
+    keyMapping_ = std::make_unique<CDlgTNKeyMapping>(state_.settings, model_, systemInfoDigit_);
+    screen_ = std::make_unique<CDlgTNScreen>(state_.settings);
     // Host, Others and Barcode Reader come first once they exist.
     sheet_->addPage(*keyMapping_);
     sheet_->addPage(*screen_);

@@ -6,16 +6,16 @@ namespace qn::tn {
 
 TnProgram::TnProgram(platform::Services& services, std::filesystem::path settingsDir, Views views)
     : handheld_(services),
-      stream_(screen_, state_.record, deferred_),
-      effects_(*this, handheld_.device(), state_.record, sessionLock_),
+      stream_(screen_, state_.settings, deferred_),
+      effects_(*this, handheld_.device(), state_.settings, sessionLock_),
       transport_(std::in_place,
-                 TnTransport::Parts{services, state_.record, sessionLock_, stream_, deferred_,
+                 TnTransport::Parts{services, state_.settings, sessionLock_, stream_, deferred_,
                                     effects_, views.connection, *this, resolver_}),
-      editor_(screen_, stream_, state_.record, deferred_),
+      editor_(screen_, stream_, state_.settings, deferred_),
       viewInput_(editor_, [this](const std::function<void()>& operation) { locked(operation); }),
       document_(state_, handheld_.reader(), services.messages, std::move(settingsDir)),
       decodeMessage_(platform::registerWindowMessage(reader::kDecodeMessageName)),
-      decodeHandler_({services.messages, handheld_.reader(), handheld_.device(), state_.record,
+      decodeHandler_({services.messages, handheld_.reader(), handheld_.device(), state_.settings,
                       sessionLock_, editor_, deferred_, effects_, std::move(views.repaint)}) {}
 
 TnProgram::~TnProgram() {

@@ -45,10 +45,10 @@ inline bool commandEnabled(unsigned id, bool connected, bool settingsSaved) {
     return shell::commandEnabled(id, connected, settingsSaved, true);
 }
 
-class TnProgram final : private telnet::ByteSender, private TnTriggerSwitch {
+class TnProgram final : private telnet::ByteSender, private telnet::TriggerSwitch {
   public:
     struct Views {
-        TnConnectionView& connection;
+        telnet::ConnectionView& connection;
         // Invalidates the whole view (after a scan was entered).
         std::function<void()> repaint;
     };
@@ -91,7 +91,7 @@ class TnProgram final : private telnet::ByteSender, private TnTriggerSwitch {
     const std::string& deviceName() const { return handheld_.deviceName(); }
     std::mutex& sessionLock() { return sessionLock_; }
     TnSessionState& state() { return state_; }
-    TnSession& session() { return state_.record; }
+    TnSession& session() { return state_.settings; }
     // Under the session lock.
     const TnScreen& screen() const { return screen_; }
     // Valid until closeConnection.
