@@ -491,14 +491,7 @@ TEST(TnEndToEnd, DemoHostSignOnMenuAndAScanFromTheScanTool) {
     };
     tools::DemoHost demo(options);
     ASSERT_TRUE(demo.listening());
-    struct Server {
-        tools::DemoHost& host;
-        std::thread thread{[this] { host.run(); }};
-        ~Server() {
-            host.stop();
-            thread.join();
-        }
-    } server{demo};
+    ServedDemoHost server(demo);
 
     Program p;
     ASSERT_TRUE(p.start());

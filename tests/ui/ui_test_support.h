@@ -16,6 +16,7 @@
 
 #include "platform/services.h"
 #include "tests/simreader/test_support.h"
+#include "tools/quillnet-demohost/demo_host.h"
 #include "ui/qt_platform.h"
 
 namespace qn::ui::test_support {
@@ -62,6 +63,19 @@ struct UiServices {
     platform::FakeClock clock;
     platform::RecordingSoundPlayer sound;
     platform::Services services;
+};
+
+// Serves the demo host's sessions on a thread of its own until it goes.
+struct ServedDemoHost {
+    explicit ServedDemoHost(tools::DemoHost& demo) : host(demo) {}
+    ~ServedDemoHost() {
+        host.stop();
+        thread.join();
+    }
+    ServedDemoHost(const ServedDemoHost&) = delete;
+    ServedDemoHost& operator=(const ServedDemoHost&) = delete;
+    tools::DemoHost& host;
+    std::thread thread{[this] { host.run(); }};
 };
 
 inline int darkPixels(const QImage& image, QRect area) {

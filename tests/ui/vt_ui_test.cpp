@@ -556,14 +556,7 @@ TEST(VtScreenshots, PickingScreenAtBothSizes) {
     for (QSize size : {QSize(240, 320), QSize(480, 640)}) {
         tools::DemoHost demo({0, true});
         ASSERT_TRUE(demo.listening());
-        struct Server {
-            tools::DemoHost& host;
-            std::thread thread{[this] { host.run(); }};
-            ~Server() {
-                host.stop();
-                thread.join();
-            }
-        } server{demo};
+        ServedDemoHost server(demo);
         {
             Program p(size);
             ASSERT_TRUE(p.start());
