@@ -39,6 +39,7 @@ using tn::test::Bytes;
 using tn::test::join;
 using tn::test::record;
 using tn::test::reply;
+using tn::test::replyBody;
 using tn::test::sba;
 using tn::test::sf;
 using tn::test::wtd;
@@ -101,17 +102,6 @@ struct Program {
     UiServices s;
     TnApplication app;
 };
-
-// The body of an outbound record as the host got it: header cut, 0xFF undoubled, IAC EOR gone.
-Bytes body(const Bytes& wire) {
-    Bytes plain;
-    for (std::size_t i = 0; i < wire.size(); ++i) {
-        if (wire[i] == 0xFF && i + 1 < wire.size() && wire[i + 1] == 0xFF) ++i;
-        plain.push_back(wire[i]);
-    }
-    if (plain.size() >= 2 && plain[plain.size() - 2] == 0xFF) plain.resize(plain.size() - 2);
-    return plain.size() > 10 ? Bytes(plain.begin() + 10, plain.end()) : Bytes{};
-}
 
 TEST(TnView, LocalBytesAreDrawnInTheLanguagesCodePage) {
     struct Case {
@@ -407,7 +397,7 @@ TEST(TnKeys, KeysCharactersAndAScanReachTheWireAsTheHostReadsThem) {
     QTest::keyClick(&p.view(), Qt::Key_F3);
     auto sentSince = [&](std::size_t from) {
         const Bytes all = host.received();
-        return body(Bytes(all.begin() + static_cast<std::ptrdiff_t>(from), all.end()));
+        return replyBody(Bytes(all.begin() + static_cast<std::ptrdiff_t>(from), all.end()));
     };
     ASSERT_TRUE(eventually([&] { return sentSince(seen).size() >= 3; }));
     EXPECT_EQ(sentSince(seen)[2], 0x33);
@@ -445,8 +435,8 @@ TEST(TnKeys, ThePanelRunsItsFunctionAndFullScreenLeavesOnThePrefixedEscape) {
     // The panel's function goes straight to the editor: "F2" is PF2 whatever slot 2 holds.
     p.session([](tn::TnSession& s) { tn::slotFunction(s, 2) = tn::fn::kEnter; });
     p.program().runPanelFunction(2);
-    ASSERT_TRUE(eventually([&] { return body(host.received()).size() >= 3; }));
-    EXPECT_EQ(body(host.received())[2], 0x32) << "PF2, not the mapped Enter";
+    ASSERT_TRUE(eventually([&] { return replyBody(host.received()).size() >= 3; }));
+    EXPECT_EQ(replyBody(host.received())[2], 0x32) << "PF2, not the mapped Enter";
 
     p.frame().action(cmd::kFullScreen)->trigger();
     settle();
