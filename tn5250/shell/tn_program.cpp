@@ -1,5 +1,6 @@
 #include "tn5250/shell/tn_program.h"
 
+#include "tn5250/input/tn_keys.h"
 #include "tn5250/settings/tn_key_map.h"
 
 namespace qn::tn {
@@ -69,7 +70,7 @@ bool TnProgram::runPanelFunction(int function) {
     locked([&] {
         // The locked keyboard refuses the panel as it refuses keys: a second AID must not
         // follow one the host has not answered.
-        if (screen_.state.keyboardLocked && function != fn::kReset) {
+        if (screen_.state.keyboardLocked && !actsWhileLocked(function)) {
             editor_.alarm();
         } else {
             redraw = editor_.runFunction(function);

@@ -82,7 +82,7 @@ class TnProgram final : private telnet::ByteSender, private telnet::TriggerSwitc
     // field refuses to be left.
     bool tap(int row, int column);
     // The key panel's function, run as it is (the key map is not involved). While the keyboard
-    // is locked only Reset acts, and without a connection nothing does.
+    // is locked only Reset and Attention act, and without a connection nothing does.
     bool runPanelFunction(int function);
 
     bool commandEnabled(unsigned id) const;
