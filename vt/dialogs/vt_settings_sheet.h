@@ -8,20 +8,43 @@
 #include <string>
 
 #include "common/dialogs/dialog_model.h"
-#include "common/dialogs/shell_dialogs.h"
+#include "common/dialogs/table_dialog.h"
 #include "vt/dialogs/vt_key_dialogs.h"
 #include "vt/settings/vt_document.h"
 
 namespace qn::vt {
 
-// The Screen page on the VT record.
-class CDlgVTScreen final : public dialogs::ScreenPage {
-  public:
-    explicit CDlgVTScreen(VtSettings& settings)
-        : ScreenPage(settings.scrollBarsSetting, settings.taskBarOnFullScreen) {}
+// The VT record as the table dialogs see it: the settings image and its named fields.
+dialogs::RecordAccess vtRecordAccess(VtSettings& settings);
+
+// A table dialog that keeps the environment it is shown in.
+struct OwnEnvironment {
+    dialogs::TableEnvironment environment;
 };
 
-using dialogs::SetConfigFileDialog;
+// "ScrollBar" and "TaskBar On Full Screen": each click is written into the record at once.
+class CDlgVTScreen final : private OwnEnvironment, public dialogs::TableDialog {
+  public:
+    enum Id { kScrollBar = dialogs::rowControlId(0), kTaskBar = dialogs::rowControlId(1) };
+    explicit CDlgVTScreen(VtSettings& settings);
+};
+
+class SetConfigFileDialog final : private OwnEnvironment, public dialogs::TableDialog {
+  public:
+    enum Id {
+        kLabel = dialogs::rowControlId(0),
+        kPath = dialogs::rowControlId(1),
+        kBrowse = dialogs::rowControlId(2)
+    };
+    // browse: the platform's file-open dialog; the chosen path with its three-letter extension
+    // completed, or nullopt when cancelled.
+    SetConfigFileDialog(std::string currentPath,
+                        std::function<std::optional<std::string>()> browse);
+    const std::string& path() const { return control(kPath).text; }
+
+  private:
+    std::string currentPath_;
+};
 
 class VtSettingsSheet {
   public:
@@ -37,6 +60,9 @@ class VtSettingsSheet {
 
     CDlgVTKeyMapping& keyMapping() { return *keyMapping_; }
     CDlgVTScreen& screen() { return *screen_; }
+    // The engine and symbology dialogs bound to this session's record, for the buttons that
+    // open them ("1D Settings", "2D Settings") and the developer entry points.
+    dialogs::TableEnvironment& engineDialogs() { return engineDialogs_; }
 
   private:
     VtSession& session_;
@@ -47,6 +73,7 @@ class VtSettingsSheet {
     std::unique_ptr<CDlgVTScreen> screen_;
     std::unique_ptr<dialogs::PropertySheet> sheet_;
     std::unique_ptr<VtSettings> before_;
+    dialogs::TableEnvironment engineDialogs_;
 };
 
 }  // namespace qn::vt
