@@ -13,6 +13,8 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 namespace qn::ui {
 
@@ -82,8 +84,29 @@ void DialogWindow::build() {
                 w = radio;
                 break;
             }
+            case ControlClass::Spin: {
+                // Two arrows, one above the other, stepping the edit before them.
+                auto* spin = new QWidget(this);
+                auto* column = new QVBoxLayout(spin);
+                column->setContentsMargins(0, 0, 0, 0);
+                column->setSpacing(0);
+                for (int delta : {1, -1}) {
+                    auto* arrow = new QToolButton(spin);
+                    arrow->setArrowType(delta > 0 ? Qt::UpArrow : Qt::DownArrow);
+                    arrow->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+                    arrow->setObjectName(delta > 0 ? QStringLiteral("up") : QStringLiteral("down"));
+                    connect(arrow, &QToolButton::clicked, this, [this, id, delta] {
+                        model_.step(id, delta);
+                        refresh();
+                    });
+                    column->addWidget(arrow);
+                }
+                w = spin;
+                break;
+            }
             case ControlClass::Edit: {
                 auto* edit = new QLineEdit(this);
+                if (c.password) edit->setEchoMode(QLineEdit::Password);
                 connect(edit, &QLineEdit::textEdited, this, [this, id](const QString& value) {
                     if (refreshing_) return;
                     model_.setText(id, value.toLatin1().toStdString());
@@ -99,10 +122,22 @@ void DialogWindow::build() {
                     auto* combo = new QComboBox(this);
                     for (const auto& item : c.items)
                         combo->addItem(text(item));
+                    combo->setEditable(c.editable);
                     connect(combo, &QComboBox::activated, this, [this, id](int index) {
                         model_.select(id, index);
+                        if (model_.control(id).editable) {
+                            model_.setText(
+                                id, model_.control(id).items.at(static_cast<std::size_t>(index)));
+                        }
                         refresh();
                     });
+                    if (c.editable) {
+                        connect(combo, &QComboBox::editTextChanged, this,
+                                [this, id](const QString& value) {
+                                    if (refreshing_) return;
+                                    model_.setText(id, value.toLatin1().toStdString());
+                                });
+                    }
                     w = combo;
                 } else {
                     auto* list = new QListWidget(this);
@@ -147,9 +182,10 @@ void DialogWindow::build() {
                 break;
             }
         }
-        w->setGeometry(
-            c.rect.x, c.rect.y, c.rect.width,
-            c.kind == ControlClass::ComboBox ? std::min(c.rect.height, 24) : c.rect.height);
+        // A combo box's rectangle includes its dropped list; the closed box is one line.
+        w->setGeometry(c.rect.x, c.rect.y, c.rect.width,
+                       c.kind == ControlClass::ComboBox ? std::min(c.rect.height, comboHeight())
+                                                        : c.rect.height);
         if (!c.fontFace.empty()) {
             QFont font(QString::fromStdString(c.fontFace));
             font.setPointSizeF(c.fontPointTenths / 10.0);
@@ -159,14 +195,22 @@ void DialogWindow::build() {
     }
     refresh();
     // A check box keeps its small-screen width on the large screen, where the substituted font
-    // is wider than the handheld's: let its text show while it stays inside the dialog.
+    // is wider than the handheld's: let its text show while it stays inside the dialog and
+    // clear of the controls to its right.
     for (const Control& c : model_.controls()) {
         if (c.kind != ControlClass::CheckBox && c.kind != ControlClass::RadioButton) continue;
         QWidget* w = widgets_.at(c.id);
-        const int needed = w->sizeHint().width();
-        if (needed > c.rect.width && c.rect.x + needed <= model_.rect().width) {
-            w->resize(needed, w->height());
+        int room = model_.rect().width - c.rect.x;
+        for (const Control& other : model_.controls()) {
+            const bool sameLine =
+                other.rect.y < c.rect.y + c.rect.height &&
+                c.rect.y < other.rect.y + std::min(other.rect.height, comboHeight());
+            if (&other != &c && sameLine && other.rect.x > c.rect.x) {
+                room = std::min(room, other.rect.x - c.rect.x - 2);
+            }
         }
+        const int needed = std::min(w->sizeHint().width(), room);
+        if (needed > c.rect.width) w->resize(needed, w->height());
     }
     if (embedded_) return;
     const device::Rect r = model_.rect();
@@ -178,10 +222,7 @@ void DialogWindow::build() {
         if (model_.pressOk()) accept();
         refresh();
     });
-    connect(cancel, &QPushButton::clicked, this, [this] {
-        model_.pressCancel();
-        reject();
-    });
+    connect(cancel, &QPushButton::clicked, this, &DialogWindow::reject);
     widgets_[kOkId] = ok;
     widgets_[kCancelId] = cancel;
 }
@@ -204,7 +245,10 @@ void DialogWindow::refresh() {
             edit->setReadOnly(c.readOnly);
             if (edit->text() != value) edit->setText(value);
         }
-        if (auto* combo = dynamic_cast<QComboBox*>(w)) combo->setCurrentIndex(c.selected);
+        if (auto* combo = dynamic_cast<QComboBox*>(w)) {
+            combo->setCurrentIndex(c.selected);
+            if (c.editable && combo->currentText() != value) combo->setEditText(value);
+        }
         if (auto* list = dynamic_cast<QListWidget*>(w)) list->setCurrentRow(c.selected);
         if (auto* group = dynamic_cast<QGroupBox*>(w)) group->setTitle(value);
     }
@@ -232,8 +276,25 @@ void DialogWindow::finishIfClosed() {
     if (model_.result() == dialogs::DialogResult::Ok) {
         accept();
     } else {
-        reject();
+        QDialog::reject();
     }
+}
+
+void DialogWindow::reject() {
+    // Cancel, Escape and the window's close all end here: the model hears of each. A page
+    // passes Escape on to its sheet.
+    if (embedded_) {
+        auto* sheet = qobject_cast<QDialog*>(window());
+        if (sheet != nullptr && sheet != this) sheet->reject();
+        return;
+    }
+    if (model_.isOpen()) model_.pressCancel();
+    QDialog::reject();
+}
+
+int DialogWindow::comboHeight() const {
+    // The closed box: one line of the dialog's font.
+    return 24;
 }
 
 QWidget* DialogWindow::widget(int controlId) const {
@@ -269,10 +330,14 @@ SheetWindow::SheetWindow(dialogs::PropertySheet& sheet, device::Rect screen, QWi
                 page->refresh();
         }
     });
-    connect(cancel, &QPushButton::clicked, this, [this] {
-        sheet_.pressCancel();
-        reject();
-    });
+    connect(cancel, &QPushButton::clicked, this, &SheetWindow::reject);
+}
+
+void SheetWindow::reject() {
+    // Cancel, Escape and the window's close: every page hears of it.
+    if (!cancelled_) sheet_.pressCancel();
+    cancelled_ = true;
+    QDialog::reject();
 }
 
 bool SheetWindow::run() {

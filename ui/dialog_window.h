@@ -26,6 +26,8 @@ class DialogWindow final : public QDialog {
     QWidget* widget(int controlId) const;
     // Copies the model's state into the widgets.
     void refresh();
+    // Cancel, Escape or the window closed: the model's cancel, then the window ends.
+    void reject() override;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -33,6 +35,7 @@ class DialogWindow final : public QDialog {
   private:
     void build();
     void finishIfClosed();
+    int comboHeight() const;
 
     dialogs::Dialog& model_;
     bool embedded_;
@@ -46,10 +49,12 @@ class SheetWindow final : public QDialog {
     SheetWindow(dialogs::PropertySheet& sheet, device::Rect screen, QWidget* parent = nullptr);
     // True when the sheet ended with OK.
     bool run();
+    void reject() override;
 
   private:
     dialogs::PropertySheet& sheet_;
     std::vector<DialogWindow*> pages_;
+    bool cancelled_ = false;
 };
 
 // Runs nested dialogs as DialogWindows.

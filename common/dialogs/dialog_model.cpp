@@ -26,6 +26,8 @@ std::string_view className(ControlClass kind) {
             return "groupbox";
         case ControlClass::ListView:
             return "listview";
+        case ControlClass::Spin:
+            return "msctls_updown32";
     }
     return "static";
 }
@@ -67,6 +69,7 @@ const Control& Dialog::control(int id) const {
 }
 
 Control& Dialog::add(Control control) {
+    control.designRect = control.rect;
     controls_.push_back(std::move(control));
     return controls_.back();
 }
@@ -122,9 +125,17 @@ void Dialog::open(DialogContext& context) {
     context_ = &context;
     open_ = true;
     result_ = DialogResult::Cancel;
+    onBind();
     loadControls();
     onInit();
+    // The layout scales a copy of the design, so opening again never scales twice.
     device::DialogLayout layout = layoutOf(*this);
+    layout.rect = designRect_;
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        layout.controls[i].rect = controls_[i].designRect;
+        layout.controls[i].fontFace.clear();
+        layout.controls[i].fontPointTenths = 0;
+    }
     device::fitDialog(layout, context.screenMode);
     rect_ = layout.rect;
     captionOkButton_ = layout.captionOkButton;
@@ -140,6 +151,7 @@ void Dialog::loadControls() {
         if (c.textField) c.text = c.textField->get();
         if (!c.number) continue;
         long long value = c.number->get();
+        if (c.shownFrom) value = c.shownFrom(value);
         switch (c.kind) {
             case ControlClass::CheckBox:
                 c.checked = value != 0;
@@ -228,6 +240,14 @@ void Dialog::writeControls() {
     for (const Control& c : controls_) {
         if (c.textField) c.textField->set(c.text);
         if (!c.number) continue;
+        if (c.storedFrom) {
+            // A converted control: the conversion decides, and may keep the stored value.
+            long long shown = c.kind == ControlClass::CheckBox ? (c.checked ? 1 : 0)
+                              : c.kind == ControlClass::Edit   ? *parseWhole(c.text)
+                                                               : c.selected;
+            if (auto value = c.storedFrom(shown, c.number->get())) c.number->set(*value);
+            continue;
+        }
         switch (c.kind) {
             case ControlClass::CheckBox:
                 c.number->set(c.checked ? 1 : 0);
@@ -293,6 +313,21 @@ void Dialog::focus(int id) {
     if (control(id).enabled) onFocus(id);
 }
 
+void Dialog::step(int id, int delta) {
+    const Control& spin = control(id);
+    if (!spin.enabled || !spin.visible || spin.kind != ControlClass::Spin) return;
+    Control& edit = control(spin.buddy);
+    if (!edit.enabled) return;
+    // From what the edit shows, kept inside the edit's range; text that is no number starts
+    // from the bottom of the range.
+    std::optional<std::pair<long long, long long>> range;
+    if (edit.number) range = edit.number->range;
+    long long value = parseWhole(edit.text).value_or(range ? range->first : 0) + delta;
+    if (range) value = std::clamp(value, range->first, range->second);
+    edit.text = std::to_string(value);
+    onChanged(edit.id);
+}
+
 void Dialog::clickCell(int id, int row, int column) {
     const Control& c = control(id);
     if (!c.enabled || row < 0 || row >= static_cast<int>(c.cells.size()) || column < 0 ||
@@ -302,11 +337,16 @@ void Dialog::clickCell(int id, int row, int column) {
 }
 
 bool Dialog::pressOk() {
-    if (!storeControls()) return false;
-    if (!onOk()) return false;
+    if (!validateControls() || !approve()) return false;
+    commit();
+    return true;
+}
+
+void Dialog::commit() {
+    writeControls();
+    onStored();
     result_ = DialogResult::Ok;
     open_ = false;
-    return true;
 }
 
 void Dialog::pressCancel() {
@@ -321,13 +361,16 @@ void PropertySheet::open(DialogContext& context) {
 }
 
 bool PropertySheet::pressOk() {
-    // No page is stored unless every page passes its checks.
+    // No page is stored unless every page and the sheet agree.
     for (Dialog* page : pages_) {
         if (!page->validateControls()) return false;
     }
     for (Dialog* page : pages_) {
-        if (!page->pressOk()) return false;
+        if (!page->approve()) return false;
     }
+    if (okHook_ && !okHook_()) return false;
+    for (Dialog* page : pages_)
+        page->commit();
     return true;
 }
 

@@ -28,6 +28,7 @@ enum class ControlClass {
     ListBox,
     GroupBox,
     ListView,  // a grid of cells with column headers
+    Spin,      // up and down arrows stepping the number edit before it
 };
 
 // The class name the layout rules know the control by.
@@ -59,10 +60,14 @@ struct Control {
     int id = 0;
     ControlClass kind = ControlClass::Static;
     std::string text;
-    device::Rect rect;
+    device::Rect rect;        // as laid out for the screen mode
+    device::Rect designRect;  // on the 240 × 320 screen; the layout works on a copy of it
     bool enabled = true;
     bool visible = true;
     bool readOnly = false;
+    bool password = false;           // an edit showing stars
+    bool editable = false;           // a combo box with a text of its own
+    int buddy = 0;                   // a spin control: the edit it steps
     bool checked = false;            // check boxes and radio buttons
     int radioGroup = 0;              // radio buttons of one group exclude each other
     int selected = -1;               // combo and list boxes
@@ -75,8 +80,11 @@ struct Control {
     int fontPointTenths = 0;
 
     // What the control exchanges on open and OK (at most one of them).
-    std::optional<IntBinding> number;  // check/radio state, list index, or an edit's integer
-    std::optional<TextBinding> textField;
+    std::optional<IntBinding> number;      // check/radio state, list index, or an edit's integer
+    std::optional<TextBinding> textField;  // an edit's or an editable combo box's text
+    // Converts between the stored value and the index or state shown; plain when empty.
+    std::function<long long(long long stored)> shownFrom;
+    std::function<std::optional<long long>(long long shown, long long stored)> storedFrom;
 };
 
 enum class DialogResult { Ok, Cancel };
@@ -98,7 +106,8 @@ struct DialogContext {
 
 class Dialog {
   public:
-    Dialog(std::string caption, device::Rect rect) : caption_(std::move(caption)), rect_(rect) {}
+    Dialog(std::string caption, device::Rect rect)
+        : caption_(std::move(caption)), rect_(rect), designRect_(rect) {}
     virtual ~Dialog() = default;
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
@@ -112,8 +121,8 @@ class Dialog {
     const Control& control(int id) const;
     bool isOpen() const { return open_; }
 
-    // Opening: bound values into the controls, the initialise hook, then the layout for the
-    // screen mode.
+    // Opening: the bind hook, bound values into the controls, the initialise hook, then the
+    // layout for the screen mode, made from the design rectangles every time.
     void open(DialogContext& context);
 
     // Operator actions, as the UI or a test performs them. Each ends in the change hook.
@@ -122,11 +131,14 @@ class Dialog {
     void select(int id, int index);               // a combo or list entry
     void setText(int id, std::string_view text);  // an edit's text
     void focus(int id);                           // an edit gets the focus
+    void step(int id, int delta);                 // a spin control's arrow
     void clickCell(int id, int row, int column);  // a list view's cell
 
-    // OK: every bound control is checked and stored; the first failure shows the framework's
-    // message and keeps the dialog open (false). Then the OK hook, which may refuse as well.
+    // OK: every bound control is checked, then the OK hook may refuse; only then is anything
+    // stored. The first failure shows the framework's message and keeps the dialog open
+    // (false). After storing, the stored hook.
     bool pressOk();
+    // Cancel, Escape or closing the window: the cancel hook, nothing stored.
     void pressCancel();
     DialogResult result() const { return result_; }
 
@@ -134,9 +146,12 @@ class Dialog {
     // message shown when a store fails.
     void loadControls();
     bool storeControls();
-    // The two halves of a store: the checks (with the message) and the writing.
+    // The parts of OK, which a property sheet runs page by page: the checks (with the
+    // message), the OK hook, the writing with the stored hook.
     bool validateControls();
+    bool approve() { return onOk(); }
     void writeControls();
+    void commit();
 
   protected:
     // The description: called once by the constructor of the concrete dialog.
@@ -152,11 +167,16 @@ class Dialog {
     Control& addListView(int id, device::Rect rect, std::vector<std::string> columns,
                          std::vector<int> widths);
 
+    // Opening, before the controls are loaded: the place to bind them to this opening's record.
+    virtual void onBind() {}
     virtual void onInit() {}
     virtual void onChanged(int /*id*/) {}
     virtual void onFocus(int /*id*/) {}
     virtual void onCell(int /*id*/, int /*row*/, int /*column*/) {}
+    // May refuse OK (false keeps the dialog open); runs before anything is stored.
     virtual bool onOk() { return true; }
+    // After OK stored the controls.
+    virtual void onStored() {}
     virtual void onCancel() {}
 
     DialogContext& context();
@@ -166,6 +186,7 @@ class Dialog {
   private:
     std::string caption_;
     device::Rect rect_;
+    device::Rect designRect_;
     bool captionOkButton_ = false;
     std::vector<Control> controls_;
     DialogContext* context_ = nullptr;
@@ -173,14 +194,16 @@ class Dialog {
     DialogResult result_ = DialogResult::Cancel;
 };
 
-// A property sheet: pages are dialogs; OK stores every page (the first failing page keeps the
-// sheet open), then the sheet's own OK hook.
+// A property sheet: pages are dialogs. OK stores all or nothing: every page's checks and OK
+// hook, then the sheet's own OK hook, and only when all of them agree is every page stored.
 class PropertySheet {
   public:
     explicit PropertySheet(std::string caption) : caption_(std::move(caption)) {}
     void addPage(Dialog& page) { pages_.push_back(&page); }
     const std::string& caption() const { return caption_; }
     std::span<Dialog* const> pages() const { return pages_; }
+    // The sheet's OK hook: may refuse (false keeps the sheet open, nothing stored).
+    void setOkHook(std::function<bool()> hook) { okHook_ = std::move(hook); }
 
     void open(DialogContext& context);
     bool pressOk();
@@ -189,6 +212,7 @@ class PropertySheet {
   private:
     std::string caption_;
     std::vector<Dialog*> pages_;
+    std::function<bool()> okHook_;
 };
 
 // The layout description fitDialog works on, and the result applied back.

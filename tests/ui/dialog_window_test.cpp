@@ -52,9 +52,11 @@ class EveryClass final : public dialogs::Dialog {
         grid.cells = {{"1", "2"}, {"3", "4"}};
     }
     int buttons = 0;
+    int cancels = 0;
     std::vector<std::pair<int, int>> cells;
 
   protected:
+    void onCancel() override { ++cancels; }
     void onChanged(int id) override {
         if (id == kButton) ++buttons;
     }
@@ -171,6 +173,26 @@ class DialogWindowTest : public QObject {
         QCOMPARE(grid->item(1, 1)->text(), QStringLiteral("4"));
         Q_EMIT grid->cellClicked(1, 0);
         QCOMPARE(model_->cells, (std::vector<std::pair<int, int>>{{1, 0}}));
+    }
+
+    void escapeAndClosingCancelTheModel() {
+        // Each way of leaving without OK reaches the model's cancel, once.
+        for (int way = 0; way < 3; ++way) {
+            init();
+            window_->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+            if (way == 0) QTest::keyClick(window_.get(), Qt::Key_Escape);
+            if (way == 1) window_->close();
+            if (way == 2) {
+                for (auto* button : window_->findChildren<QPushButton*>()) {
+                    if (button->text() == QStringLiteral("Cancel")) button->click();
+                }
+            }
+            QCOMPARE(model_->cancels, 1);
+            QVERIFY(!model_->isOpen());
+            QCOMPARE(window_->result(), int(QDialog::Rejected));
+            cleanup();
+        }
     }
 
     void sheetWithNestedDialogs();

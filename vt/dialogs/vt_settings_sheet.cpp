@@ -2,37 +2,55 @@
 
 namespace qn::vt {
 
-CDlgVTScreen::CDlgVTScreen(VtSettings& settings)
-    : Dialog("Screen", {0, 0, 240, 320}), settings_(settings) {
-    addCheck(kScrollBar, "ScrollBar", {16, 20, 200, 16}).number =
-        dialogs::bindInt(settings.scrollBarsSetting);
-    addCheck(kTaskBar, "TaskBar On Full Screen", {16, 44, 220, 16}).number =
-        dialogs::bindInt(settings.taskBarOnFullScreen);
+namespace {
+
+using namespace dialogs;
+
+const DialogTable& screenTable() {
+    static const DialogTable table{
+        "CDlgVTScreen",
+        "Screen",
+        "",
+        {check("ScrollBar", field("scrollBarsSetting")).storedAtOnce(),
+         check("TaskBar On Full Screen", field("taskBarOnFullScreen")).storedAtOnce()}};
+    return table;
 }
 
-void CDlgVTScreen::onChanged(int id) {
-    const dialogs::Control& box = control(id);
-    if (id == kScrollBar) settings_.scrollBarsSetting.set(box.checked ? 1 : 0);
-    if (id == kTaskBar) settings_.taskBarOnFullScreen.set(box.checked ? 1 : 0);
+const DialogTable& setConfigFileTable() {
+    // The path is the dialog's own; the caller reads it after OK.
+    static const DialogTable table{
+        "",
+        "Set Config File",
+        "",
+        {label("Set load file path:"), text("", {}), button("...").running("browse")}};
+    return table;
 }
+
+}  // namespace
+
+RecordAccess vtRecordAccess(VtSettings& settings) {
+    return {[&settings] { return std::span<std::uint8_t>(settings.bytes()); }, false,
+            vtSettingsFields()};
+}
+
+CDlgVTScreen::CDlgVTScreen(VtSettings& settings)
+    : OwnEnvironment{{.record = vtRecordAccess(settings)}},
+      TableDialog(screenTable(), OwnEnvironment::environment) {}
 
 SetConfigFileDialog::SetConfigFileDialog(std::string currentPath,
                                          std::function<std::optional<std::string>()> browse)
-    : Dialog("Set Config File", {0, 0, 240, 320}),
-      currentPath_(std::move(currentPath)),
-      browse_(std::move(browse)) {
-    addStatic(kLabel, "Set load file path:", {8, 12, 160, 14});
-    addEdit(kPath, {8, 30, 196, 16});
-    addButton(kBrowse, "...", {208, 30, 24, 16});
-}
-
-void SetConfigFileDialog::onInit() {
-    control(kPath).text = currentPath_;
-}
-
-void SetConfigFileDialog::onChanged(int id) {
-    if (id != kBrowse || !browse_) return;
-    if (auto chosen = browse_()) control(kPath).text = *chosen;
+    : OwnEnvironment{},
+      TableDialog(setConfigFileTable(), OwnEnvironment::environment),
+      currentPath_(std::move(currentPath)) {
+    // The path edit starts from the current path each time the dialog opens.
+    control(kPath).textField =
+        TextBinding{[this] { return currentPath_; }, [](std::string_view) {}, 0};
+    OwnEnvironment::environment.actions.emplace("browse",
+                                                [browse = std::move(browse)](TableDialog& dialog) {
+                                                    if (!browse) return;
+                                                    if (auto chosen = browse())
+                                                        dialog.control(kPath).text = *chosen;
+                                                });
 }
 
 VtSettingsSheet::VtSettingsSheet(VtSession& session, VtDocument& document, std::string model,

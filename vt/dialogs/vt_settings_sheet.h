@@ -8,40 +8,42 @@
 #include <string>
 
 #include "common/dialogs/dialog_model.h"
+#include "common/dialogs/table_dialog.h"
 #include "vt/dialogs/vt_key_dialogs.h"
 #include "vt/settings/vt_document.h"
 
 namespace qn::vt {
 
-// "ScrollBar" and "TaskBar On Full Screen": each click is written into the record at once.
-class CDlgVTScreen final : public dialogs::Dialog {
-  public:
-    enum Id { kScrollBar = 1501, kTaskBar = 1502 };
-    explicit CDlgVTScreen(VtSettings& settings);
+// The VT record as the table dialogs see it: the settings image and its named fields.
+dialogs::RecordAccess vtRecordAccess(VtSettings& settings);
 
-  protected:
-    void onChanged(int id) override;
-
-  private:
-    VtSettings& settings_;
+// A table dialog that keeps the environment it is shown in.
+struct OwnEnvironment {
+    dialogs::TableEnvironment environment;
 };
 
-class SetConfigFileDialog final : public dialogs::Dialog {
+// "ScrollBar" and "TaskBar On Full Screen": each click is written into the record at once.
+class CDlgVTScreen final : private OwnEnvironment, public dialogs::TableDialog {
   public:
-    enum Id { kLabel = 1601, kPath = 1602, kBrowse = 1603 };
+    enum Id { kScrollBar = dialogs::rowControlId(0), kTaskBar = dialogs::rowControlId(1) };
+    explicit CDlgVTScreen(VtSettings& settings);
+};
+
+class SetConfigFileDialog final : private OwnEnvironment, public dialogs::TableDialog {
+  public:
+    enum Id {
+        kLabel = dialogs::rowControlId(0),
+        kPath = dialogs::rowControlId(1),
+        kBrowse = dialogs::rowControlId(2)
+    };
     // browse: the platform's file-open dialog; the chosen path with its three-letter extension
     // completed, or nullopt when cancelled.
     SetConfigFileDialog(std::string currentPath,
                         std::function<std::optional<std::string>()> browse);
     const std::string& path() const { return control(kPath).text; }
 
-  protected:
-    void onInit() override;
-    void onChanged(int id) override;
-
   private:
     std::string currentPath_;
-    std::function<std::optional<std::string>()> browse_;
 };
 
 class VtSettingsSheet {
