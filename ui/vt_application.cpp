@@ -176,8 +176,9 @@ dialogs::DialogContext VtApplication::dialogContext(QtDialogRunner& runner) {
 void VtApplication::openSettingsSheet() {
     QtDialogRunner runner(frame_.get());
     dialogs::DialogContext context = dialogContext(runner);
-    vt::VtSettingsSheet sheet(program_->session(), program_->document(),
-                              program_->device().modelName(), program_->device().systemInfoDigit());
+    vt::VtSettingsSheet sheet(program_->session(), program_->document(), program_->reader(),
+                              program_->device().modelName(), program_->device().systemInfoDigit(),
+                              program_->connected());
     dialogs::PropertySheet& pages = sheet.open(context);
     const int mode = program_->device().screenMode();
     const device::Rect screen{0, 0, mode == 2 ? 480 : 240, mode == 2 ? 640 : 320};
