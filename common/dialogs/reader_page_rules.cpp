@@ -1,7 +1,5 @@
 #include "common/dialogs/reader_page_rules.h"
 
-#include <algorithm>
-
 namespace qn::dialogs {
 
 using namespace reader_mask;
@@ -76,10 +74,6 @@ const std::vector<std::string>& vibrationListItems() {
         "3.0 sec", "3.5 sec", "4.0 sec", "4.5 sec", "5.0 sec",
     };
     return items;
-}
-
-int vibrationListIndex(std::int32_t stored) {
-    return std::clamp(stored, 0, static_cast<std::int32_t>(vibrationListItems().size()) - 1);
 }
 
 const std::vector<std::string>& rfidHiddenListItems() {

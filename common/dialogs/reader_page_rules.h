@@ -53,8 +53,6 @@ std::string_view familyCaption(EngineFamily family);
 const std::vector<std::string>& soundListItems(reader::Program program);
 // "0 sec" ... "5.0 sec": index = vibration value.
 const std::vector<std::string>& vibrationListItems();
-// The entry a stored vibration value shows: above 10 shows as 10, below 0 as 0.
-int vibrationListIndex(std::int32_t stored);
 
 // The RFID dialog's hidden list: "None", "1" ... "31", then each printable character quoted.
 const std::vector<std::string>& rfidHiddenListItems();

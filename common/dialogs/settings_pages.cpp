@@ -22,16 +22,15 @@ namespace {
 
 const DialogTable& barcodeReaderTable(reader::Program program) {
     auto make = [](std::string className, std::string rfidButton, std::string advanced) {
-        return DialogTable{std::move(className),
-                           "Barcode Reader",
-                           "",
-                           {check("Barcode Reader", field("barcodeReaderOn")).wide(),
-                            check("RFID Reader", field("rfidReaderOn")).wide(),
-                            button("1D Settings").wide(),
-                            button("1D (Extra) Long Range Laser").wide(),
-                            button("2D Settings").wide(),
-                            button(std::move(rfidButton)).opening(std::string(kRfidClass)).wide(),
-                            button("Advanced Barcode Settings").opening(std::move(advanced)).wide()}};
+        return DialogTable{
+            std::move(className),
+            "Barcode Reader",
+            "",
+            {check("Barcode Reader", field("barcodeReaderOn")).wide(),
+             check("RFID Reader", field("rfidReaderOn")).wide(), button("1D Settings").wide(),
+             button("1D (Extra) Long Range Laser").wide(), button("2D Settings").wide(),
+             button(std::move(rfidButton)).opening(std::string(kRfidClass)).wide(),
+             button("Advanced Barcode Settings").opening(std::move(advanced)).wide()}};
     };
     static const DialogTable vt = make("CDlgVTBarcodeReader", "RFID", "CDlgVTAdvanced");
     static const DialogTable tn = make("CDlgTNBarcodeReader", "RFID Settings", "CDlgTNAdvanced");
@@ -121,8 +120,7 @@ const DialogTable& rfidTable() {
              .enabledBy("userData"),
          label("Decode RFID Time Out:").hiddenAlways(),
          number("", field("rfidDecodeTimeout")).withoutSpin().hiddenAlways(),
-         label("sec.").hiddenAlways(),
-         list("", rfidHiddenListItems(), {}).hiddenAlways()},
+         label("sec.").hiddenAlways(), list("", rfidHiddenListItems(), {}).hiddenAlways()},
         nullptr,
         // User data needs the UID: setting it sets the UID, clearing the UID clears it.
         [](TableDialog& d, int row) {
@@ -176,11 +174,12 @@ SetConfigFileDialog::SetConfigFileDialog(std::string currentPath,
     // The path edit starts from the current path each time the dialog opens.
     control(kPath).textField =
         TextBinding{[this] { return currentPath_; }, [](std::string_view) {}, 0};
-    OwnEnvironment::environment.actions.emplace(
-        "browse", [browse = std::move(browse)](TableDialog& dialog) {
-            if (!browse) return;
-            if (auto chosen = browse()) dialog.control(kPath).text = *chosen;
-        });
+    OwnEnvironment::environment.actions.emplace("browse",
+                                                [browse = std::move(browse)](TableDialog& dialog) {
+                                                    if (!browse) return;
+                                                    if (auto chosen = browse())
+                                                        dialog.control(kPath).text = *chosen;
+                                                });
 }
 
 namespace {

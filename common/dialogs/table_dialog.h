@@ -129,9 +129,9 @@ struct Row {
     std::string action;           // name of an environment action a button runs
     std::uint32_t readerBit = 0;  // shown only when the reader type has this bit
     bool atOnce = false;
-    ValueRef also;           // a second place the stored value is written to
-    bool fullWidth = false;  // never shares its line
-    bool hidden = false;     // never shown (a control the dialog has but does not offer)
+    ValueRef also;            // a second place the stored value is written to
+    bool fullWidth = false;   // never shares its line
+    bool hidden = false;      // never shown (a control the dialog has but does not offer)
     std::string pickerTitle;  // a code text's picker title when it is not the caption
 
     Row named(std::string n) && {

@@ -24,9 +24,7 @@ const DialogTable& hostTable() {
          check("Auto Sign On", field("autoSignOn")),
          check("Auto Connect", field("autoConnect")).named("autoConnect"),
          check("Auto Full Screen", field("autoFullScreen")).enabledBy("autoConnect"),
-         label("Device Name"),
-         radio(" System Device Name", field("useDeviceName")),
-         radio(""),
+         label("Device Name"), radio(" System Device Name", field("useDeviceName")), radio(""),
          text("", field("deviceName"), 10)}};
     return table;
 }
@@ -40,10 +38,8 @@ const DialogTable& otherTable() {
               {"Single Byte Character", "Tranditional Chinese", "Simplified Chinese", "Korean",
                "Japanese", "Greek", "French"},
               field("language")),
-         label("Field Length if Exceed"),
-         radio("Reject", field("overLengthRule")),
-         radio("Truncate"),
-         radio("Split To Next Field"),
+         label("Field Length if Exceed"), radio("Reject", field("overLengthRule")),
+         radio("Truncate"), radio("Split To Next Field"),
          check("Cursor Tracking", field("cursorTracking")),
          list("Font Size", fontSizeItems(), {})}};
     return table;
@@ -75,8 +71,7 @@ const DialogTable& advancedTable() {
          check("Read Partial Code", field("readPartialCode")).named("partial").wide(),
          number("Start Position:", field("startPosition"), 0, 20).enabledBy("partial"),
          number("Maximum Length:", field("maximumLength"), 0, 20).enabledBy("partial"),
-         label("Scanner"),
-         radio("Always enable after login", field("triggerByHostCmd")),
+         label("Scanner"), radio("Always enable after login", field("triggerByHostCmd")),
          radio("Controled by 5250 command").hiddenAlways(),
          // Each entry stores the code scan entry applies; a code without an entry is kept.
          list("Last Field Suffix", suffixListItems(), field("lastFieldSuffix"),
@@ -109,8 +104,7 @@ const DialogTable& advancedMoreTable() {
         "CDlgTNAdvancedMore",
         "Advanced Barcode Settings",
         "",
-        {label("Data"),
-         check("Prefix Code", field("prefixOn")).named("prefix").wide(),
+        {label("Data"), check("Prefix Code", field("prefixOn")).named("prefix").wide(),
          codeText("", field("prefixCode"), 9)
              .pickerTitled("Prefix Code")
              .storedAtOnce()
@@ -120,8 +114,7 @@ const DialogTable& advancedMoreTable() {
              .pickerTitled("Suffix Code")
              .storedAtOnce()
              .enabledBy("suffix"),
-         label("Alarm"),
-         list("Beeper Sequence", sounds, field("goodBeeper")),
+         label("Alarm"), list("Beeper Sequence", sounds, field("goodBeeper")),
          list("Vibration duration", vibration, field("goodVibrator"), clamped()),
          list("Beeper Sequence", sounds, field("errorBeeper")),
          list("Vibration duration", vibration, field("errorVibrator"), clamped())}};
@@ -131,8 +124,7 @@ const DialogTable& advancedMoreTable() {
 }  // namespace
 
 RecordAccess tnRecordAccess(TnSession& record) {
-    return {[&record] { return std::span<std::uint8_t>(record.bytes()); }, true,
-            tnSessionFields()};
+    return {[&record] { return std::span<std::uint8_t>(record.bytes()); }, true, tnSessionFields()};
 }
 
 const DialogTable* tnScannerTable(std::string_view className) {

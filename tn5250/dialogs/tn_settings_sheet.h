@@ -70,8 +70,7 @@ class CDlgTNOther final : public dialogs::TableDialog {
 const dialogs::DialogTable* tnScannerTable(std::string_view className);
 
 // The page the key mapping tab shows, made when the sheet opens.
-using TnKeyMappingPage =
-    std::function<std::unique_ptr<dialogs::Dialog>(TnSessionState& state)>;
+using TnKeyMappingPage = std::function<std::unique_ptr<dialogs::Dialog>(TnSessionState& state)>;
 
 class TnSettingsSheet {
   public:

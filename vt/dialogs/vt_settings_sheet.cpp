@@ -13,18 +13,15 @@ const DialogTable& telnetTable() {
         "CDlgVTTelnet",
         "Telnet",
         "",
-        {text("Host:", field("hostAddress")),
-         number("Port:", {}).withoutSpin(),
-         text("LoginName:", field("loginName"), 20),
-         text("Prompt:", field("loginPrompt")),
+        {text("Host:", field("hostAddress")), number("Port:", {}).withoutSpin(),
+         text("LoginName:", field("loginName"), 20), text("Prompt:", field("loginPrompt")),
          password("Password:", field("loginPassword"), 20),
          text("Prompt:", field("passwordPrompt")),
          codeText("Macro Frame:", field("macroFrame"), reader::kMacroFrameSize)
              .pickerTitled("Macro Frame"),
          list("FontSize:", fontSizeItems(), {}),
          editCombo("Terminal:", {"vt100", "vt102", "vt220", "ansi"}, field("terminalType"), 29),
-         check("LineBuffer", field("lineBuffer")),
-         check("Local Echo", field("localEcho")),
+         check("LineBuffer", field("lineBuffer")), check("Local Echo", field("localEcho")),
          check("CursorTracking", field("cursorTracking")),
          check("Auto Connect", field("autoConnect")).named("autoConnect"),
          check("Auto FullScreen", field("autoFullScreen")).enabledBy("autoConnect"),
@@ -50,8 +47,7 @@ const DialogTable& advancedTable() {
          number("", field("codeLength")).enabledBy("length"),
          check("Read Partial Code", field("readPartialCode")).named("partial").wide(),
          number("Start Position:", field("startPosition")).enabledBy("partial"),
-         number("Maximum Length:", field("maximumLength")).enabledBy("partial"),
-         label("Data"),
+         number("Maximum Length:", field("maximumLength")).enabledBy("partial"), label("Data"),
          check("Prefix Code", field("prefixOn")).named("prefix").wide(),
          codeText("", field("prefixCode"), 9)
              .pickerTitled("Prefix Code")
@@ -104,8 +100,7 @@ const DialogTable& advancedMoreTable() {
         "CDlgVTAdvancedMore",
         "Advanced Barcode Settings",
         "",
-        {label("Scanner"),
-         radio("Always Enable", field("triggerByEscCmd")),
+        {label("Scanner"), radio("Always Enable", field("triggerByEscCmd")),
          radio("Ctrl by ESC cmd"),
          codeText("Enable:", field("enableCommand"), 45)
              .pickerTitled("Enable Command")
@@ -115,14 +110,12 @@ const DialogTable& advancedMoreTable() {
              .storedAtOnce(),
          list("Beeper:", sounds, field("scanBeeper")),
          list("Vibrator:", vibration, field("scanVibrator"), clamped()),
-         check("Feedback Control by cmd", field("feedbackByCmd")).wide(),
-         label("Good FeedBack"),
+         check("Feedback Control by cmd", field("feedbackByCmd")).wide(), label("Good FeedBack"),
          codeText("Command", field("goodFeedbackCommand"), 45)
              .pickerTitled("Good FeedBack Command")
              .storedAtOnce(),
          list("Beeper", sounds, field("goodBeeper")),
-         list("Vibrator", vibration, field("goodVibrator"), clamped()),
-         label("Error Feedback"),
+         list("Vibrator", vibration, field("goodVibrator"), clamped()), label("Error Feedback"),
          codeText("Command", field("errorFeedbackCommand"), 45)
              .pickerTitled("Error Feedback Command")
              .storedAtOnce(),
