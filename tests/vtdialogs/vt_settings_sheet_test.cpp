@@ -73,9 +73,9 @@ TEST(VtSettingsSheet, PagesInOrderAndTheSaveQuestionOnlyAfterAChange) {
     VtSettingsSheet sheet(*f.session, f.document, f.reader, "KX2CE", 1);
     auto& pages = sheet.open(f.context);
     EXPECT_EQ(pages.caption(), "Settings");
-    ASSERT_EQ(pages.pages().size(), 2u);
-    EXPECT_EQ(pages.pages()[0]->caption(), "Function Key Maping");
-    EXPECT_EQ(pages.pages()[1]->caption(), "Screen");
+    ASSERT_EQ(pages.pages().size(), 4u);
+    EXPECT_EQ(pages.pages()[2]->caption(), "Function Key Maping");
+    EXPECT_EQ(pages.pages()[3]->caption(), "Screen");
     std::vector<std::string> asked;
     auto ask = [&](std::string_view text) {
         asked.emplace_back(text);
