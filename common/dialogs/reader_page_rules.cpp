@@ -29,28 +29,6 @@ std::uint32_t toggleRfidDevice(std::uint32_t activeDevices) {
     return activeDevices ^ kRfidDevice;
 }
 
-EngineFamily oneDFamily(std::uint32_t readerType) {
-    return (readerType & kSe955) != 0 ? EngineFamily::Family955 : EngineFamily::Family950;
-}
-
-EngineFamily twoDFamily(std::uint32_t readerType) {
-    return (readerType & k4507) != 0 ? EngineFamily::Family4507 : EngineFamily::Family4407;
-}
-
-std::string_view familyCaption(EngineFamily family) {
-    switch (family) {
-        case EngineFamily::Family950:
-            return "950 Setting";
-        case EngineFamily::Family955:
-            return "955 Setting";
-        case EngineFamily::Family4407:
-            return "4407 Setting";
-        case EngineFamily::Family4507:
-            return "4507 Setting";
-    }
-    return {};
-}
-
 namespace {
 
 std::vector<std::string> numbered(std::string first, std::string_view prefix) {

@@ -1,7 +1,6 @@
 #pragma once
 // What the "Barcode Reader" page of both programs shows for the reader library's two masks,
-// how its toggles change the active devices, which engine family each settings button opens,
-// and the sound and vibration lists of the scanner dialogs.
+// how its toggles change the active devices, and the lists of the scanner dialogs.
 
 #include <cstdint>
 #include <string>
@@ -18,8 +17,6 @@ inline constexpr std::uint32_t kRfidReaders = 0x130;
 inline constexpr std::uint32_t kOneDEngines = 0x81;
 inline constexpr std::uint32_t kLongRange = 0x02;
 inline constexpr std::uint32_t kTwoDEngines = 0x44;
-inline constexpr std::uint32_t kSe955 = 0x80;
-inline constexpr std::uint32_t k4507 = 0x40;
 inline constexpr std::uint32_t kBarcodeDevices = 0x07;  // active-device bits
 inline constexpr std::uint32_t kRfidDevice = 0x20;
 }  // namespace reader_mask
@@ -42,12 +39,6 @@ ReaderPageState readerPageState(std::uint32_t readerType, std::uint32_t activeDe
 // A toggle: the device bits all set when none was active, else all cleared.
 std::uint32_t toggleBarcodeDevices(std::uint32_t activeDevices);
 std::uint32_t toggleRfidDevice(std::uint32_t activeDevices);
-
-// The engine family a settings button opens.
-enum class EngineFamily { Family950, Family955, Family4407, Family4507 };
-EngineFamily oneDFamily(std::uint32_t readerType);
-EngineFamily twoDFamily(std::uint32_t readerType);
-std::string_view familyCaption(EngineFamily family);
 
 // The sound list of a program: index = sound number, 0 silent.
 const std::vector<std::string>& soundListItems(reader::Program program);

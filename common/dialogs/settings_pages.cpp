@@ -2,20 +2,17 @@
 
 #include <array>
 
+#include "common/dialogs/engine/engine_dialogs.h"
+
 namespace qn::dialogs {
 
-std::string_view familyMainClass(EngineFamily family) {
-    switch (family) {
-        case EngineFamily::Family950:
-            return "CDlg950Main";
-        case EngineFamily::Family955:
-            return "CDlg955Main";
-        case EngineFamily::Family4407:
-            return "CDlg4407Main";
-        case EngineFamily::Family4507:
-            return "CDlg4507Main";
-    }
-    return {};
+TableEnvironment withScannerTables(TableEnvironment engines, TableFinder scannerTables) {
+    engines.find = [engineTables = std::move(engines.find),
+                    scannerTables](std::string_view className) -> const DialogTable* {
+        if (const DialogTable* table = scannerTables(className)) return table;
+        return engineTables ? engineTables(className) : nullptr;
+    };
+    return engines;
 }
 
 namespace {
@@ -62,10 +59,11 @@ void BarcodeReaderPage::refresh() {
     control(kAdvanced).enabled = s.advancedSettings;
 }
 
-void BarcodeReaderPage::openFamily(EngineFamily family) {
+void BarcodeReaderPage::openEngineDialog(bool twoD) {
     TableEnvironment& env = environment();
     env.readerType = reader_.readerType();
-    const DialogTable* table = env.find ? env.find(familyMainClass(family)) : nullptr;
+    const std::string_view mainClass = engines::mainDialogFor(env.readerType, twoD);
+    const DialogTable* table = env.find ? env.find(mainClass) : nullptr;
     if (table == nullptr) return;
     TableDialog nested(*table, env);
     nested.open(context());
@@ -85,9 +83,9 @@ void BarcodeReaderPage::onChanged(int id) {
         reader_.setActiveDevices(toggleRfidDevice(reader_.activeDevices()));
         flipFlag(kRfid);
     } else if (id == kOneD) {
-        openFamily(oneDFamily(reader_.readerType()));
+        openEngineDialog(false);
     } else if (id == kTwoD) {
-        openFamily(twoDFamily(reader_.readerType()));
+        openEngineDialog(true);
     }
     // The base applied its rules; the masks decide here.
     refresh();

@@ -20,8 +20,9 @@ struct OwnEnvironment {
     TableEnvironment environment;
 };
 
-// The main dialog of an engine family, by its class name.
-std::string_view familyMainClass(EngineFamily family);
+// A sheet's environment: the engine dialogs' one, finding the program's scanner dialogs too.
+using TableFinder = const DialogTable* (*)(std::string_view className);
+TableEnvironment withScannerTables(TableEnvironment engines, TableFinder scannerTables);
 
 // Class names of the dialogs the "Barcode Reader" page opens besides the engine families.
 inline constexpr std::string_view kRfidClass = "CDlgRfid";
@@ -40,7 +41,6 @@ class BarcodeReaderPage final : public TableDialog {
         kRfidSettings = rowControlId(5),
         kAdvanced = rowControlId(6),
     };
-    // advancedClass: the program's first "Advanced Barcode Settings" dialog.
     BarcodeReaderPage(reader::Program program, reader::ReaderLibrary& reader,
                       TableEnvironment& environment);
 
@@ -51,7 +51,7 @@ class BarcodeReaderPage final : public TableDialog {
 
   private:
     void refresh();
-    void openFamily(EngineFamily family);
+    void openEngineDialog(bool twoD);
 
     reader::ReaderLibrary& reader_;
 };

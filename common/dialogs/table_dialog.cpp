@@ -678,8 +678,9 @@ void TableDialog::applyRules() {
         const int r = static_cast<int>(i);
         const bool shown =
             !row.hidden && (row.readerBit == 0 || (environment_.readerType & row.readerBit) != 0);
-        bool enabled = true;
-        if (!row.enabledWhile.empty()) enabled = control(rowId(row.enabledWhile)).checked;
+        bool enabled = !row.inactive;
+        if (!row.enabledWhile.empty())
+            enabled = enabled && control(rowId(row.enabledWhile)).checked;
         for (RowPart part : partsOf(row)) {
             Control& c = control(rowControlId(r, part));
             c.visible = shown;

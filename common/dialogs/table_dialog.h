@@ -131,6 +131,7 @@ struct Row {
     bool atOnce = false;
     ValueRef also;            // a second place the stored value is written to
     bool fullWidth = false;   // never shares its line
+    bool inactive = false;    // shown disabled: the record has no value for it
     bool hidden = false;      // never shown (a control the dialog has but does not offer)
     std::string pickerTitle;  // a code text's picker title when it is not the caption
 
@@ -164,6 +165,10 @@ struct Row {
     }
     Row withoutSpin() && {
         spin = false;
+        return std::move(*this);
+    }
+    Row unassigned() && {
+        inactive = true;
         return std::move(*this);
     }
     Row wide() && {

@@ -44,13 +44,6 @@ TEST(ReaderPageState, TogglesSetAllOrClearAll) {
     EXPECT_EQ(toggleRfidDevice(0x27), 0x07u);
 }
 
-TEST(ReaderPageState, EngineFamilyByReaderType) {
-    EXPECT_EQ(familyCaption(oneDFamily(0x01)), "950 Setting");
-    EXPECT_EQ(familyCaption(oneDFamily(0x81)), "955 Setting");
-    EXPECT_EQ(familyCaption(twoDFamily(0x04)), "4407 Setting");
-    EXPECT_EQ(familyCaption(twoDFamily(0x44)), "4507 Setting");
-}
-
 TEST(ScannerLists, SoundsVibrationAndTheHiddenRfidList) {
     const auto& vt = soundListItems(reader::Program::Vt);
     const auto& tn = soundListItems(reader::Program::Tn);

@@ -249,18 +249,7 @@ TEST(BarcodeReaderPage, EngineButtonsOpenTheFamilyOfTheReaderType) {
                                            {0x05, BarcodeReaderPage::kTwoD, "4407 Setting"},
                                            {0x45, BarcodeReaderPage::kTwoD, "4507 Setting"}}) {
         Vt t(c.readerType, 0x07);
-        const dialogs::DialogTable family{
-            std::string(dialogs::familyMainClass(c.button == BarcodeReaderPage::kOneD
-                                                     ? dialogs::oneDFamily(c.readerType)
-                                                     : dialogs::twoDFamily(c.readerType))),
-            c.caption,
-            "",
-            {}};
         t.open();
-        auto find = t.sheet->environment().find;
-        t.sheet->environment().find = [&](std::string_view name) {
-            return name == family.className ? &family : find(name);
-        };
         t.sheet->barcodeReader().click(c.button);
         EXPECT_EQ(t.runner.shown, std::vector<std::string>{c.caption});
     }
@@ -421,7 +410,7 @@ struct Tn {
     platform::RecordingMessageBoxes& messages() { return reader.fakes.messages; }
     tn::TnSession& r() { return state.record; }
     dialogs::PropertySheet& open() {
-        sheet = std::make_unique<tn::TnSettingsSheet>(state, document, reader.library);
+        sheet = std::make_unique<tn::TnSettingsSheet>(state, document, reader.library, messages());
         return sheet->open(context);
     }
 

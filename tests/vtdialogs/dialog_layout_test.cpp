@@ -1,5 +1,6 @@
-// Every dialog laid out on both screens: each control inside the screen, and no two controls
-// on top of each other on the small screen (a combo box's list may cover what is below it).
+// Every dialog laid out on both screens, the engine tables among them: each control inside the
+// screen, and no two controls on top of each other (a combo box's list may cover what is below
+// it: its closed box counts).
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <memory>
 
 #include "common/dialogs/char_entry_dialog.h"
+#include "common/dialogs/engine/engine_dialogs.h"
 #include "vt/dialogs/vt_key_dialogs.h"
 #include "vt/dialogs/vt_settings_sheet.h"
 
@@ -30,35 +32,60 @@ struct Named {
     std::function<std::unique_ptr<dialogs::Dialog>(VtSettings&)> make;
 };
 
-class DialogLayoutTest : public ::testing::TestWithParam<Named> {};
+// The closed box of a combo box: fitDialog gives it its list's room below.
+device::Rect closed(const dialogs::Control& c, int mode) {
+    device::Rect r = c.rect;
+    if (c.kind == dialogs::ControlClass::ComboBox && mode == 2) r.height = (r.height - 200) * 3 / 2;
+    return r;
+}
 
-TEST_P(DialogLayoutTest, ControlsStayOnScreenAndApart) {
+void expectOnScreenAndApart(dialogs::Dialog& dialog, const std::string& name) {
     for (int mode : {1, 2}) {
-        auto session = std::make_unique<VtSession>();
-        auto dialog = GetParam().make(session->settings);
         platform::RecordingMessageBoxes messages;
         CancelRunner runner;
         dialogs::DialogContext context{messages, runner, mode};
-        dialog->open(context);
-        const device::Rect screen = dialog->rect();
-        const auto& controls = dialog->controls();
-        for (const auto& c : controls) {
-            if (!c.visible) continue;
-            const int height = c.kind == dialogs::ControlClass::ComboBox && mode == 2
-                                   ? c.rect.height - 200 + c.rect.height / 10
-                                   : c.rect.height;
-            EXPECT_GE(c.rect.x, 0) << c.id;
-            EXPECT_GE(c.rect.y, 0) << c.id;
-            EXPECT_LE(c.rect.x + c.rect.width, screen.width) << c.id << " mode " << mode;
-            EXPECT_LE(c.rect.y + height, screen.height) << c.id << " mode " << mode;
+        dialog.open(context);
+        const device::Rect screen = dialog.rect();
+        EXPECT_EQ(screen.width, mode == 2 ? 480 : 240);
+        std::vector<const dialogs::Control*> shown;
+        for (const auto& c : dialog.controls()) {
+            if (c.visible) shown.push_back(&c);
         }
-        if (mode != 1) continue;
-        for (std::size_t i = 0; i < controls.size(); ++i) {
-            for (std::size_t j = i + 1; j < controls.size(); ++j) {
-                EXPECT_FALSE(overlaps(controls[i].rect, controls[j].rect))
-                    << controls[i].id << " and " << controls[j].id;
+        for (const auto* c : shown) {
+            const device::Rect r = closed(*c, mode);
+            EXPECT_GE(r.x, 0) << name << " " << c->id;
+            EXPECT_GE(r.y, 0) << name << " " << c->id;
+            EXPECT_LE(r.x + r.width, screen.width) << name << " " << c->id << " mode " << mode;
+            EXPECT_LE(r.y + r.height, screen.height) << name << " " << c->id << " mode " << mode;
+        }
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            for (std::size_t j = i + 1; j < shown.size(); ++j) {
+                EXPECT_FALSE(overlaps(closed(*shown[i], mode), closed(*shown[j], mode)))
+                    << name << ": " << shown[i]->id << " and " << shown[j]->id << " mode " << mode;
             }
         }
+        dialog.pressCancel();
+    }
+}
+
+class DialogLayoutTest : public ::testing::TestWithParam<Named> {};
+
+TEST_P(DialogLayoutTest, ControlsStayOnScreenAndApart) {
+    auto session = std::make_unique<VtSession>();
+    auto dialog = GetParam().make(session->settings);
+    expectOnScreenAndApart(*dialog, GetParam().name);
+}
+
+TEST(EngineDialogLayout, EveryTableStaysOnScreenAndApart) {
+    auto session = std::make_unique<VtSession>();
+    platform::RecordingMessageBoxes messages;
+    // Every reader bit, so that rows shown only for one reader type are laid out too.
+    auto environment = dialogs::engines::engineEnvironment(session->settings, vtSettingsFields(),
+                                                           nullptr, messages);
+    environment.readerType = 0xFFFFFFFF;
+    for (const auto& table : dialogs::engines::engineTables()) {
+        dialogs::TableDialog dialog(table, environment);
+        expectOnScreenAndApart(dialog, table.className);
     }
 }
 

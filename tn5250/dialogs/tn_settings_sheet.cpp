@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "common/dialogs/engine/engine_dialogs.h"
 #include "common/dialogs/reader_page_rules.h"
 #include "tn5250/dialogs/tn_suffix_list.h"
 #include "tn5250/settings/tn_key_map.h"
@@ -162,11 +163,15 @@ void CDlgTNOther::onBind() {
 }
 
 TnSettingsSheet::TnSettingsSheet(TnSessionState& state, TnDocument& document,
-                                 reader::ReaderLibrary& reader, TnKeyMappingPage keyMapping)
-    : state_(state), document_(document), reader_(reader), makeKeyMapping_(std::move(keyMapping)) {
-    environment_.record = tnRecordAccess(state_.record);
-    environment_.find = [](std::string_view className) { return tnScannerTable(className); };
-}
+                                 reader::ReaderLibrary& reader, platform::MessageBoxes& messages,
+                                 TnKeyMappingPage keyMapping)
+    : state_(state),
+      document_(document),
+      reader_(reader),
+      makeKeyMapping_(std::move(keyMapping)),
+      environment_(dialogs::withScannerTables(
+          dialogs::engines::engineEnvironment(state.record, tnSessionFields(), &reader, messages),
+          tnScannerTable)) {}
 
 dialogs::PropertySheet& TnSettingsSheet::open(dialogs::DialogContext& context) {
     environment_.readerType = reader_.readerType();

@@ -3,7 +3,7 @@
 // "Advanced Barcode Settings" and "RFID" dialogs, "Key Mapping" and "Screen".
 //
 // The program's Configure command runs it as the VT program does:
-//   TnSettingsSheet sheet(state, document, reader, keyMappingPage, connected);
+//   TnSettingsSheet sheet(state, document, reader, messages, keyMappingPage);
 //   bool ok = <show sheet.open(context) modally>;
 //   sheet.finish(ok, askSave);
 
@@ -74,8 +74,9 @@ using TnKeyMappingPage = std::function<std::unique_ptr<dialogs::Dialog>(TnSessio
 
 class TnSettingsSheet {
   public:
+    // messages: where the engine dialogs' "Reset" reports a library without defaults.
     TnSettingsSheet(TnSessionState& state, TnDocument& document, reader::ReaderLibrary& reader,
-                    TnKeyMappingPage keyMapping = {});
+                    platform::MessageBoxes& messages, TnKeyMappingPage keyMapping = {});
 
     // Builds the pages in their order, keeps the record as it was, installs the default key
     // map for a session without settings file, then opens the pages.

@@ -1,5 +1,6 @@
 #include "vt/dialogs/vt_settings_sheet.h"
 
+#include "common/dialogs/engine/engine_dialogs.h"
 #include "common/dialogs/reader_page_rules.h"
 
 namespace qn::vt {
@@ -186,10 +187,11 @@ VtSettingsSheet::VtSettingsSheet(VtSession& session, VtDocument& document,
       reader_(reader),
       model_(std::move(model)),
       systemInfoDigit_(systemInfoDigit),
-      connected_(connected) {
-    environment_.record = vtRecordAccess(session_.settings);
-    environment_.find = [](std::string_view className) { return vtScannerTable(className); };
-}
+      connected_(connected),
+      environment_(dialogs::withScannerTables(
+          dialogs::engines::engineEnvironment(session.settings, vtSettingsFields(), &reader,
+                                              document.messages()),
+          vtScannerTable)) {}
 
 dialogs::PropertySheet& VtSettingsSheet::open(dialogs::DialogContext& context) {
     environment_.readerType = reader_.readerType();

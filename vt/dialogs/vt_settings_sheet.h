@@ -87,6 +87,8 @@ class VtSettingsSheet {
     dialogs::BarcodeReaderPage& barcodeReader() { return *barcodeReader_; }
     CDlgVTKeyMapping& keyMapping() { return *keyMapping_; }
     CDlgVTScreen& screen() { return *screen_; }
+    // The dialogs bound to this session's record: the scanner dialogs and the engine and
+    // symbology dialogs that the "Barcode Reader" page opens.
     dialogs::TableEnvironment& environment() { return environment_; }
 
   private:

@@ -66,6 +66,9 @@ class VtDocument {
     // The reader settings of the image against the library.
     void syncEngineSettings(char mode);
     void resetReaderSettings();
+    // The library the record's reader settings go to, and the message boxes it reports with.
+    const reader::ReaderLibrary& reader() const { return reader_; }
+    platform::MessageBoxes& messages() const { return messages_; }
 
   private:
     VtSession& session_;
