@@ -103,36 +103,34 @@ void BarcodeReaderPage::onStored() {
 
 const DialogTable& rfidTable() {
     enum Row { kUid, kUserData, kStart, kLength, kByte, kDelimiter };
+    // User data needs the UID: setting it sets the UID, clearing the UID clears it. Start,
+    // length and delimiter belong to the user data.
+    static const auto coupling = [](TableDialog& d, int row) {
+        Control& uid = d.control(rowControlId(kUid));
+        Control& userData = d.control(rowControlId(kUserData));
+        if (row == kUserData && userData.checked) uid.checked = true;
+        if (row == kUid && !uid.checked) userData.checked = false;
+        for (int r : {kStart, kLength, kDelimiter})
+            d.control(rowControlId(r, kCaption)).enabled = userData.checked;
+        for (int r : {kStart, kLength, kByte, kDelimiter})
+            d.control(rowControlId(r)).enabled = userData.checked;
+    };
     static const DialogTable table{
         std::string(kRfidClass),
         "RFID",
         "",
-        {check("Display RFID UID", field("showRfidUid")).named("uid").wide(),
-         check("Display RFID user data", field("showRfidUserData")).named("userData").wide(),
-         number("Start position:", field("rfidStartPosition")).withoutSpin().enabledBy("userData"),
-         number("Maximum length:", field("rfidMaximumLength")).withoutSpin().enabledBy("userData"),
-         label("byte."),
+        {check("Display RFID UID", field("showRfidUid")).wide(),
+         check("Display RFID user data", field("showRfidUserData")).wide(),
+         number("Start position:", field("rfidStartPosition")).withoutSpin(),
+         number("Maximum length:", field("rfidMaximumLength")).withoutSpin(), label("byte."),
          codeText("Field delimiter:", field("rfidFieldDelimiter"), 1)
              .pickerTitled("Field delimiter")
-             .storedAtOnce()
-             .enabledBy("userData"),
+             .storedAtOnce(),
          label("Decode RFID Time Out:").hiddenAlways(),
          number("", field("rfidDecodeTimeout")).withoutSpin().hiddenAlways(),
          label("sec.").hiddenAlways(), list("", rfidHiddenListItems(), {}).hiddenAlways()},
-        nullptr,
-        // User data needs the UID: setting it sets the UID, clearing the UID clears it.
-        [](TableDialog& d, int row) {
-            Control& uid = d.control(rowControlId(kUid));
-            Control& userData = d.control(rowControlId(kUserData));
-            if (row == kUserData && userData.checked) uid.checked = true;
-            if (row == kUid && !uid.checked) userData.checked = false;
-            for (int r : {kStart, kLength, kDelimiter})
-                d.control(rowControlId(r)).enabled = userData.checked;
-            d.control(rowControlId(kStart, kCaption)).enabled = userData.checked;
-            d.control(rowControlId(kLength, kCaption)).enabled = userData.checked;
-            d.control(rowControlId(kDelimiter, kCaption)).enabled = userData.checked;
-            d.control(rowControlId(kByte)).enabled = userData.checked;
-        }};
+        [](TableDialog& d) { coupling(d, -1); },
+        coupling};
     return table;
 }
 

@@ -39,8 +39,7 @@ QString modeName(int mode) {
 // A device root of its own with a copy of the simulated reader of the given reader type.
 struct SimDevice {
     explicit SimDevice(const std::string& type) {
-        test::writeFile(root.path() / "reader.ini",
-                        "[reader]\ntype=" + type + "\nactive=0x27\n");
+        test::writeFile(root.path() / "reader.ini", "[reader]\ntype=" + type + "\nactive=0x27\n");
         test::copyPlugin(root.path(), "ScanSvc_CE.so", "ScanSvc_CE.so");
         if (!library.load()) qFatal("simulated reader not loaded");
         library.initialise();
