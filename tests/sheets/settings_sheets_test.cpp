@@ -398,6 +398,25 @@ TEST(ScannerDialogs, PickerCaptionsAndLimits) {
     }
 }
 
+TEST(SetConfigFileDialog, BrowsedPathGetsTheFourthLetterOfEachProgram) {
+    Vt vt;
+    struct Tn5250 {
+        TempDir dir;
+        tn::TnSessionState state;
+    } tn5250;
+    tn::TnDocument tnDocument{tn5250.state, vt.reader.library, vt.messages(), tn5250.dir.path};
+    for (auto [chosen, expected] :
+         {std::pair{vt.document.browsedPath("/data/site.qnv"), "/data/site.qnvt"},
+          std::pair{tnDocument.browsedPath("/data/site.qnt"), "/data/site.qntn"},
+          std::pair{tnDocument.browsedPath("/data/site.txt"), "/data/site.txt"}}) {
+        dialogs::SetConfigFileDialog d("/cfg/now", [&] { return std::optional(chosen); });
+        d.open(vt.context);
+        EXPECT_EQ(d.path(), "/cfg/now");
+        d.click(dialogs::SetConfigFileDialog::kBrowse);
+        EXPECT_EQ(d.path(), expected);
+    }
+}
+
 // --- The 5250 sheet
 
 struct Tn {

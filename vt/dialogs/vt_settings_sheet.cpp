@@ -122,7 +122,8 @@ const DialogTable& advancedMoreTable() {
              .storedAtOnce(),
          list("Beeper", sounds, field("errorBeeper")),
          list("Vibrator", vibration, field("errorVibrator"), clamped()),
-         codeText("", field("spareCommand"), 45).storedAtOnce().hiddenAlways()},
+         // The spare command's edit is never offered; the library's bytes stay as they are.
+         codeText("", {}, 45).hiddenAlways()},
         feedbackRule,
         [](TableDialog& d, int) { feedbackRule(d); }};
     return table;
