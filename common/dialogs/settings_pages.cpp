@@ -101,6 +101,35 @@ void BarcodeReaderPage::onStored() {
     }
 }
 
+std::vector<Row> scanInputRows(long long lowestStartAndLength) {
+    return {label("Input"),
+            check("Check Leading Code", field("checkLeadingCode")).named("leading").wide(),
+            codeText("", field("leadingCode"), 9)
+                .pickerTitled("Leading Code")
+                .storedAtOnce()
+                .enabledBy("leading"),
+            check("Check Code Length", field("checkCodeLength")).named("length").wide(),
+            number("", field("codeLength")).enabledBy("length"),
+            check("Read Partial Code", field("readPartialCode")).named("partial").wide(),
+            number("Start Position:", field("startPosition"), lowestStartAndLength, 20)
+                .enabledBy("partial"),
+            number("Maximum Length:", field("maximumLength"), lowestStartAndLength, 20)
+                .enabledBy("partial")};
+}
+
+std::vector<Row> prefixSuffixRows() {
+    return {check("Prefix Code", field("prefixOn")).named("prefix").wide(),
+            codeText("", field("prefixCode"), 9)
+                .pickerTitled("Prefix Code")
+                .storedAtOnce()
+                .enabledBy("prefix"),
+            check("Suffix Code", field("suffixOn")).named("suffix").wide(),
+            codeText("", field("suffixCode"), 9)
+                .pickerTitled("Suffix Code")
+                .storedAtOnce()
+                .enabledBy("suffix")};
+}
+
 const DialogTable& rfidTable() {
     enum Row { kUid, kUserData, kStart, kLength, kByte, kDelimiter };
     // User data needs the UID: setting it sets the UID, clearing the UID clears it. Start,

@@ -56,6 +56,12 @@ class BarcodeReaderPage final : public TableDialog {
     reader::ReaderLibrary& reader_;
 };
 
+// Rows both programs' "Advanced Barcode Settings" dialogs share: the "Input" group (leading
+// code, code length, partial code; the 5250 dialog takes a start or length below 2 as 1, so it
+// lets 0 through its range), and the prefix and suffix with their texts.
+std::vector<Row> scanInputRows(long long lowestStartAndLength);
+std::vector<Row> prefixSuffixRows();
+
 // The "RFID" dialog of both programs.
 const DialogTable& rfidTable();
 

@@ -135,6 +135,25 @@ struct TnRig {
     tn::TnDocument document{state, device.library, device.services.messages, dir.path()};
 };
 
+// The sheet shown, host and port retyped on its first page, OK, and Yes to the question.
+template <class Rig, class Sheet>
+void typeHostAndPort(Rig& rig, Sheet& sheet, const QString& host, const QString& port) {
+    rig.messages().queueAnswer(platform::MbResult::Yes);
+    ui::QtDialogRunner runner;
+    dialogs::DialogContext context{rig.messages(), runner, 1};
+    ui::SheetWindow window(sheet.open(context), {0, 0, 240, 320});
+    window.show();
+    QTimer::singleShot(0, [&] {
+        retype(editShowing(window, QStringLiteral("192.168.1.100")), host);
+        retype(editShowing(window, QStringLiteral("23")), port);
+        pressSheetOk(window);
+    });
+    const bool ok = window.run();
+    QVERIFY(ok);
+    sheet.finish(ok, reader::askWithMessageBox(rig.messages()));
+    QCOMPARE(rig.messages().texts().size(), std::size_t{1});
+}
+
 }  // namespace
 
 class SettingsSheetsUiTest : public QObject {
@@ -183,22 +202,8 @@ class SettingsSheetsUiTest : public QObject {
     void hostAndPortReachTheDocument() {
         {
             VtRig rig;
-            rig.messages().queueAnswer(platform::MbResult::Yes);
-            ui::QtDialogRunner runner;
-            dialogs::DialogContext context{rig.messages(), runner, 1};
             vt::VtSettingsSheet sheet(*rig.session, rig.document, rig.device.library, "KX2CE", 1);
-            ui::SheetWindow window(sheet.open(context), {0, 0, 240, 320});
-            window.show();
-            QTimer::singleShot(0, [&] {
-                retype(editShowing(window, QStringLiteral("192.168.1.100")),
-                       QStringLiteral("dc-picking.local"));
-                retype(editShowing(window, QStringLiteral("23")), QStringLiteral("2323"));
-                pressSheetOk(window);
-            });
-            const bool ok = window.run();
-            QVERIFY(ok);
-            sheet.finish(ok, reader::askWithMessageBox(rig.messages()));
-            QCOMPARE(rig.messages().texts().size(), std::size_t{1});
+            typeHostAndPort(rig, sheet, QStringLiteral("dc-picking.local"), QStringLiteral("2323"));
             const QString json = dump(QStringLiteral("vt"), rig.document.currentSettingsPath());
             QVERIFY2(json.contains(QStringLiteral("\"hostAddress\": \"dc-picking.local\"")),
                      qPrintable(json.left(300)));
@@ -206,21 +211,8 @@ class SettingsSheetsUiTest : public QObject {
         }
         {
             TnRig rig;
-            rig.messages().queueAnswer(platform::MbResult::Yes);
-            ui::QtDialogRunner runner;
-            dialogs::DialogContext context{rig.messages(), runner, 1};
             tn::TnSettingsSheet sheet(rig.state, rig.document, rig.device.library, rig.messages());
-            ui::SheetWindow window(sheet.open(context), {0, 0, 240, 320});
-            window.show();
-            QTimer::singleShot(0, [&] {
-                retype(editShowing(window, QStringLiteral("192.168.1.100")),
-                       QStringLiteral("as400.dc.local"));
-                retype(editShowing(window, QStringLiteral("23")), QStringLiteral("992"));
-                pressSheetOk(window);
-            });
-            const bool ok = window.run();
-            QVERIFY(ok);
-            sheet.finish(ok, reader::askWithMessageBox(rig.messages()));
+            typeHostAndPort(rig, sheet, QStringLiteral("as400.dc.local"), QStringLiteral("992"));
             const QString json = dump(QStringLiteral("5250"), rig.document.currentSettingsPath());
             QVERIFY2(json.contains(QStringLiteral("\"hostAddress\": \"as400.dc.local\"")),
                      qPrintable(json.left(300)));

@@ -56,32 +56,20 @@ std::vector<int> suffixCodes() {
 // The first "Advanced Barcode Settings" dialog: checks of the data, the trigger and the
 // suffixes after the data.
 const DialogTable& advancedTable() {
-    enum Row { kStart = 6, kLength = 7 };
+    enum PartialRow { kStart = 6, kLength = 7 };
     static const DialogTable table{
-        "CDlgTNAdvanced",
-        "Advanced Barcode Settings",
-        "",
-        {label("Input"),
-         check("Check Leading Code", field("checkLeadingCode")).named("leading").wide(),
-         codeText("", field("leadingCode"), 9)
-             .pickerTitled("Leading Code")
-             .storedAtOnce()
-             .enabledBy("leading"),
-         check("Check Code Length", field("checkCodeLength")).named("length").wide(),
-         number("", field("codeLength")).enabledBy("length"),
-         check("Read Partial Code", field("readPartialCode")).named("partial").wide(),
-         number("Start Position:", field("startPosition"), 0, 20).enabledBy("partial"),
-         number("Maximum Length:", field("maximumLength"), 0, 20).enabledBy("partial"),
-         label("Scanner"), radio("Always enable after login", field("triggerByHostCmd")),
-         radio("Controled by 5250 command").hiddenAlways(),
-         // Each entry stores the code scan entry applies; a code without an entry is kept.
-         list("Last Field Suffix", suffixListItems(), field("lastFieldSuffix"),
-              valueMap(suffixCodes(), -1)),
-         list("Other Field Suffix", suffixListItems(), field("otherFieldSuffix"),
-              valueMap(suffixCodes(), -1)),
-         button("More").opening("CDlgTNAdvancedMore")},
-        nullptr,
-        nullptr,
+        "CDlgTNAdvanced", "Advanced Barcode Settings", "",
+        scanInputRows(0) +
+            std::vector<Row>{
+                label("Scanner"), radio("Always enable after login", field("triggerByHostCmd")),
+                radio("Controled by 5250 command").hiddenAlways(),
+                // Each entry stores the code scan entry applies; a code without an entry is kept.
+                list("Last Field Suffix", suffixListItems(), field("lastFieldSuffix"),
+                     valueMap(suffixCodes(), -1)),
+                list("Other Field Suffix", suffixListItems(), field("otherFieldSuffix"),
+                     valueMap(suffixCodes(), -1)),
+                button("More").opening("CDlgTNAdvancedMore")},
+        nullptr, nullptr,
         // A start or length below 2 is stored as 1.
         [](TableDialog& d) {
             for (int row : {kStart, kLength}) {
@@ -102,23 +90,13 @@ const DialogTable& advancedMoreTable() {
     const auto& sounds = soundListItems(reader::Program::Tn);
     const auto& vibration = vibrationListItems();
     static const DialogTable table{
-        "CDlgTNAdvancedMore",
-        "Advanced Barcode Settings",
-        "",
-        {label("Data"), check("Prefix Code", field("prefixOn")).named("prefix").wide(),
-         codeText("", field("prefixCode"), 9)
-             .pickerTitled("Prefix Code")
-             .storedAtOnce()
-             .enabledBy("prefix"),
-         check("Suffix Code", field("suffixOn")).named("suffix").wide(),
-         codeText("", field("suffixCode"), 9)
-             .pickerTitled("Suffix Code")
-             .storedAtOnce()
-             .enabledBy("suffix"),
-         label("Alarm"), list("Beeper Sequence", sounds, field("goodBeeper")),
-         list("Vibration duration", vibration, field("goodVibrator"), clamped()),
-         list("Beeper Sequence", sounds, field("errorBeeper")),
-         list("Vibration duration", vibration, field("errorVibrator"), clamped())}};
+        "CDlgTNAdvancedMore", "Advanced Barcode Settings", "",
+        std::vector<Row>{label("Data")} + prefixSuffixRows() +
+            std::vector<Row>{
+                label("Alarm"), list("Beeper Sequence", sounds, field("goodBeeper")),
+                list("Vibration duration", vibration, field("goodVibrator"), clamped()),
+                list("Beeper Sequence", sounds, field("errorBeeper")),
+                list("Vibration duration", vibration, field("errorVibrator"), clamped())}};
     return table;
 }
 

@@ -35,36 +35,15 @@ const DialogTable& telnetTable() {
 // The first "Advanced Barcode Settings" dialog: checks and edits of the scanned data.
 const DialogTable& advancedTable() {
     static const DialogTable table{
-        "CDlgVTAdvanced",
-        "Advanced Barcode Settings",
-        "",
-        {label("Input"),
-         check("Check Leading Code", field("checkLeadingCode")).named("leading").wide(),
-         codeText("", field("leadingCode"), 9)
-             .pickerTitled("Leading Code")
-             .storedAtOnce()
-             .enabledBy("leading"),
-         check("Check Code Length", field("checkCodeLength")).named("length").wide(),
-         number("", field("codeLength")).enabledBy("length"),
-         check("Read Partial Code", field("readPartialCode")).named("partial").wide(),
-         number("Start Position:", field("startPosition")).enabledBy("partial"),
-         number("Maximum Length:", field("maximumLength")).enabledBy("partial"), label("Data"),
-         check("Prefix Code", field("prefixOn")).named("prefix").wide(),
-         codeText("", field("prefixCode"), 9)
-             .pickerTitled("Prefix Code")
-             .storedAtOnce()
-             .enabledBy("prefix"),
-         check("Suffix Code", field("suffixOn")).named("suffix").wide(),
-         codeText("", field("suffixCode"), 9)
-             .pickerTitled("Suffix Code")
-             .storedAtOnce()
-             .enabledBy("suffix"),
-         check("Auto Enter", field("autoEnter")),
-         codeText("Char replace", field("replaceFrom1"), 8).storedAtOnce(),
-         codeText("->", field("replaceTo1"), 8).pickerTitled("Char replace").storedAtOnce(),
-         codeText("Char replace", field("replaceFrom2"), 8).storedAtOnce(),
-         codeText("->", field("replaceTo2"), 8).pickerTitled("Char replace").storedAtOnce(),
-         button("more").opening("CDlgVTAdvancedMore")}};
+        "CDlgVTAdvanced", "Advanced Barcode Settings", "",
+        scanInputRows(1) + std::vector<Row>{label("Data")} + prefixSuffixRows() +
+            std::vector<Row>{
+                check("Auto Enter", field("autoEnter")),
+                codeText("Char replace", field("replaceFrom1"), 8).storedAtOnce(),
+                codeText("->", field("replaceTo1"), 8).pickerTitled("Char replace").storedAtOnce(),
+                codeText("Char replace", field("replaceFrom2"), 8).storedAtOnce(),
+                codeText("->", field("replaceTo2"), 8).pickerTitled("Char replace").storedAtOnce(),
+                button("more").opening("CDlgVTAdvancedMore")}};
     return table;
 }
 
