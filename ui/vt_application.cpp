@@ -177,8 +177,8 @@ void VtApplication::openSettingsSheet() {
     QtDialogRunner runner(frame_.get());
     dialogs::DialogContext context = dialogContext(runner);
     vt::VtSettingsSheet sheet(program_->session(), program_->document(), program_->reader(),
-                              program_->device().modelName(), program_->device().systemInfoDigit(),
-                              program_->connected());
+                              services_.messages, program_->device().modelName(),
+                              program_->device().systemInfoDigit(), program_->connected());
     dialogs::PropertySheet& pages = sheet.open(context);
     const int mode = program_->device().screenMode();
     const device::Rect screen{0, 0, mode == 2 ? 480 : 240, mode == 2 ? 640 : 320};

@@ -28,7 +28,7 @@ int characterFor(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text
 QChar displayChar(std::uint8_t byte);
 
 class CQuillNet_VTView final : public QAbstractScrollArea,
-                               public vt::VtConnectionView,
+                               public telnet::ConnectionView,
                                public vt::VtViewSignals,
                                public vt::KeyboardView {
   public:
@@ -54,7 +54,7 @@ class CQuillNet_VTView final : public QAbstractScrollArea,
     // Runs of one text output each in the last paint.
     int lastPaintTextOutputs() const { return lastTextOutputs_; }
 
-    // VtConnectionView
+    // telnet::ConnectionView
     void connected() override;
     void chunkReceived() override;
     void disconnected() override;

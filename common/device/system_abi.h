@@ -1,4 +1,3 @@
-// your brief (own build dir, no git state changes, naming rules).
 #pragma once
 /* The C operations of the model's system library (<model>_SYS.so in the device root). */
 

@@ -1,4 +1,3 @@
-// your brief (own build dir, no git state changes, naming rules).
 #pragma once
 // The per-symbology operations of the reader library: each one's group in the reader-type mask,
 // its run of 32-bit values and where that run sits in the VT and the 5250 session records.

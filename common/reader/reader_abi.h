@@ -1,4 +1,3 @@
-// your brief (own build dir, no git state changes, naming rules).
 #pragma once
 /* The C operations of the reader library ScanSvc_CE.so, as the programs call them.
  * Each per-symbology operation takes the mode character ('r' or 'w') and then exactly its

@@ -1,4 +1,3 @@
-// your brief (own build dir, no git state changes, naming rules).
 #pragma once
 // The reader library ScanSvc_CE.so: loaded from the device root at start-up, every operation
 // bound by name (an unresolved one stays null and is skipped by its callers).

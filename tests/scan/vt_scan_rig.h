@@ -21,7 +21,7 @@
 
 namespace qn::test {
 
-class QuietView final : public vt::VtConnectionView, public vt::VtViewSignals {
+class QuietView final : public telnet::ConnectionView, public vt::VtViewSignals {
   public:
     void connected() override {}
     void chunkReceived() override { chunks.fetch_add(1); }

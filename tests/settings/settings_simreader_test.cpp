@@ -91,21 +91,21 @@ TEST(SettingsWithSimulatedReader, WrittenValuesComeBackAndRfidFollowsItsBit) {
     tn::TnSessionState state;
     tn::TnDocument document(state, device.library, device.messages, device.root.path());
     const auto* op = reader::findEngineOperation("Code39_2D");
-    auto run = reader::engineRun(state.record.engine, *op, reader::Program::Tn);
+    auto run = reader::engineRun(state.settings.engine, *op, reader::Program::Tn);
     for (std::size_t k = 0; k < run.size(); ++k)
         run[k].set(static_cast<std::int32_t>(500 + k));
-    state.record.rfid.rfidMaximumLength.set(33);
+    state.settings.rfid.rfidMaximumLength.set(33);
 
     document.syncEngineSettings('w');
     std::vector<std::string> expected = expectedLog('w', {0x04});
     expected.insert(expected.begin() + 1, "RfidSettings w");
     EXPECT_EQ(device.log(), expected);
 
-    state.record = tn::TnSession{};
+    state.settings = tn::TnSession{};
     document.syncEngineSettings('r');
     for (std::size_t k = 0; k < run.size(); ++k)
         EXPECT_EQ(run[k].get(), 500 + k);
-    EXPECT_EQ(state.record.rfid.rfidMaximumLength.get(), 33);
+    EXPECT_EQ(state.settings.rfid.rfidMaximumLength.get(), 33);
 }
 
 TEST(SettingsWithSimulatedReader, NoRfidBitLeavesRfidOutputAlone) {

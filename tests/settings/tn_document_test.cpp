@@ -30,7 +30,7 @@ struct Fixture {
 TEST(TnDefaults, FillTheRecordWithoutTheTag) {
     Fixture f;
     f.document.applyDefaults();
-    const TnSession& r = f.state.record;
+    const TnSession& r = f.state.settings;
     EXPECT_THAT(r.documentTag, ::testing::Each(0));
     EXPECT_EQ(reader::fixedText(r.hostAddress), "192.168.1.100");
     EXPECT_THAT(r.bytes().subspan(777, 2), ElementsAre(0x17, 0x00));
@@ -59,11 +59,11 @@ TEST(TnLoad, DefaultedDocumentRoundTripsButFailsTheFrameworkOpen) {
     TnSessionState other;
     TnDocument reader(other, f.fake.library, f.fake.messages, f.dir.path());
     EXPECT_TRUE(reader.loadSettings(f.path("d.qntn")));
-    EXPECT_EQ(bytesOf(other.record), saved);
+    EXPECT_EQ(bytesOf(other.settings), saved);
 
-    other.record.language = 4;
+    other.settings.language = 4;
     EXPECT_FALSE(reader.openDocument(f.path("d.qntn")));
-    EXPECT_EQ(other.record.language, 4);
+    EXPECT_EQ(other.settings.language, 4);
     ASSERT_EQ(f.fake.messages.shown().size(), 1u);
     EXPECT_EQ(f.fake.messages.shown()[0].text, "Wrong file format, load failed!");
     EXPECT_EQ(f.fake.messages.shown()[0].icon, platform::MbIcon::Stop);
@@ -94,7 +94,7 @@ TEST(TnOpenDocument, AcceptsOnlyExactSizeWithTheTag) {
         EXPECT_EQ(f.document.openDocument(f.path("o.qntn")), c.accepted) << c.label;
         EXPECT_EQ(f.fake.messages.texts().size(), c.message ? 1u : 0u) << c.label;
         EXPECT_EQ(f.document.currentSettingsPath() == f.path("o.qntn"), c.accepted) << c.label;
-        EXPECT_EQ(f.state.record.language, c.accepted ? 3 : 0) << c.label;
+        EXPECT_EQ(f.state.settings.language, c.accepted ? 3 : 0) << c.label;
         EXPECT_EQ(test::gCalls.empty(), !c.accepted) << c.label;
     }
     Fixture f;
@@ -105,10 +105,10 @@ TEST(TnOpenDocument, AcceptsOnlyExactSizeWithTheTag) {
 TEST(TnLoad, ShortFileChangesOnlyItsOwnBytes) {
     Fixture f;
     f.document.applyDefaults();
-    const std::string before = bytesOf(f.state.record);
+    const std::string before = bytesOf(f.state.settings);
     test::writeFile(f.path("s.qntn"), std::string(600, '\x01'));
     EXPECT_TRUE(f.document.loadSettings(f.path("s.qntn")));
-    const std::string after = bytesOf(f.state.record);
+    const std::string after = bytesOf(f.state.settings);
     EXPECT_EQ(after.substr(0, 600), std::string(600, '\x01'));
     EXPECT_EQ(after.substr(600), before.substr(600));
 }
@@ -116,10 +116,10 @@ TEST(TnLoad, ShortFileChangesOnlyItsOwnBytes) {
 TEST(TnSave, ReplacesALongerFileSoTheFrameworkOpenStillAcceptsIt) {
     Fixture f;
     f.document.applyDefaults();
-    reader::storeText(f.state.record.documentTag, "eI100");
+    reader::storeText(f.state.settings.documentTag, "eI100");
     test::writeFile(f.path("l.qntn"), std::string(5000, 'L'));
     ASSERT_TRUE(f.document.saveSettings(f.path("l.qntn")));
-    EXPECT_EQ(test::readFile(f.path("l.qntn")), bytesOf(f.state.record));
+    EXPECT_EQ(test::readFile(f.path("l.qntn")), bytesOf(f.state.settings));
     EXPECT_TRUE(f.document.openDocument(f.path("l.qntn")));
 }
 
@@ -148,10 +148,10 @@ TEST(TnFileMenu, OpenWhileConnectedAsksNothing) {
     EXPECT_THAT(f.fake.messages.texts(), ElementsAre("Shut off the connection first!"));
     f.fake.messages.clear();
     // A failed load is not reported and keeps the record.
-    f.state.record.language = 5;
+    f.state.settings.language = 5;
     f.document.open(false, [&] { return std::optional<std::string>(f.path("gone.qnt")); });
     EXPECT_EQ(f.document.currentSettingsPath(), f.path("gone.qntn"));
-    EXPECT_EQ(f.state.record.language, 5);
+    EXPECT_EQ(f.state.settings.language, 5);
     EXPECT_THAT(f.fake.messages.texts(), IsEmpty());
 }
 
@@ -177,7 +177,7 @@ TEST(TnConfigure, EveryOkReachesTheLibraryButOnlyAChangeAsks) {
         f.state.settingsLoaded = 1;
         f.state.settingsSaved = 1;
         TnSession before = f.document.beginConfigure(nullptr);
-        if (c.change) f.state.record.overLengthRule = 2;
+        if (c.change) f.state.settings.overLengthRule = 2;
         int questions = 0;
         test::gCalls.clear();
         f.document.finishConfigure(before, c.ok, [&](std::string_view q) {
@@ -191,21 +191,39 @@ TEST(TnConfigure, EveryOkReachesTheLibraryButOnlyAChangeAsks) {
     }
 }
 
+// The operator asked for this save: a file that cannot be written is said, as in the VT
+// program, and the record stays changed and unsaved.
+TEST(TnConfigure, AFailedSaveAfterYesIsReported) {
+    Fixture f;
+    f.state.settingsLoaded = 1;
+    f.state.settingsSaved = 1;
+    f.document.setConfigFile(f.dir.path().string());  // a folder: no file can be made there
+    const TnSession before = f.document.beginConfigure(nullptr);
+    f.state.settings.overLengthRule = 2;
+    f.document.finishConfigure(before, true, [](std::string_view) { return true; });
+    EXPECT_THAT(f.fake.messages.texts(), ElementsAre("Save file fialed!"));
+    EXPECT_EQ(f.state.settingsSaved, 0);
+    EXPECT_EQ(f.state.settings.overLengthRule, 2);
+    f.fake.messages.clear();
+    f.document.save();
+    EXPECT_THAT(f.fake.messages.texts(), IsEmpty()) << "Save itself stays silent";
+}
+
 TEST(TnConfigure, TheDefaultKeyMapGoesInOnlyWithoutASettingsFile) {
     for (const std::uint8_t loaded : {0, 1}) {
         Fixture f;
         f.state.settingsLoaded = loaded;
-        slotFunction(f.state.record, 46) = 44;  // Tab mapped to RESET
+        slotFunction(f.state.settings, 46) = 44;  // Tab mapped to RESET
         const TnSession before = f.document.beginConfigure(installDefaultKeyMap);
         EXPECT_EQ(slotFunction(before, 1), 0) << "copied before the key map went in";
-        EXPECT_EQ(slotFunction(f.state.record, 1), loaded ? 0 : 1);
-        EXPECT_EQ(slotFunction(f.state.record, 20), loaded ? 0 : 20);
-        EXPECT_EQ(slotFunction(f.state.record, 46), loaded ? 44 : 0);
+        EXPECT_EQ(slotFunction(f.state.settings, 1), loaded ? 0 : 1);
+        EXPECT_EQ(slotFunction(f.state.settings, 20), loaded ? 0 : 20);
+        EXPECT_EQ(slotFunction(f.state.settings, 46), loaded ? 44 : 0);
         EXPECT_EQ(f.state.settingsLoaded, 1);
         // Once per run: a later sheet keeps what the operator mapped.
-        slotFunction(f.state.record, 1) = 45;
+        slotFunction(f.state.settings, 1) = 45;
         f.document.beginConfigure(installDefaultKeyMap);
-        EXPECT_EQ(slotFunction(f.state.record, 1), 45);
+        EXPECT_EQ(slotFunction(f.state.settings, 1), 45);
     }
 }
 

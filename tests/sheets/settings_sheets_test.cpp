@@ -58,8 +58,8 @@ struct Vt {
     platform::RecordingMessageBoxes& messages() { return reader.fakes.messages; }
     vt::VtSettings& s() { return session->settings; }
     dialogs::PropertySheet& open(bool connected = false) {
-        sheet = std::make_unique<vt::VtSettingsSheet>(*session, document, reader.library, "KX2CE",
-                                                      1, connected);
+        sheet = std::make_unique<vt::VtSettingsSheet>(*session, document, reader.library,
+                                                      messages(), "KX2CE", 1, connected);
         return sheet->open(context);
     }
 
@@ -423,11 +423,11 @@ struct Tn {
     explicit Tn(int readerType = 0x05, int active = 0x27) : reader(readerType, active) {
         state.settingsLoaded = 1;
         document.applyDefaults();
-        state.record.activeDeviceByte() = static_cast<std::uint8_t>(active);
+        state.settings.activeDeviceByte() = static_cast<std::uint8_t>(active);
         messages().clear();
     }
     platform::RecordingMessageBoxes& messages() { return reader.fakes.messages; }
-    tn::TnSession& r() { return state.record; }
+    tn::TnSession& r() { return state.settings; }
     dialogs::PropertySheet& open() {
         sheet = std::make_unique<tn::TnSettingsSheet>(state, document, reader.library, messages());
         return sheet->open(context);

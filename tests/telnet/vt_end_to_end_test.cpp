@@ -18,7 +18,7 @@ using test::eventually;
 using ::testing::ElementsAre;
 using Bytes = std::vector<std::uint8_t>;
 
-class NoView final : public VtConnectionView, public VtViewSignals {
+class NoView final : public telnet::ConnectionView, public VtViewSignals {
   public:
     void connected() override {}
     void chunkReceived() override { ++chunks; }

@@ -49,7 +49,7 @@ class FakeTerminal final : public VtTerminal {
     int clears = 0;
 };
 
-class RecordingView final : public VtConnectionView {
+class RecordingView final : public telnet::ConnectionView {
   public:
     void connected() override { add("connected"); }
     void chunkReceived() override { ++chunks; }
@@ -69,7 +69,7 @@ class RecordingView final : public VtConnectionView {
     std::vector<std::string> events;
 };
 
-class RecordingTrigger final : public TriggerSwitch {
+class RecordingTrigger final : public telnet::TriggerSwitch {
   public:
     void setTriggerKey(int on) override {
         std::lock_guard lock(mutex);

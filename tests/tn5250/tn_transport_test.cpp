@@ -24,10 +24,10 @@ using test::wtd;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class RecordingView final : public TnConnectionView {
+class RecordingView final : public telnet::ConnectionView {
   public:
     void connected() override { add("connected"); }
-    void redraw() override { ++redraws; }
+    void chunkReceived() override { ++redraws; }
     void disconnected() override { add("disconnected"); }
     std::vector<std::string> get() {
         std::lock_guard lock(mutex);
@@ -44,7 +44,7 @@ class RecordingView final : public TnConnectionView {
     std::vector<std::string> events;
 };
 
-class RecordingTrigger final : public TnTriggerSwitch {
+class RecordingTrigger final : public telnet::TriggerSwitch {
   public:
     void setTriggerKey(int on) override {
         std::lock_guard lock(mutex);

@@ -21,14 +21,14 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct NullView final : tn::TnConnectionView {
+struct NullView final : telnet::ConnectionView {
     void connected() override {}
-    void redraw() override {}
+    void chunkReceived() override {}
     void disconnected() override { closed = true; }
     std::atomic<bool> closed{false};
 };
 
-struct NullTrigger final : tn::TnTriggerSwitch {
+struct NullTrigger final : telnet::TriggerSwitch {
     void setTriggerKey(int) override {}
 };
 

@@ -126,7 +126,7 @@ struct TnRig {
         document.applyDefaults();
         state.settingsLoaded = 1;
         document.setConfigFile((dir.path() / "site.qntn").string());
-        state.record.activeDeviceByte() = 0x27;
+        state.settings.activeDeviceByte() = 0x27;
     }
     SimDevice device;
     test::TempDir dir;
@@ -167,7 +167,8 @@ class SettingsSheetsUiTest : public QObject {
             NoRunner runner;
             dialogs::DialogContext vtContext{vt.messages(), runner, mode};
             dialogs::DialogContext tnContext{tn.messages(), runner, mode};
-            vt::VtSettingsSheet vtSheet(*vt.session, vt.document, vt.device.library, "KX2CE", 1);
+            vt::VtSettingsSheet vtSheet(*vt.session, vt.document, vt.device.library, vt.messages(),
+                                        "KX2CE", 1);
             tn::TnSettingsSheet tnSheet(tn.state, tn.document, tn.device.library, tn.messages());
             dialogs::PropertySheet& vtPages = vtSheet.open(vtContext);
             dialogs::PropertySheet& tnPages = tnSheet.open(tnContext);
@@ -202,7 +203,8 @@ class SettingsSheetsUiTest : public QObject {
     void hostAndPortReachTheDocument() {
         {
             VtRig rig;
-            vt::VtSettingsSheet sheet(*rig.session, rig.document, rig.device.library, "KX2CE", 1);
+            vt::VtSettingsSheet sheet(*rig.session, rig.document, rig.device.library,
+                                      rig.messages(), "KX2CE", 1);
             typeHostAndPort(rig, sheet, QStringLiteral("dc-picking.local"), QStringLiteral("2323"));
             const QString json = dump(QStringLiteral("vt"), rig.document.currentSettingsPath());
             QVERIFY2(json.contains(QStringLiteral("\"hostAddress\": \"dc-picking.local\"")),
@@ -231,7 +233,8 @@ class SettingsSheetsUiTest : public QObject {
         rig.messages().queueAnswer(platform::MbResult::No);
         ui::QtDialogRunner runner;
         dialogs::DialogContext context{rig.messages(), runner, 1};
-        vt::VtSettingsSheet sheet(*rig.session, rig.document, rig.device.library, "KX2CE", 1);
+        vt::VtSettingsSheet sheet(*rig.session, rig.document, rig.device.library, rig.messages(),
+                                  "KX2CE", 1);
         ui::SheetWindow window(sheet.open(context), {0, 0, 240, 320});
         window.show();
         bool sawFamily = false;

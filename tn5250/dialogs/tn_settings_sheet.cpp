@@ -148,14 +148,14 @@ TnSettingsSheet::TnSettingsSheet(TnSessionState& state, TnDocument& document,
       reader_(reader),
       makeKeyMapping_(std::move(keyMapping)),
       environment_(dialogs::withScannerTables(
-          dialogs::engines::engineEnvironment(state.record, tnSessionFields(), &reader, messages),
+          dialogs::engines::engineEnvironment(state.settings, tnSessionFields(), &reader, messages),
           tnScannerTable)) {}
 
 dialogs::PropertySheet& TnSettingsSheet::open(dialogs::DialogContext& context) {
     environment_.readerType = reader_.readerType();
     sheet_ = std::make_unique<dialogs::PropertySheet>("Settings");
     host_ = std::make_unique<CDlgTNHost>(environment_);
-    others_ = std::make_unique<CDlgTNOther>(state_.record, environment_);
+    others_ = std::make_unique<CDlgTNOther>(state_.settings, environment_);
     barcodeReader_ =
         std::make_unique<dialogs::BarcodeReaderPage>(reader::Program::Tn, reader_, environment_);
     screen_ = std::make_unique<TableDialog>(screenPageTable(reader::Program::Tn), environment_);

@@ -1,16 +1,13 @@
 #pragma once
-// The 5250 settings document: defaults, where the document lives, loading and saving it, the
-// framework's document open, and the File menu flows around them. The UI supplies the dialogs'
-// results; every message goes through the platform's message boxes.
+// The 5250 settings document: the shared document flows on the 5250 record, with the 5250
+// program's names, its defaults and its rules (a save replaces the file; only Save As reports a
+// failure), and the framework's document open, which accepts only a tagged document.
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 
-#include "common/reader/reader_library.h"
-#include "common/reader/settings_files.h"
-#include "platform/message_box.h"
+#include "common/settings/settings_document.h"
 #include "tn5250/settings/tn_settings.h"
 
 namespace qn::tn {
@@ -24,61 +21,45 @@ inline constexpr std::string_view kDocumentTag = "eI100";
 inline constexpr std::string_view kWrongFileFormat = "Wrong file format, load failed!";
 inline constexpr std::string_view kCreateFileFailed = "Create file fialed!";
 
-using reader::FileChooser;
-using reader::Question;
-using reader::StartupRequests;
+inline constexpr settings::DocumentRules kTnDocumentRules{
+    .programName = kTnProgramName,
+    .extension = kTnExtension,
+    // A longer file left behind would no longer pass the framework open.
+    .saveMode = reader::WriteMode::Replace,
+    .openFailed = {},
+    .saveFailed = {},
+    // The operator asked for this save: a failure is said, not dropped.
+    .configureSaveFailed = settings::kSaveFileFailed,
+    .saveAsFailed = kCreateFileFailed,
+    .saveAsKeepsPathOnFailure = false,
+    .syncUnchangedConfigure = true,
+};
 
-// Installs the default key map into the record (the keyboard's own defaults).
-using KeyMapInstaller = std::function<void(TnSession&)>;
+using settings::FileChooser;
+using settings::Question;
+using settings::StartupRequests;
 
-class TnDocument {
+using KeyMapInstaller = settings::SettingsDocument<TnSession>::KeyMapInstaller;
+
+}  // namespace qn::tn
+
+extern template class qn::settings::SettingsDocument<qn::tn::TnSession>;
+
+namespace qn::tn {
+
+class TnDocument final : public settings::SettingsDocument<TnSession> {
   public:
     TnDocument(TnSessionState& state, const reader::ReaderLibrary& reader,
                platform::MessageBoxes& messages, std::filesystem::path settingsDir);
 
-    const std::string& defaultSettingsPath() const { return defaultSettingsPath_; }
-    const std::string& pointerFilePath() const { return pointerFilePath_; }
-    const std::string& currentSettingsPath() const { return currentSettingsPath_; }
-
     // The defaults of the record, the reader's among them.
     void applyDefaults();
-    // True when the file could be opened; its first bytes (up to 3144) replace the record's.
-    bool loadSettings(const std::string& path);
     // The framework's open: only a file of exactly 3144 bytes that carries the tag.
     bool openDocument(const std::string& path);
-    // True when the whole record was written; the file then holds exactly the record.
-    bool saveSettings(const std::string& path);
-
-    // The document named by the pointer file, else the default document.
-    StartupRequests loadAtStartup();
-
-    // File menu.
-    void open(bool connected, const FileChooser& chooseFile);
-    void save();
-    void saveAs(const FileChooser& chooseFile);
-    // OK of "Set Config File" with the entered path.
-    void setConfigFile(std::string_view enteredPath);
-    // The path that the "..." button of "Set Config File" puts into the edit box.
-    std::string browsedPath(std::string chosen) const;
-
-    // Configure (editSettings): the record as it was before the sheet opened.
-    TnSession beginConfigure(const KeyMapInstaller& installDefaultKeyMap);
-    // After the sheet: a changed record asks whether to save; every OK gives the reader values
-    // to the library.
-    void finishConfigure(const TnSession& before, bool sheetOk, const Question& askSave);
-
-    // The reader settings of the record against the library.
-    void syncEngineSettings(char mode);
-    void resetReaderSettings();
 
   private:
-    TnSessionState& state_;
-    const reader::ReaderLibrary& reader_;
-    platform::MessageBoxes& messages_;
-    std::filesystem::path settingsDir_;
-    std::string defaultSettingsPath_;
-    std::string pointerFilePath_;
-    std::string currentSettingsPath_;
+    // A failed Open keeps the record as it is.
+    void restoreDefaults() override {}
 };
 
 }  // namespace qn::tn

@@ -8,6 +8,7 @@
 
 #include "common/reader/record_fields.h"
 #include "common/reader/settings_store.h"
+#include "common/settings/session_state.h"
 
 namespace qn::tn {
 
@@ -147,12 +148,8 @@ QN_TN_AT(autoFullScreen, 3140);
 #undef QN_TN_AT
 static_assert(offsetof(TnSession, engine) + sizeof(reader::EngineSettings) == reader::kTnEngineEnd);
 
-// The run-time values kept beside the record.
-struct TnSessionState {
-    TnSession record{};
-    std::uint8_t settingsSaved = 0;   // 1 after a successful save
-    std::uint8_t settingsLoaded = 0;  // the record came from a settings file at start-up
-};
+// The session: the record and the run-time values kept beside it.
+using TnSessionState = settings::SessionState<TnSession>;
 
 // The reader settings groups of the record.
 reader::ReaderSettings readerSettings(TnSession& record);

@@ -163,28 +163,15 @@ void TnTelnetFilter::answerEndOfRecord(std::uint8_t verb, std::uint8_t option) {
 }
 
 void TnTelnetFilter::answerSga(std::uint8_t verb, std::uint8_t option) {
-    switch (verb) {
-        case kWill:
-            sgaAgreed_ = true;
+    // Echo is agreed and withdrawn together with go-ahead.
+    switch (sga_.answer(out_, verb, option)) {
+        case SgaNegotiation::Change::Agreed:
             echoAgreed_ = true;
-            sendCommand(out_, kDo, option);
-            sendCommand(out_, kWill, option);
-            sendCommand(out_, kDo, kOptEcho);
             break;
-        case kWont:
-            if (!sgaAgreed_) break;
-            sgaAgreed_ = false;
+        case SgaNegotiation::Change::Withdrawn:
             echoAgreed_ = false;
-            sendCommand(out_, kDont, option);
-            sendCommand(out_, kWont, option);
             break;
-        case kDo:
-            if (!sgaAgreed_) sendCommand(out_, kDo, option);
-            break;
-        case kDont:
-            if (sgaAgreed_) sendCommand(out_, kDont, option);
-            break;
-        default:
+        case SgaNegotiation::Change::None:
             break;
     }
 }
@@ -195,11 +182,7 @@ void TnTelnetFilter::answerOffer(std::uint8_t verb, std::uint8_t option) {
 }
 
 void TnTelnetFilter::answerWindowSize(std::uint8_t verb, std::uint8_t option) {
-    if (verb == kWill) sendCommand(out_, kDont, option);
-    if (verb == kDo) {
-        sendCommand(out_, kWill, option);
-        sendWindowSize(out_, kColumns, kRows);
-    }
+    telnet::answerWindowSize(out_, verb, option, kColumns, kRows);
 }
 
 void TnTelnetFilter::answerOther(std::uint8_t verb, std::uint8_t option) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/telnet/negotiation.h"
 #include "common/telnet/telnet.h"
 #include "platform/registry.h"
 #include "tn5250/datastream/data_stream.h"
@@ -42,7 +43,7 @@ class TnTelnetFilter {
 
     State state() const { return state_; }
     int ttypeToggle() const { return ttypeToggle_; }
-    bool sgaAgreed() const { return sgaAgreed_; }
+    bool sgaAgreed() const { return sga_.agreed(); }
     bool echoAgreed() const { return echoAgreed_; }
     bool eorWill() const { return eorWill_; }
     bool eorDo() const { return eorDo_; }
@@ -75,7 +76,7 @@ class TnTelnetFilter {
     std::array<std::uint8_t, kSbBufferSize> sbBuffer_{};
     std::size_t sbLength_ = 0;
     int ttypeToggle_ = 0;
-    bool sgaAgreed_ = false;
+    telnet::SgaNegotiation sga_{false};
     bool echoAgreed_ = false;
     bool eorWill_ = false;
     bool eorDo_ = false;

@@ -8,17 +8,11 @@
 // guarded by the session lock. The read thread takes it once per received block; sends, the
 // alarm and message boxes always run with it released.
 
-#include <atomic>
-#include <memory>
 #include <mutex>
-#include <string>
-#include <string_view>
-#include <thread>
 #include <utility>
-#include <vector>
 
 #include "common/telnet/connection.h"
-#include "common/telnet/connection_slot.h"
+#include "common/telnet/session_connection.h"
 #include "platform/services.h"
 #include "tn5250/datastream/data_stream.h"
 #include "tn5250/datastream/tn_host.h"
@@ -26,25 +20,6 @@
 #include "tn5250/telnet/tn_telnet_filter.h"
 
 namespace qn::tn {
-
-// What the connection asks of the view. connected() runs on the UI thread; redraw() and
-// disconnected() may run on the read thread and should post to the UI.
-class TnConnectionView {
-  public:
-    virtual ~TnConnectionView() = default;
-    virtual void connected() = 0;
-    // The screen changed: invalidate the view and make it follow the cursor.
-    virtual void redraw() = 0;
-    // Repaint the empty screen and hide the caret.
-    virtual void disconnected() = 0;
-};
-
-// The reader library's SetTriggerKey.
-class TnTriggerSwitch {
-  public:
-    virtual ~TnTriggerSwitch() = default;
-    virtual void setTriggerKey(int on) = 0;
-};
 
 class TnTransport final : public telnet::ByteSender {
   public:
@@ -58,14 +33,12 @@ class TnTransport final : public telnet::ByteSender {
         // Where collected replies and alarms are carried out: sends back through this
         // transport, the alarm through the device layer.
         TnHost& effects;
-        TnConnectionView& view;
-        TnTriggerSwitch& trigger;
+        telnet::ConnectionView& view;
+        telnet::TriggerSwitch& trigger;
         telnet::HostResolver& resolver;
     };
 
     explicit TnTransport(Parts parts);
-    // Program quit: the socket is closed and the read thread ends without the teardown.
-    ~TnTransport() override;
     TnTransport(const TnTransport&) = delete;
     TnTransport& operator=(const TnTransport&) = delete;
 
@@ -79,7 +52,7 @@ class TnTransport final : public telnet::ByteSender {
     // One send on the session socket; nothing when unconnected.
     void sendBytes(std::span<const std::uint8_t> bytes) override;
 
-    bool connected() const { return connected_.load(); }
+    bool connected() const { return connection_.connected(); }
     TnTelnetFilter& filter() { return filter_; }
 
     // One block through the telnet layer and the interpreter, as the read thread does it.
@@ -100,19 +73,12 @@ class TnTransport final : public telnet::ByteSender {
 
   private:
     class ReadThreadClient;
-    using Connection = telnet::Socket;
-
-    void showError(std::string_view text);
-    void readThread(std::shared_ptr<Connection> connection);
-    void teardown(const std::shared_ptr<Connection>& ifCurrent);
 
     Parts parts_;
     TnTelnetFilter filter_;
-
-    std::atomic<bool> connected_{false};
-    std::atomic<bool> quitting_{false};
-    // Last: destroyed first, so the read threads are joined while everything they use lives.
-    telnet::ConnectionSlot slot_;
+    // Last: destroyed first, so the read threads end while everything they use lives; program
+    // quit closes the socket without the teardown.
+    telnet::SessionConnection connection_;
 };
 
 }  // namespace qn::tn

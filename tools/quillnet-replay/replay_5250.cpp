@@ -131,7 +131,7 @@ struct Terminal {
     reader::ReaderLibrary reader{offline.services};
     tn::TnSessionState state;
     tn::TnDocument document{state, reader, offline.events, {}};
-    tn::TnSession& session = state.record;
+    tn::TnSession& session = state.settings;
     std::mutex sessionLock;
     RecordingSocket socket;
     tn::TnProgramHost effects{socket, device, session, sessionLock};

@@ -319,7 +319,7 @@ int create(const DocumentKind& kind, const std::string& path, std::ostream& err,
         tn::TnSessionState state;
         tn::TnDocument document(state, library, messages, settingsDir);
         document.applyDefaults();
-        record.assign(state.record.bytes().begin(), state.record.bytes().end());
+        record.assign(state.settings.bytes().begin(), state.settings.bytes().end());
     }
     library.halt();
     if (auto released = library.releaseLibrary()) released->release();

@@ -160,18 +160,18 @@ CDlgVTScreen::CDlgVTScreen(VtSettings& settings)
       TableDialog(screenPageTable(reader::Program::Vt), OwnEnvironment::environment) {}
 
 VtSettingsSheet::VtSettingsSheet(VtSession& session, VtDocument& document,
-                                 reader::ReaderLibrary& reader, std::string model,
-                                 int systemInfoDigit, bool connected)
+                                 reader::ReaderLibrary& reader, platform::MessageBoxes& messages,
+                                 std::string model, int systemInfoDigit, bool connected)
     : session_(session),
       document_(document),
       reader_(reader),
       model_(std::move(model)),
       systemInfoDigit_(systemInfoDigit),
       connected_(connected),
-      environment_(dialogs::withScannerTables(
-          dialogs::engines::engineEnvironment(session.settings, vtSettingsFields(), &reader,
-                                              document.messages()),
-          vtScannerTable)) {}
+      environment_(
+          dialogs::withScannerTables(dialogs::engines::engineEnvironment(
+                                         session.settings, vtSettingsFields(), &reader, messages),
+                                     vtScannerTable)) {}
 
 dialogs::PropertySheet& VtSettingsSheet::open(dialogs::DialogContext& context) {
     environment_.readerType = reader_.readerType();

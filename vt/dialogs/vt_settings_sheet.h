@@ -71,10 +71,12 @@ const dialogs::DialogTable* vtScannerTable(std::string_view className);
 
 class VtSettingsSheet {
   public:
-    // reader: the library the "Barcode Reader" page switches; connected: whether a
-    // connection is open while the sheet is shown.
+    // reader: the library the "Barcode Reader" page switches; messages: where the engine
+    // dialogs' "Reset" reports a library without defaults; connected: whether a connection is
+    // open while the sheet is shown.
     VtSettingsSheet(VtSession& session, VtDocument& document, reader::ReaderLibrary& reader,
-                    std::string model, int systemInfoDigit, bool connected = false);
+                    platform::MessageBoxes& messages, std::string model, int systemInfoDigit,
+                    bool connected = false);
 
     // Builds the pages in their order, keeps the image as it was, installs the default key map
     // with codes for a session without settings file, then opens the pages.

@@ -9,6 +9,7 @@
 
 #include "common/reader/record_fields.h"
 #include "common/reader/settings_store.h"
+#include "common/settings/session_state.h"
 
 namespace qn::vt {
 
@@ -178,11 +179,9 @@ static_assert(offsetof(VtSettings, rfid) + sizeof(reader::RfidOutputSettings) ==
 static_assert(offsetof(VtSettings, engine) + sizeof(reader::EngineSettings) ==
               reader::kVtEngineEnd);
 
-// The session record: the settings image and the run-time values kept beside it.
-struct VtSession {
-    VtSettings settings{};
-    std::uint8_t settingsSaved = 0;   // 1 after a successful save; Save is offered while 0
-    std::uint8_t settingsLoaded = 0;  // the image came from a settings file at start-up
+// The session: the settings image and the run-time values kept beside it, the VT program's
+// own (local echo) among them.
+struct VtSession : settings::SessionState<VtSettings> {
     std::uint8_t localEchoActive = 1;
 };
 

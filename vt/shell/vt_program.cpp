@@ -30,14 +30,10 @@ VtProgram::VtProgram(platform::Services& services, std::filesystem::path setting
                                     views.connection, sessionHost_, resolver_}),
       keyboard_(session_, sessionLock_, emulator_, *this, views.keyboard),
       document_(session_, reader_, services.messages, std::move(settingsDir)),
-      decodeMessage_(platform::registerWindowMessage(reader::kDecodeMessageName))
-#if QN_VT_DECODE_HANDLER
-      ,
+      decodeMessage_(platform::registerWindowMessage(reader::kDecodeMessageName)),
       decodeHandler_({services.messages, reader_, device_, session_, sessionLock_, emulator_,
                       [this](std::span<const std::uint8_t> bytes) { sendBytes(bytes); },
-                      views.repaint})
-#endif
-{
+                      views.repaint}) {
     sessionHost_.attach(&*transport_);
 }
 
@@ -75,12 +71,7 @@ void VtProgram::freeLibraries() {
 }
 
 void VtProgram::handleDecode(std::uintptr_t wParam) {
-#if QN_VT_DECODE_HANDLER
     decodeHandler_.handleDecode(wParam);
-#else
-    // DECODE-HANDLING CALL SITE: built without vt/scan, decodes are dropped.
-    (void)wParam;
-#endif
 }
 
 bool VtProgram::commandEnabled(unsigned id) const {

@@ -17,14 +17,12 @@
 #include "platform/services.h"
 #include "vt/emulator/vt_emulator.h"
 #include "vt/keyboard/vt_keyboard.h"
+#include "vt/scan/vt_decode_handler.h"
 #include "vt/settings/vt_document.h"
 #include "vt/transport/deferred_host.h"
 #include "vt/transport/emulator_terminal.h"
 #include "vt/transport/session_host.h"
 #include "vt/transport/vt_transport.h"
-#if QN_VT_DECODE_HANDLER
-#include "vt/scan/vt_decode_handler.h"
-#endif
 
 namespace qn::vt {
 
@@ -61,7 +59,7 @@ bool commandEnabled(unsigned id, bool connected, bool settingsSaved);
 class VtProgram final : private KeyboardLink {
   public:
     struct Views {
-        VtConnectionView& connection;
+        telnet::ConnectionView& connection;
         VtViewSignals& viewSignals;
         KeyboardView& keyboard;
         // Invalidates the whole view (after a scan was sent).
@@ -129,9 +127,7 @@ class VtProgram final : private KeyboardLink {
     VtKeyboard keyboard_;
     VtDocument document_;
     platform::MessageId decodeMessage_;
-#if QN_VT_DECODE_HANDLER
     VtDecodeHandler decodeHandler_;
-#endif
 };
 
 }  // namespace qn::vt

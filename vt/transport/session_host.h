@@ -18,7 +18,7 @@ class VtViewSignals {
     virtual void showCaret(bool visible) = 0;
 };
 
-class VtSessionHost final : public VtHost, public TriggerSwitch {
+class VtSessionHost final : public VtHost, public telnet::TriggerSwitch {
   public:
     VtSessionHost(device::DeviceLayer& device, reader::ReaderLibrary& reader, VtViewSignals& view)
         : device_(device), reader_(reader), view_(view) {}

@@ -123,29 +123,9 @@ void VtTelnetFilter::answerEndOfRecord(std::uint8_t verb, std::uint8_t option) {
 }
 
 void VtTelnetFilter::answerSga(std::uint8_t verb, std::uint8_t option) {
-    switch (verb) {
-        case kWill:
-            session_.localEchoActive = 0;
-            sgaAgreed_ = true;
-            sendCommand(out_, kDo, option);
-            sendCommand(out_, kWill, option);
-            sendCommand(out_, kDo, kOptEcho);
-            break;
-        case kWont:
-            if (!sgaAgreed_) break;
-            session_.localEchoActive = 0;
-            sgaAgreed_ = false;
-            sendCommand(out_, kDont, option);
-            sendCommand(out_, kWont, option);
-            break;
-        case kDo:
-            if (!sgaAgreed_) sendCommand(out_, kDo, option);
-            break;
-        case kDont:
-            if (sgaAgreed_) sendCommand(out_, kDont, option);
-            break;
-        default:
-            break;
+    // The host agreeing to go-ahead or withdrawing it turns local echo off either way.
+    if (sga_.answer(out_, verb, option) != SgaNegotiation::Change::None) {
+        session_.localEchoActive = 0;
     }
 }
 
@@ -155,11 +135,8 @@ void VtTelnetFilter::answerTerminalType(std::uint8_t verb, std::uint8_t option) 
 }
 
 void VtTelnetFilter::answerWindowSize(std::uint8_t verb, std::uint8_t option) {
-    if (verb == kWill) sendCommand(out_, kDont, option);
-    if (verb == kDo) {
-        sendCommand(out_, kWill, option);
-        sendWindowSize(out_, 80, 24);
-    }
+    // 80 x 24 whatever the font or window.
+    telnet::answerWindowSize(out_, verb, option, 80, 24);
 }
 
 void VtTelnetFilter::answerOther(std::uint8_t verb, std::uint8_t option) {

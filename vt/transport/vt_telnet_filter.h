@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "common/telnet/negotiation.h"
 #include "common/telnet/telnet.h"
 #include "vt/settings/vt_settings.h"
 
@@ -31,8 +32,8 @@ class VtTelnetFilter {
     void telnetReceiveByte(std::uint8_t byte) { receive({&byte, 1}); }
 
     // Set by every emulator reset.
-    void setSgaAgreed(bool agreed) { sgaAgreed_ = agreed; }
-    bool sgaAgreed() const { return sgaAgreed_; }
+    void setSgaAgreed(bool agreed) { sga_.setAgreed(agreed); }
+    bool sgaAgreed() const { return sga_.agreed(); }
     State state() const { return state_; }
 
     // Negotiation handlers of the option table.
@@ -59,7 +60,7 @@ class VtTelnetFilter {
     State state_ = kData;
     std::uint8_t pendingVerb_ = telnet::kSb;
     Sink sink_ = Sink::Emulator;
-    bool sgaAgreed_ = true;
+    telnet::SgaNegotiation sga_{true};
 };
 
 }  // namespace qn::vt

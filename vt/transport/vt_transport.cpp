@@ -9,33 +9,60 @@
 
 namespace qn::vt {
 
-using telnet::ReceiveStatus;
+namespace {
+
+telnet::SessionConnection::Parts connectionParts(VtTransport::Parts& parts) {
+    VtTerminal& terminal = parts.terminal;
+    return {parts.services,
+            parts.sessionLock,
+            parts.view,
+            parts.trigger,
+            parts.resolver,
+            parts.pauseAfterPass,
+            [&terminal] { terminal.clearScreenChars(); }};
+}
+
+}  // namespace
 
 VtTransport::VtTransport(Parts parts)
-    : parts_(parts), filter_(parts.session, deferredSender_, parts.terminal) {}
-
-VtTransport::~VtTransport() {
-    // The read threads end at once (their receive is interrupted) and do no teardown now.
-    quitting_.store(true);
-    slot_.shutdownAndJoin();
-}
-
-void VtTransport::showError(std::string_view text) {
-    parts_.services.messages.show(text, "Error", platform::MbButtons::Ok,
-                                  platform::MbIcon::Exclamation);
-}
-
-std::shared_ptr<telnet::Socket> VtTransport::currentSocket() const {
-    return slot_.current();
-}
+    : parts_(parts),
+      filter_(parts.session, deferredSender_, parts.terminal),
+      connection_(connectionParts(parts_)) {}
 
 void VtTransport::sendBytes(std::span<const std::uint8_t> bytes) {
-    if (bytes.empty()) return;
-    if (auto socket = currentSocket()) socket->sendBytes(bytes);
+    connection_.sendBytes(bytes);
 }
 
+// Every chunk repaints; the automatic sign-on answers each prompt once per connection.
+class VtTransport::ReadThreadClient final : public telnet::ChunkHandler {
+  public:
+    explicit ReadThreadClient(VtTransport& transport) : transport_(transport) {}
+
+    void received(std::span<const std::uint8_t> bytes) override { transport_.receiveChunk(bytes); }
+
+    void afterChunk() override {
+        transport_.parts_.view.chunkReceived();
+        signOn();
+    }
+
+  private:
+    void signOn() {
+        DeferredVtHost::Batch batch;
+        {
+            std::lock_guard lock(transport_.parts_.sessionLock);
+            signOn_.check(transport_.parts_.session.settings, transport_.parts_.terminal,
+                          transport_.parts_.deferred);
+            batch = transport_.parts_.deferred.take();
+        }
+        batch.run(transport_.parts_.deferred.target());
+    }
+
+    VtTransport& transport_;
+    AutoSignOn signOn_;
+};
+
 void VtTransport::connectSession() {
-    if (connected_.load()) return;
+    if (connection_.connected()) return;
     std::string host;
     std::uint16_t port = 0;
     {
@@ -45,28 +72,10 @@ void VtTransport::connectSession() {
         port = s.telnetPort.get();
     }
 
-    telnet::HostLookup lookup = telnet::resolveHost(host, port, parts_.resolver);
-    if (lookup.error == telnet::HostError::NameNotResolved) {
-        showError("Host IP error !!");
-        return;
-    }
-    if (lookup.error == telnet::HostError::InvalidAddress) {
-        showError("Invalid Host IP given.");
-        return;
-    }
-
-    std::shared_ptr<Connection> connection = telnet::Socket::create();
-    if (!connection) {
-        showError("Create socket failed !!");
-        return;
-    }
-    slot_.install(connection);
-    if (!connection->connect(lookup.address)) {
-        connected_.store(false);
-        showError("Can not establish connection");
-        return;
-    }
-    connected_.store(true);
+    const std::optional<sockaddr_in> address = connection_.lookUpHost(host, port);
+    if (!address) return;
+    std::shared_ptr<telnet::Socket> connection = connection_.open(*address);
+    if (!connection) return;
 
     Bytes<reader::kMacroFrameSize> macroFrame;
     {
@@ -86,8 +95,8 @@ void VtTransport::connectSession() {
         connection->sendBytes({macroFrame.data(), frameLength});
     }
 
-    if (!slot_.startReader([this, connection] { readThread(connection); })) {
-        showError("Create readthread failed.");
+    if (!connection_.startReadThread(connection, std::make_unique<ReadThreadClient>(*this))) {
+        connection_.showError("Create readthread failed.");
         disconnectSession();
     }
 
@@ -96,7 +105,7 @@ void VtTransport::connectSession() {
     {
         std::lock_guard lock(parts_.sessionLock);
         const VtSettings& s = parts_.session.settings;
-        triggerOn = s.triggerByEscCmd == 0 && connected_.load() &&
+        triggerOn = s.triggerByEscCmd == 0 && connection_.connected() &&
                     (s.rfidReaderOn != 0 || s.barcodeReaderOn != 0);
         if (parts_.session.settingsLoaded == 0) installDefaultKeyMap(parts_.session, false);
     }
@@ -104,10 +113,7 @@ void VtTransport::connectSession() {
 }
 
 bool VtTransport::disconnectCommand() {
-    if (!connected_.load()) return false;
-    auto answer = parts_.services.messages.show(
-        "Disconnect the session?", {}, platform::MbButtons::YesNo, platform::MbIcon::Question);
-    if (answer != platform::MbResult::Yes) return false;
+    if (!connection_.confirmDisconnect("Disconnect the session?")) return false;
     {
         std::lock_guard lock(parts_.sessionLock);
         parts_.session.localEchoActive = 1;
@@ -117,19 +123,7 @@ bool VtTransport::disconnectCommand() {
 }
 
 void VtTransport::disconnectSession() {
-    teardown(nullptr);
-}
-
-void VtTransport::teardown(const std::shared_ptr<Connection>& ifCurrent) {
-    // A read thread of an earlier connection must not end the current one.
-    if (!slot_.close(ifCurrent)) return;
-    connected_.store(false);
-    parts_.trigger.setTriggerKey(0);
-    {
-        std::lock_guard lock(parts_.sessionLock);
-        parts_.terminal.clearScreenChars();
-    }
-    parts_.view.disconnected();
+    connection_.disconnectSession();
 }
 
 void VtTransport::receiveChunk(std::span<const std::uint8_t> bytes) {
@@ -149,54 +143,6 @@ void VtTransport::runDeferred() {
         batch = parts_.deferred.take();
     }
     batch.run(parts_.deferred.target());
-}
-
-class VtTransport::ReadThreadClient final : public telnet::ReadLoopClient {
-  public:
-    ReadThreadClient(VtTransport& transport, std::shared_ptr<Connection> connection)
-        : transport_(transport), connection_(std::move(connection)) {}
-
-    void received(std::span<const std::uint8_t> bytes) override { transport_.receiveChunk(bytes); }
-
-    void afterChunk() override {
-        transport_.parts_.view.chunkReceived();
-        signOn();
-    }
-
-    void ended(ReceiveStatus why) override {
-        if (transport_.quitting_.load()) return;
-        if (why == ReceiveStatus::Closed) transport_.showError("Server Closed!");
-        if (why == ReceiveStatus::Failed) transport_.showError("Can not establish connection!");
-        transport_.teardown(connection_);
-    }
-
-  private:
-    void signOn() {
-        DeferredVtHost::Batch batch;
-        {
-            std::lock_guard lock(transport_.parts_.sessionLock);
-            signOn_.check(transport_.parts_.session.settings, transport_.parts_.terminal,
-                          transport_.parts_.deferred);
-            batch = transport_.parts_.deferred.take();
-        }
-        batch.run(transport_.parts_.deferred.target());
-    }
-
-    VtTransport& transport_;
-    std::shared_ptr<Connection> connection_;
-    AutoSignOn signOn_;
-};
-
-void VtTransport::readThread(std::shared_ptr<Connection> connection) {
-    ReadThreadClient client(*this, connection);
-    if (!connection) {
-        if (!quitting_.load()) {
-            showError("Connect failed!");
-            teardown(connection);
-        }
-        return;
-    }
-    telnet::runReadLoop(*connection, client, parts_.services.clock, parts_.pauseAfterPass);
 }
 
 }  // namespace qn::vt

@@ -6,15 +6,11 @@
 // lock. The read thread takes it once per received chunk; sends, sounds, vibrations and message
 // boxes always run with it released.
 
-#include <atomic>
 #include <chrono>
-#include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 #include "common/telnet/connection.h"
-#include "common/telnet/connection_slot.h"
+#include "common/telnet/session_connection.h"
 #include "platform/services.h"
 #include "vt/emulator/vt_host.h"
 #include "vt/settings/vt_settings.h"
@@ -34,26 +30,6 @@ class VtTerminal : public VtDataSink {
     virtual void clearScreenChars() = 0;
 };
 
-// What the connection asks of the view. connected() runs on the UI thread; chunkReceived() and
-// disconnected() may run on the read thread and should post to the UI.
-class VtConnectionView {
-  public:
-    virtual ~VtConnectionView() = default;
-    // Font and caret set up, cursor made visible, the view repainted.
-    virtual void connected() = 0;
-    // Make the cursor visible and repaint without erasing.
-    virtual void chunkReceived() = 0;
-    // Repaint with erasing; hide and destroy the caret when the view has the focus.
-    virtual void disconnected() = 0;
-};
-
-// The scanner trigger of the reader library.
-class TriggerSwitch {
-  public:
-    virtual ~TriggerSwitch() = default;
-    virtual void setTriggerKey(int on) = 0;
-};
-
 inline constexpr unsigned kConnectCommandId = 0x8004;
 inline constexpr unsigned kDisconnectCommandId = 0x8005;
 
@@ -67,15 +43,13 @@ class VtTransport final : public telnet::ByteSender {
         // The emulator's host while it runs under the lock; its target carries the requests out
         // (sends back through this transport, sounds, vibration, reader) once the lock is free.
         DeferredVtHost& deferred;
-        VtConnectionView& view;
-        TriggerSwitch& trigger;
+        telnet::ConnectionView& view;
+        telnet::TriggerSwitch& trigger;
         telnet::HostResolver& resolver;
         std::chrono::milliseconds pauseAfterPass{100};
     };
 
     explicit VtTransport(Parts parts);
-    // Program quit: the socket is closed and the read thread ends without the teardown.
-    ~VtTransport() override;
     VtTransport(const VtTransport&) = delete;
     VtTransport& operator=(const VtTransport&) = delete;
 
@@ -90,7 +64,7 @@ class VtTransport final : public telnet::ByteSender {
     void sendBytes(std::span<const std::uint8_t> bytes) override;
     void sendBytes(const std::uint8_t* data, std::size_t length) { sendBytes({data, length}); }
 
-    bool connected() const { return connected_.load(); }
+    bool connected() const { return connection_.connected(); }
     // The filter's state, e.g. for the replay tool; guarded by the session lock.
     VtTelnetFilter& filter() { return filter_; }
 
@@ -102,12 +76,6 @@ class VtTransport final : public telnet::ByteSender {
 
   private:
     class ReadThreadClient;
-    using Connection = telnet::Socket;
-
-    void showError(std::string_view text);
-    void readThread(std::shared_ptr<Connection> connection);
-    void teardown(const std::shared_ptr<Connection>& ifCurrent);
-    std::shared_ptr<telnet::Socket> currentSocket() const;
 
     Parts parts_;
     // Telnet answers join the emulator's replies in one ordered queue.
@@ -122,11 +90,9 @@ class VtTransport final : public telnet::ByteSender {
         DeferredVtHost& host_;
     } deferredSender_{parts_.deferred};
     VtTelnetFilter filter_;
-
-    std::atomic<bool> connected_{false};
-    std::atomic<bool> quitting_{false};
-    // Last: destroyed first, so the read threads are joined while everything they use lives.
-    telnet::ConnectionSlot slot_;
+    // Last: destroyed first, so the read threads end while everything they use lives; program
+    // quit closes the socket without the teardown.
+    telnet::SessionConnection connection_;
 };
 
 }  // namespace qn::vt
