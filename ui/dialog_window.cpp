@@ -50,9 +50,14 @@ void DialogWindow::build() {
         QWidget* w = nullptr;
         const int id = c.id;
         switch (c.kind) {
-            case ControlClass::Static:
-                w = new QLabel(this);
+            case ControlClass::Static: {
+                auto* label = new QLabel(this);
+                // A label laid out over more than one line wraps its text.
+                label->setWordWrap(c.rect.height > 24);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                w = label;
                 break;
+            }
             case ControlClass::Button: {
                 auto* button = new QPushButton(this);
                 connect(button, &QPushButton::clicked, this, [this, id] {
@@ -125,10 +130,6 @@ void DialogWindow::build() {
                     combo->setEditable(c.editable);
                     connect(combo, &QComboBox::activated, this, [this, id](int index) {
                         model_.select(id, index);
-                        if (model_.control(id).editable) {
-                            model_.setText(
-                                id, model_.control(id).items.at(static_cast<std::size_t>(index)));
-                        }
                         refresh();
                     });
                     if (c.editable) {

@@ -299,6 +299,8 @@ void Dialog::select(int id, int index) {
     Control& c = control(id);
     if (!c.enabled || index < -1 || index >= static_cast<int>(c.items.size())) return;
     c.selected = index;
+    // An editable combo box takes the chosen entry as its text.
+    if (c.editable && index >= 0) c.text = c.items[static_cast<std::size_t>(index)];
     onChanged(id);
 }
 

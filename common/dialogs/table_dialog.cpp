@@ -190,13 +190,13 @@ constexpr int kColumnGap = 4;
 constexpr int kFullWidth = kScreenWidth - 2 * kMargin;
 constexpr int kHalfWidth = (kFullWidth - kColumnGap) / 2;
 constexpr int kControlHeight = 14;
-constexpr int kCharWidth = 6;  // an average character of the dialog font
-constexpr int kBoxWidth = 16;  // a check box's square and gap
+constexpr int kCharWidthTenths = 65;  // an average character of the dialog font
+constexpr int kBoxWidth = 16;         // a check box's square and gap
 constexpr int kSpinWidth = 12;
 constexpr int kNumberWidth = 40;
 
 int textWidth(std::string_view text) {
-    return static_cast<int>(text.size()) * kCharWidth;
+    return static_cast<int>(text.size()) * kCharWidthTenths / 10;
 }
 
 struct Piece {
@@ -253,7 +253,7 @@ int longestItem(const Row& row) {
     int widest = 0;
     for (const auto& item : row.items)
         widest = std::max(widest, textWidth(item));
-    return widest + 24;  // the arrow
+    return widest + 32;  // the arrow and the frame
 }
 
 Shape shapeOf(const Row& row, int width) {
@@ -277,7 +277,7 @@ Shape shapeOf(const Row& row, int width) {
         }
         case RowKind::List: {
             if (row.text.empty()) return {{{kMain, 0, 0, kFullWidth}}, 1};
-            const int listWidth = std::clamp(longestItem(row), 80, kFullWidth);
+            const int listWidth = std::clamp(longestItem(row), 64, kFullWidth);
             if (listWidth > kFullWidth - 64 - kColumnGap) {
                 return {{{kCaption, 0, 0, kFullWidth}, {kMain, 0, 1, kFullWidth}}, 2};
             }
@@ -577,21 +577,18 @@ void TableDialog::bindRows() {
             case RowKind::Check:
             case RowKind::List: {
                 main.number = intBinding(row.ref, nullptr);
-                if (row.conversion.kind != Conversion::Kind::Index || row.kind == RowKind::List) {
-                    const Conversion conversion = row.conversion;
-                    const int count =
-                        row.kind == RowKind::Check ? 2 : static_cast<int>(row.items.size());
-                    main.shownFrom = [conversion, count](long long value) -> long long {
-                        return conversion.shown(value, count);
-                    };
-                    main.storedFrom = [conversion](long long shown, long long previous) {
-                        return conversion.stored(static_cast<int>(shown), previous);
-                    };
-                    if (row.kind == RowKind::Check && conversion.kind == Conversion::Kind::Index) {
-                        main.shownFrom = nullptr;
-                        main.storedFrom = nullptr;
-                    }
-                }
+                // A plain check box stores 0 or 1 without a conversion.
+                if (row.kind == RowKind::Check && row.conversion.kind == Conversion::Kind::Index)
+                    break;
+                const Conversion conversion = row.conversion;
+                const int count =
+                    row.kind == RowKind::Check ? 2 : static_cast<int>(row.items.size());
+                main.shownFrom = [conversion, count](long long value) -> long long {
+                    return conversion.shown(value, count);
+                };
+                main.storedFrom = [conversion](long long shown, long long previous) {
+                    return conversion.stored(static_cast<int>(shown), previous);
+                };
                 break;
             }
             case RowKind::Number: {

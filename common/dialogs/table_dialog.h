@@ -20,12 +20,17 @@
 //   one the settings tool uses; a number row on it takes the field's range.
 // - A list row stores the selected index unless it has a conversion (heading(), valueMap(),
 //   scaled(), clamped()); a check row stores 0 or 1, or one bit with flag(mask).
-// - Rules are set on the returned row: .opens (a button, or the button beside a check box,
-//   opens the dialog of that class), .enabledWhile (the name of a check row), .readerBit (the
-//   row shows only when the reader type has that bit), .atOnce (every change is written into
-//   the record at once, not on OK), .also (the stored value goes to a second place as well).
-// - Hooks, only for what no rule says: a button row's .action names an action of the
-//   TableEnvironment ("reset"); the table's onInit/onChanged/onOk hooks see the dialog.
+// - Rules are set on the returned row: .named("x") and .enabledBy("x") (enabled while check
+//   row "x" is checked), .opening(className) (a button, or the button "..." beside a check box
+//   that enables it, opens that table's dialog), .withReaderBit(bit) (shown only when the
+//   reader type has the bit), .storedAtOnce() (written on every change, not on OK),
+//   .alsoStoring(ref) (the stored value goes to a second place too), .unassigned() (shown
+//   disabled: the record has no value for it), .withoutSpin(), .wide() (never shares a line).
+// - custom()/customText() bind a row to the caller's own value; a row without a reference
+//   keeps whatever binding its owner gives the control.
+// - Hooks, only for what no rule says: .running(name) on a button calls the TableEnvironment's
+//   action of that name ("reset"); the table's onInit/onChanged/onOk hooks see the dialog.
+// - Control ids follow the rows: rowControlId(row, part).
 
 #include <cstdint>
 #include <functional>
@@ -264,7 +269,7 @@ class TableDialog : public Dialog {
     TableEnvironment& environment() { return environment_; }
     // Closes the dialog as cancelled, for actions that end it (the main dialogs' "Reset").
     void close() { pressCancel(); }
-    // The first control of a row by its name, or of row n.
+    // The first control of the row with this name.
     int rowId(std::string_view name) const;
     // The operation name of a reference, with the family put in.
     std::string operationName(const ValueRef& ref) const;
@@ -294,7 +299,6 @@ class TableDialog : public Dialog {
     // Per row: the bindings its controls use besides the ones kept on the controls.
     struct RowState {
         std::optional<IntBinding> also;
-        std::optional<IntBinding> mode;
         std::vector<std::uint8_t> code;  // a code text's bytes
         std::optional<TextBinding> codeField;
     };

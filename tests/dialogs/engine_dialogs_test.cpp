@@ -9,7 +9,8 @@
 #include <memory>
 #include <set>
 
-#include "platform/library.h"
+#include "plugins/simreader/simreader_test_api.h"
+#include "tests/dialogs/scripted_runner.h"
 #include "tests/simreader/test_support.h"
 #include "tests/support/fake_services.h"
 #include "tn5250/settings/tn_settings.h"
@@ -21,22 +22,21 @@ namespace {
 using ::testing::Contains;
 using ::testing::HasSubstr;
 
-class ScriptedRunner final : public DialogRunner {
-  public:
-    std::function<DialogResult(Dialog&)> script = [](Dialog&) { return DialogResult::Cancel; };
-    std::vector<std::string> opened;
-    DialogResult runModal(Dialog& dialog) override {
-        opened.push_back(dialog.caption());
-        return script(dialog);
-    }
-};
-
 // One program's record behind the dialogs.
 struct Program {
     const char* name;
     std::function<std::span<std::uint8_t>()> bytes;
     std::function<TableEnvironment(platform::MessageBoxes&)> environment;
     bool tn;
+};
+
+// The dialogs of one program, as a sheet shows them.
+struct Shown {
+    explicit Shown(const Program& program) : environment(program.environment(messages)) {}
+    platform::RecordingMessageBoxes messages;
+    ScriptedRunner runner;
+    DialogContext context{messages, runner, 1};
+    TableEnvironment environment;
 };
 
 struct Records {
@@ -223,10 +223,8 @@ TEST(EngineTables, EveryDialogRoundTripsInBothRecords) {
     for (int seed : {0, 1}) {
         Records records;
         for (const Program& program : records.programs()) {
-            platform::RecordingMessageBoxes messages;
-            ScriptedRunner runner;
-            DialogContext context{messages, runner, 1};
-            TableEnvironment environment = program.environment(messages);
+            Shown shown(program);
+            auto& [messages, runner, context, environment] = shown;
             for (const auto& table : engineTables()) {
                 SCOPED_TRACE(std::string(program.name) + " " + table.className);
                 TableDialog d(table, environment);
@@ -258,16 +256,13 @@ TEST(EngineTables, EveryDialogRoundTripsInBothRecords) {
 TEST(EngineTables, ADialogWritesOnlyItsOwnEngineSpan) {
     Records records;
     for (const Program& program : records.programs()) {
-        platform::RecordingMessageBoxes messages;
-        ScriptedRunner runner;
-        DialogContext context{messages, runner, 1};
-        TableEnvironment environment = program.environment(messages);
+        Shown shown(program);
         const int begin = program.tn ? reader::kTnEngineBegin : reader::kVtEngineBegin;
         const int end = program.tn ? reader::kTnEngineEnd : reader::kVtEngineEnd;
         for (const auto& table : engineTables()) {
             const std::vector<std::uint8_t> before(program.bytes().begin(), program.bytes().end());
-            TableDialog d(table, environment);
-            d.open(context);
+            TableDialog d(table, shown.environment);
+            d.open(shown.context);
             apply(d, 1);
             ASSERT_TRUE(d.pressOk());
             auto now = program.bytes();
@@ -351,6 +346,183 @@ TEST(CDlg955ReaderPara, ShortTimeoutsShowTwoSecondsAndTheAimListNeedsTheLongRang
         ASSERT_TRUE(d.pressOk());
         EXPECT_EQ(f.value("UserPreferences_1D_SE955", 1), 20);
     }
+}
+
+TEST(CDlg4407Code39, AnOutOfRangeLengthKeepsItOpenWithTheFrameworksMessage) {
+    VtFixture f;
+    f.set("Code39_2D", 8, 2);
+    f.set("Code39_2D", 9, 10);
+    TableDialog d(*findEngineTable("CDlg4407Code39"), f.environment);
+    d.open(f.context);
+    const int length = rowWithText(d, "Full ASCII conversion") + kRowIdStep;
+    d.setText(length + kFirst, "56");
+    EXPECT_FALSE(d.pressOk());
+    EXPECT_TRUE(d.isOpen());
+    EXPECT_THAT(f.messages.texts(), ::testing::ElementsAre("Enter an integer between 1 and 55."));
+    EXPECT_EQ(f.value("Code39_2D", 8), 2);
+    d.setText(length + kFirst, "55");
+    EXPECT_TRUE(d.pressOk());
+    EXPECT_EQ(f.value("Code39_2D", 8), 55);
+}
+
+TEST(MainDialogs, TheReaderTypeChoosesTheFamily) {
+    EXPECT_EQ(mainDialogFor(0x01, false), "CDlg950Main");
+    EXPECT_EQ(mainDialogFor(0x81, false), "CDlg955Main");
+    EXPECT_EQ(mainDialogFor(0x04, true), "CDlg4407Main");
+    EXPECT_EQ(mainDialogFor(0x44, true), "CDlg4507Main");
+}
+
+// Each main dialog: a box holds value 1 of its operation and enables its button; boxes without
+// a button are as listed; OK stores every flag.
+TEST(MainDialogs, BoxesHoldTheEnableFlagsAndEnableTheirButtons) {
+    struct Case {
+        const char* main;
+        std::set<std::string> withoutButton;
+    };
+    for (const Case& c :
+         {Case{"CDlg950Main", {"Negative barcode", "Code 128", "Code 93", "ISBT 128"}},
+          Case{"CDlg955Main", {"Chinese 25"}}, Case{"CDlg4407Main", {}},
+          Case{"CDlg4507Main", {"Chinese 25"}}}) {
+        VtFixture f;
+        TableDialog d(*findEngineTable(c.main), f.environment);
+        d.open(f.context);
+        const auto& rows = d.table().rows;
+        std::set<std::string> boxesWithoutButton;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const Row& row = rows[i];
+            const int id = rowControlId(static_cast<int>(i));
+            if (row.kind != RowKind::Check) continue;
+            EXPECT_EQ(row.ref.value, 1) << row.text;
+            if (row.opens.empty()) {
+                boxesWithoutButton.insert(row.text);
+                continue;
+            }
+            EXPECT_FALSE(d.control(id + kButton).enabled) << row.text;
+            d.click(id);
+            EXPECT_TRUE(d.control(id + kButton).enabled) << row.text;
+        }
+        EXPECT_EQ(boxesWithoutButton, c.withoutButton) << c.main;
+        for (const char* text : {"Reader Para", "Reset"})
+            EXPECT_TRUE(d.control(rowWithText(d, text)).enabled);
+        ASSERT_TRUE(d.pressOk());
+        for (const Row& row : rows) {
+            if (row.kind == RowKind::Check && !row.opens.empty()) {
+                EXPECT_EQ(f.value(d.operationName(row.ref).c_str(), 1), 1) << row.text;
+            }
+        }
+    }
+}
+
+// The simulated reader behind a session record.
+struct ReaderRig {
+    explicit ReaderRig(const std::string& type) {
+        test::writeFile(root / "reader.ini", "[reader]\ntype=" + type + "\nactive=0x27\n");
+        test::copyPlugin(root.path(), "ScanSvc_CE.so", "ScanSvc_CE.so");
+        loaded = reader.load();
+        if (loaded) reader.initialise();
+        plugin.emplace(root / "ScanSvc_CE.so");
+    }
+    std::string log() const {
+        auto callLog = plugin->get<QnSimCallLogFn>("QnSimCallLog");
+        std::string text(65536, '\0');
+        const int length = callLog(text.data(), static_cast<int>(text.size()));
+        text.resize(static_cast<std::size_t>(std::min<int>(length, 65535)));
+        return text;
+    }
+    void clearLog() const { plugin->get<QnSimClearCallLogFn>("QnSimClearCallLog")(); }
+    // What the library holds now for value n of an operation.
+    std::int32_t libraryValue(const char* operation, int n) const {
+        const auto* op = reader::findEngineOperation(operation);
+        const auto index = static_cast<std::size_t>(op - reader::kEngineOperations.data());
+        std::array<std::int32_t, reader::kMaxEnginePointers> values{};
+        reader::callEngineOperation(*op, reader.engineOperation(index), 'r', values.data());
+        return values[static_cast<std::size_t>(n - 1)];
+    }
+
+    test::TempDir root;
+    test::TestServices services{root.path()};
+    reader::ReaderLibrary reader{services.services};
+    bool loaded = false;
+    std::optional<test::Plugin> plugin;
+};
+
+TEST(MainDialogs, ResetReloadsFactoryValuesThatTheSymbologyDialogsShow) {
+    ReaderRig rig("0x05");
+    ASSERT_TRUE(rig.loaded);
+    auto session = std::make_unique<vt::VtSession>();
+    auto settings = vt::readerSettings(session->settings);
+    reader::syncEngineSettings(rig.reader, settings, reader::kReadFromLibrary);
+    const std::int32_t factory = rig.libraryValue("Code39_2D", 8);
+    // Away from the factory value, in the record and in the library.
+    reader::engineRun(session->settings.engine, *reader::findEngineOperation("Code39_2D"),
+                      reader::Program::Vt)[7]
+        .set(factory + 3);
+    reader::syncEngineSettings(rig.reader, settings, reader::kWriteToLibrary);
+    reader::storeText(session->settings.prefixCode, "P");
+    ASSERT_EQ(rig.libraryValue("Code39_2D", 8), factory + 3);
+
+    platform::RecordingMessageBoxes messages;
+    ScriptedRunner runner;
+    DialogContext context{messages, runner, 1};
+    TableEnvironment environment =
+        engineEnvironment(session->settings, vt::vtSettingsFields(), &rig.reader, messages);
+    rig.clearLog();
+    TableDialog main(*findEngineTable(mainDialogFor(rig.reader.readerType(), true)), environment);
+    main.open(context);
+    main.click(rowWithText(main, "Reset"));
+    EXPECT_FALSE(main.isOpen()) << "Reset closes the dialog";
+    const std::string log = rig.log();
+    EXPECT_THAT(log, HasSubstr("ResetReaderToDefault 7\nGetDllDefaultSettings\n"));
+    EXPECT_EQ(reader::fixedText(session->settings.prefixCode), "P") << "not a reader default";
+
+    TableDialog code39(*findEngineTable("CDlg4407Code39"), environment);
+    code39.open(context);
+    const int length = rowWithText(code39, "Full ASCII conversion") + kRowIdStep;
+    EXPECT_EQ(code39.control(length + kFirst).text, std::to_string(factory));
+}
+
+// End to end: a value changed in a symbology dialog reaches the library when the settings
+// sheet closes with OK.
+TEST(EngineDialogs, AChangedValueReachesTheReaderWhenTheSheetClosesWithOk) {
+    ReaderRig rig("0x25");
+    ASSERT_TRUE(rig.loaded);
+    auto session = std::make_unique<vt::VtSession>();
+    session->settingsLoaded = 1;
+    vt::VtDocument document(*session, rig.reader, rig.services.messages, rig.root.path());
+    document.setDefaultSettings();
+    // The simulated reader's factory values are a pattern: lengths the dialog accepts.
+    auto code39 = reader::engineRun(session->settings.engine,
+                                    *reader::findEngineOperation("Code39_2D"), reader::Program::Vt);
+    code39[7].set(2);
+    code39[8].set(10);
+    ScriptedRunner runner;
+    DialogContext context{rig.services.messages, runner, 1};
+    vt::VtSettingsSheet sheet(*session, document, "KX2CE", 1);
+    PropertySheet& pages = sheet.open(context);
+
+    const std::int32_t fullAscii = rig.libraryValue("Code39_2D", 7);
+    runner.script = [&](Dialog& dialog) {
+        auto& code39 = dynamic_cast<TableDialog&>(dialog);
+        code39.click(rowWithText(code39, "Full ASCII conversion"));
+        return code39.pressOk() ? DialogResult::Ok : DialogResult::Cancel;
+    };
+    TableDialog main(*findEngineTable(mainDialogFor(rig.reader.readerType(), true)),
+                     sheet.engineDialogs());
+    main.open(context);
+    EXPECT_EQ(main.caption(), "4407 Setting");
+    const int code39Box = rowWithText(main, "Code 39");
+    main.setChecked(code39Box, true);
+    main.click(code39Box + kButton);
+    EXPECT_THAT(runner.opened, Contains("Code 39"));
+    ASSERT_TRUE(main.pressOk());
+    EXPECT_EQ(rig.libraryValue("Code39_2D", 7), fullAscii) << "not before the sheet's OK";
+
+    ASSERT_TRUE(pages.pressOk());
+    rig.clearLog();
+    sheet.finish(true, [](std::string_view) { return false; });
+    EXPECT_THAT(rig.log(), HasSubstr("Code39_2D w\n"));
+    EXPECT_EQ(rig.libraryValue("Code39_2D", 7), fullAscii == 0 ? 1 : 0);
+    EXPECT_EQ(rig.libraryValue("Code39_2D", 1), 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "common/dialogs/char_entry_dialog.h"
+#include "tests/dialogs/scripted_runner.h"
 
 namespace qn::dialogs {
 namespace {
@@ -21,6 +22,7 @@ struct Record {
         {"numberField", 12, 4, reader::FieldKind::I32, 1, 50},
         {"textField", 20, 9, reader::FieldKind::Text},
         {"codeField", 30, 5, reader::FieldKind::Bytes},
+        {"typeField", 40, 6, reader::FieldKind::Text},
     };
     std::int32_t engineValue(std::string_view op, int n) const {
         const auto* info = reader::findEngineOperation(op);
@@ -33,16 +35,6 @@ struct Record {
         reader::LeInt32 v;
         v.set(value);
         std::copy(v.raw.begin(), v.raw.end(), bytes.begin() + info->vtOffset + (n - 1) * 4);
-    }
-};
-
-class ScriptedRunner final : public DialogRunner {
-  public:
-    std::function<DialogResult(Dialog&)> script = [](Dialog&) { return DialogResult::Cancel; };
-    std::vector<std::string> opened;
-    DialogResult runModal(Dialog& dialog) override {
-        opened.push_back(dialog.caption());
-        return script(dialog);
     }
 };
 
@@ -322,6 +314,29 @@ TEST(TableDialog, ACodeTextOpensThePickerAndStoresItsBytes) {
     ASSERT_TRUE(d.pressOk());
     EXPECT_EQ(f.record.bytes[30], 0x1B);
     EXPECT_EQ(f.record.bytes[31], 0x41);
+}
+
+TEST(TableDialog, PasswordAndEditableComboExchangeTexts) {
+    static const DialogTable table{"CDlgTexts",
+                                   "Texts",
+                                   "",
+                                   {password("Password:", field("textField")),
+                                    editCombo("Type:", {"vt100", "vt220"}, field("typeField"))}};
+    Fixture f;
+    reader::storeText(std::span(f.record.bytes).subspan(20, 9), "secret");
+    TableDialog d(table, f.environment);
+    d.open(f.context);
+    EXPECT_TRUE(d.control(rowControlId(0)).password);
+    EXPECT_EQ(d.control(rowControlId(0)).text, "secret");
+    EXPECT_TRUE(d.control(rowControlId(1)).editable);
+    d.select(rowControlId(1), 1);
+    EXPECT_EQ(d.control(rowControlId(1)).text, "vt220");
+    d.setText(rowControlId(1), "ansi-long");
+    EXPECT_FALSE(d.pressOk()) << "wider than the field";
+    EXPECT_THAT(f.messages.texts(), ElementsAre("Enter no more than 6 characters."));
+    d.setText(rowControlId(1), "ansi");
+    ASSERT_TRUE(d.pressOk());
+    EXPECT_EQ(reader::fixedText(std::span(f.record.bytes).subspan(40, 6)), "ansi");
 }
 
 TEST(Dialog, ReopeningOnTheLargeScreenScalesOnce) {

@@ -11,11 +11,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
+#include <QToolButton>
 #include <QtTest>
 
 #include <memory>
 
 #include "common/dialogs/char_entry_dialog.h"
+#include "common/dialogs/engine/engine_dialogs.h"
 #include "tests/support/fake_services.h"
 #include "ui/dialog_window.h"
 #include "vt/dialogs/vt_key_dialogs.h"
@@ -196,6 +198,54 @@ class DialogWindowTest : public QObject {
     }
 
     void sheetWithNestedDialogs();
+
+    // Every engine and symbology dialog drawn on both screens, with every reader bit set so
+    // that rows for one reader type show too.
+    void everyEngineDialogInBothModes() {
+        auto session = std::make_unique<vt::VtSession>();
+        platform::RecordingMessageBoxes messages;
+        auto environment = dialogs::engines::engineEnvironment(
+            session->settings, vt::vtSettingsFields(), nullptr, messages);
+        environment.readerType = 0xFFFFFFFF;
+        for (int mode : {1, 2}) {
+            for (const auto& table : dialogs::engines::engineTables()) {
+                CancelRunner runner;
+                dialogs::DialogContext context{messages, runner, mode};
+                dialogs::TableDialog model(table, environment);
+                model.open(context);
+                ui::DialogWindow window(model);
+                window.show();
+                QVERIFY(QTest::qWaitForWindowExposed(&window));
+                const QImage image = window.grab().toImage();
+                QCOMPARE(image.width(), mode == 2 ? 480 : 240);
+                const QString file =
+                    QStringLiteral("%1/engine-%2-%3.png")
+                        .arg(screenshotDir(), QString::fromStdString(table.className),
+                             mode == 2 ? QStringLiteral("480x640") : QStringLiteral("240x320"));
+                QVERIFY(image.save(file));
+            }
+        }
+    }
+
+    void spinControlsStepTheEdit() {
+        auto session = std::make_unique<vt::VtSession>();
+        platform::RecordingMessageBoxes messages;
+        auto environment = dialogs::engines::engineEnvironment(
+            session->settings, vt::vtSettingsFields(), nullptr, messages);
+        dialogs::TableDialog model(*dialogs::engines::findEngineTable("CDlg4407Code93"),
+                                   environment);
+        model.open(context_);
+        ui::DialogWindow window(model);
+        auto* spin = window.widget(dialogs::rowControlId(0, dialogs::kFirstSpin));
+        QVERIFY(spin != nullptr);
+        spin->findChild<QToolButton*>(QStringLiteral("up"))->click();
+        QCOMPARE(model.control(dialogs::rowControlId(0, dialogs::kFirst)).text, std::string("1"));
+        spin->findChild<QToolButton*>(QStringLiteral("up"))->click();
+        QCOMPARE(as<QLineEdit>(window, dialogs::rowControlId(0, dialogs::kFirst))->text(),
+                 QStringLiteral("2"));
+        spin->findChild<QToolButton*>(QStringLiteral("down"))->click();
+        QCOMPARE(model.control(dialogs::rowControlId(0, dialogs::kFirst)).text, std::string("1"));
+    }
 
     void everyVtDialogInBothModes() {
         for (int mode : {1, 2}) {

@@ -202,6 +202,21 @@ Row symbology(std::string text, std::string_view op, std::string opens = {}) {
     return row;
 }
 
+// The boxes of "955 Setting" and "4507 Setting"; the 4507 engine adds Matrix 25.
+std::vector<Row> mainBoxes(const std::string& prefix, bool matrix25) {
+    std::vector<Row> rows{
+        symbology("Code 39", "Code39_%", prefix + "Code39"),
+        symbology("Code 93", "Code93_%", prefix + "Code93"),
+        symbology("Interleaved 25", "Interleaved2Of5_%", prefix + "Interleaved25"),
+        symbology("Industrial 25", "Industrial2Of5_%", prefix + "Industrial25")};
+    if (matrix25) rows.push_back(symbology("Matrix 25", "Matrix2Of5_%", prefix + "Matrix25"));
+    return rows + std::vector<Row>{symbology("Chinese 25", "Chinese2Of5_%"),
+                                   symbology("Codabar", "Codabar_%", prefix + "Codabar"),
+                                   symbology("MSI", "Msi_%", prefix + "Msi"),
+                                   symbology("Code 128", "Code128_%", prefix + "Code128"),
+                                   symbology("Code 11", "Code11_%", prefix + "Code11")};
+}
+
 // The buttons of a main dialog without a box, then "Reader Para" and "Reset".
 std::vector<Row> mainButtons(std::string_view prefix,
                              const std::vector<std::pair<const char*, const char*>>& buttons) {
@@ -301,15 +316,15 @@ std::vector<DialogTable> family950() {
         {"CDlg950GS1DataBar",
          "GS1 DataBar-14",
          op,
-         {check("GS1 DataBar-14", at("GS1_DataBar_1D", 2)).wide(),
-          check("Transmit Code ID", at("GS1_DataBar_1D", 3)),
-          check("Transmit Application ID", at("GS1_DataBar_1D", 4)),
-          check("Transmit Check Digit", at("GS1_DataBar_1D", 5)),
-          check("GS1 DataBar Limited", at("GS1_DataBar_1D", 1)).wide(),
-          check("Transmit Code ID", at("GS1_DataBar_1D", 6)),
-          check("Transmit Application ID", at("GS1_DataBar_1D", 7)),
-          check("Transmit Check Digit", at("GS1_DataBar_1D", 8)),
-          check("GS1 DataBar Expanded", at("GS1_DataBar_1D", 9)).wide().named("expanded"),
+         {check("GS1 DataBar-14", at("GS1_DataBar_1D", 2)).wide().named("14"),
+          check("Transmit Code ID", at("GS1_DataBar_1D", 3)).enabledBy("14"),
+          check("Transmit Application ID", at("GS1_DataBar_1D", 4)).enabledBy("14"),
+          check("Transmit Check Digit", at("GS1_DataBar_1D", 5)).enabledBy("14"),
+          check("GS1 DataBar Limited", at("GS1_DataBar_1D", 1)).wide().named("limited"),
+          check("Transmit Code ID", at("GS1_DataBar_1D", 6)).enabledBy("limited"),
+          check("Transmit Application ID", at("GS1_DataBar_1D", 7)).enabledBy("limited"),
+          check("Transmit Check Digit", at("GS1_DataBar_1D", 8)).enabledBy("limited"),
+          check("GS1 DataBar Expanded", at("GS1_DataBar_1D", 9)).wide(),
           check("Transmit Code ID", {}).unassigned()}},
         {"CDlg950IFPharma",
          "I/F Pharma.",
@@ -366,15 +381,7 @@ std::vector<DialogTable> family955() {
     between.maxStored = 99;
     return {
         {"CDlg955Main", "955 Setting", f,
-         std::vector<Row>{symbology("Code 39", "Code39_%", "CDlg955Code39"),
-                          symbology("Code 93", "Code93_%", "CDlg955Code93"),
-                          symbology("Interleaved 25", "Interleaved2Of5_%", "CDlg955Interleaved25"),
-                          symbology("Industrial 25", "Industrial2Of5_%", "CDlg955Industrial25"),
-                          symbology("Chinese 25", "Chinese2Of5_%"),
-                          symbology("Codabar", "Codabar_%", "CDlg955Codabar"),
-                          symbology("MSI", "Msi_%", "CDlg955Msi"),
-                          symbology("Code 128", "Code128_%", "CDlg955Code128"),
-                          symbology("Code 11", "Code11_%", "CDlg955Code11")} +
+         mainBoxes("CDlg955", false) +
              mainButtons("CDlg955", {{"UPC", "Upc"},
                                      {"EAN/JAN", "Ean"},
                                      {"GS1 DataBar", "GS1DataBar"},
@@ -480,17 +487,7 @@ std::vector<DialogTable> family4507() {
     };
     std::vector<DialogTable> tables{
         {"CDlg4507Main", "4507 Setting", f,
-         std::vector<Row>{symbology("Code 39", "Code39_%", "CDlg4507Code39"),
-                          symbology("Code 93", "Code93_%", "CDlg4507Code93"),
-                          symbology("Interleaved 25", "Interleaved2Of5_%", "CDlg4507Interleaved25"),
-                          symbology("Industrial 25", "Industrial2Of5_%", "CDlg4507Industrial25"),
-                          symbology("Matrix 25", "Matrix2Of5_%", "CDlg4507Matrix25"),
-                          symbology("Chinese 25", "Chinese2Of5_%"),
-                          symbology("Codabar", "Codabar_%", "CDlg4507Codabar"),
-                          symbology("MSI", "Msi_%", "CDlg4507Msi"),
-                          symbology("Code 128", "Code128_%", "CDlg4507Code128"),
-                          symbology("Code 11", "Code11_%", "CDlg4507Code11")} +
-             mainButtons("CDlg4507", k2DButtons)},
+         mainBoxes("CDlg4507", true) + mainButtons("CDlg4507", k2DButtons)},
         {"CDlg4507ReaderPara", "4507 Reader Setting", f, readerPara2DRows()},
         {"CDlg4507Code128", "Code 128", f,
          code128Rows() +

@@ -1,0 +1,15 @@
+#pragma once
+// quillnet-dialogs: the engine and symbology dialogs without a display, for developers. Lists
+// the tables, or opens one dialog on a settings document of either program, applies the
+// operator's actions given on the command line, and shows every control; with --ok the dialog
+// is confirmed and --out writes the record.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace qn::tools {
+
+int runDialogsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace qn::tools
