@@ -177,6 +177,10 @@ const DialogTable& screenPageTable(reader::Program program) {
     return program == reader::Program::Vt ? vt : tn;
 }
 
+ScreenPage::ScreenPage(reader::Program program, RecordAccess record)
+    : OwnEnvironment{{.record = std::move(record)}},
+      TableDialog(screenPageTable(program), OwnEnvironment::environment) {}
+
 namespace {
 
 const DialogTable& setConfigFileTable() {

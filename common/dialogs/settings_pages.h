@@ -68,6 +68,13 @@ const DialogTable& rfidTable();
 // "ScrollBar" and "TaskBar On Full Screen", each click written at once.
 const DialogTable& screenPageTable(reader::Program program);
 
+// The "Screen" page on one program's record.
+class ScreenPage : private OwnEnvironment, public TableDialog {
+  public:
+    enum Id { kScrollBar = rowControlId(0), kTaskBar = rowControlId(1) };
+    ScreenPage(reader::Program program, RecordAccess record);
+};
+
 // "Set Config File": the path edit, "..." and OK/Cancel.
 class SetConfigFileDialog final : private OwnEnvironment, public TableDialog {
   public:

@@ -158,7 +158,7 @@ dialogs::PropertySheet& TnSettingsSheet::open(dialogs::DialogContext& context) {
     others_ = std::make_unique<CDlgTNOther>(state_.settings, environment_);
     barcodeReader_ =
         std::make_unique<dialogs::BarcodeReaderPage>(reader::Program::Tn, reader_, environment_);
-    screen_ = std::make_unique<TableDialog>(screenPageTable(reader::Program::Tn), environment_);
+    screen_ = std::make_unique<CDlgTNScreen>(state_.settings);
     before_ = std::make_unique<TnSession>(document_.beginConfigure(installDefaultKeyMap));
     keyMapping_ = makeKeyMapping_ ? makeKeyMapping_(state_) : nullptr;
     sheet_->addPage(*host_);

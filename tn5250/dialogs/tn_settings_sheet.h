@@ -65,6 +65,13 @@ class CDlgTNOther final : public dialogs::TableDialog {
     TnSession& record_;
 };
 
+// The Screen page on the 5250 record.
+class CDlgTNScreen final : public dialogs::ScreenPage {
+  public:
+    explicit CDlgTNScreen(TnSession& session)
+        : ScreenPage(reader::Program::Tn, tnRecordAccess(session)) {}
+};
+
 // The tables of the 5250 program's scanner dialogs by class name ("CDlgTNAdvanced",
 // "CDlgTNAdvancedMore", "CDlgRfid"); nullptr for another name.
 const dialogs::DialogTable* tnScannerTable(std::string_view className);
@@ -89,7 +96,7 @@ class TnSettingsSheet {
     CDlgTNOther& others() { return *others_; }
     dialogs::BarcodeReaderPage& barcodeReader() { return *barcodeReader_; }
     dialogs::Dialog* keyMapping() { return keyMapping_.get(); }
-    dialogs::TableDialog& screen() { return *screen_; }
+    CDlgTNScreen& screen() { return *screen_; }
     dialogs::TableEnvironment& environment() { return environment_; }
 
   private:
@@ -102,7 +109,7 @@ class TnSettingsSheet {
     std::unique_ptr<CDlgTNOther> others_;
     std::unique_ptr<dialogs::BarcodeReaderPage> barcodeReader_;
     std::unique_ptr<dialogs::Dialog> keyMapping_;
-    std::unique_ptr<dialogs::TableDialog> screen_;
+    std::unique_ptr<CDlgTNScreen> screen_;
     std::unique_ptr<dialogs::PropertySheet> sheet_;
     std::unique_ptr<TnSession> before_;
 };

@@ -155,10 +155,6 @@ void CDlgVTTelnet::applyPageRules() {
     control(dialogs::rowControlId(8, kCaption)).enabled = !connected_;
 }
 
-CDlgVTScreen::CDlgVTScreen(VtSettings& settings)
-    : OwnEnvironment{{.record = vtRecordAccess(settings)}},
-      TableDialog(screenPageTable(reader::Program::Vt), OwnEnvironment::environment) {}
-
 VtSettingsSheet::VtSettingsSheet(VtSession& session, VtDocument& document,
                                  reader::ReaderLibrary& reader, platform::MessageBoxes& messages,
                                  std::string model, int systemInfoDigit, bool connected)

@@ -59,10 +59,10 @@ class CDlgVTTelnet final : public dialogs::TableDialog {
     bool connected_;
 };
 
-class CDlgVTScreen final : private OwnEnvironment, public dialogs::TableDialog {
+class CDlgVTScreen final : public dialogs::ScreenPage {
   public:
-    enum Id { kScrollBar = dialogs::rowControlId(0), kTaskBar = dialogs::rowControlId(1) };
-    explicit CDlgVTScreen(VtSettings& settings);
+    explicit CDlgVTScreen(VtSettings& settings)
+        : ScreenPage(reader::Program::Vt, vtRecordAccess(settings)) {}
 };
 
 // The tables of the VT program's scanner dialogs by class name ("CDlgVTAdvanced",
