@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,8 +31,9 @@ void appendText(Bytes& out, const std::string& text) {
         out.push_back(localToSbcs(0, static_cast<std::uint8_t>(c)));
 }
 
-// Clear Unit, Write To Display with a header, a title, 22 rows of captions and 30 input fields
-// (two on each of rows 4 to 18), a message line, the insert cursor; as it arrives on the socket.
+// Clear Unit, Write To Display with a header, a title, 22 rows of captions, 30 input fields
+// full of data (two on each of rows 4 to 18) with notes on the rows without fields, the
+// function key line and the insert cursor: 1,943 bytes as they arrive on the socket.
 Bytes fullScreenRecord() {
     Bytes body{0x04, 0x40, 0x04, 0x11, 0x00, 0x18, 0x01, 0x07,
                0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00};
@@ -44,20 +46,27 @@ Bytes fullScreenRecord() {
     for (int row = 2; row <= 23; ++row) {
         sba(row, 2);
         body.push_back(0x20);
-        appendText(body, "Line " + std::to_string(row) + " item description . . . :");
+        std::string caption = "Line " + std::to_string(row) + " item description";
+        while (caption.size() < 37)
+            caption += caption.size() % 2 == 0 ? ' ' : '.';
+        appendText(body, caption);
         if (row >= 4 && row <= 18) {
             for (int k = 0; k < 2; ++k) {
                 sba(row, k == 0 ? 40 : 62);
                 body.insert(body.end(),
                             {0x1D, 0x40, std::uint8_t(k == 0 ? 0x00 : 0x07), 0x24, 0x00, 0x10});
-                appendText(body, k == 0 ? "A1B2C3" : "0000012");
+                appendText(body, k == 0 ? "A1B2C3D4E5F6G7H8" : "000000000012345");
                 body.push_back(0x20);
             }
+        } else {
+            sba(row, 40);
+            body.push_back(0x20);
+            appendText(body, "(no entry) ");
         }
     }
     sba(24, 2);
     body.push_back(0x20);
-    appendText(body, "F3=Exit   F5=Refresh   F12=Cancel");
+    appendText(body, "F3=Exit   F5=Refresh   F6=Create   F12=Cancel   F24=More keys");
     body.insert(body.end(), {0x13, 0x04, 0x29});
     const std::size_t size = body.size() + 10;
     const std::uint8_t header[] = {std::uint8_t(size >> 8),
@@ -181,4 +190,21 @@ BENCHMARK(BM_ScanEntryAndEnter)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// --write-record FILE writes the full-screen record for `quillnet-replay 5250 --bench`.
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--write-record") {
+        const auto wire = fullScreenRecord();
+        std::FILE* out = std::fopen(argv[2], "wb");
+        if (out == nullptr || std::fwrite(wire.data(), 1, wire.size(), out) != wire.size()) {
+            std::fprintf(stderr, "cannot write %s\n", argv[2]);
+            return 1;
+        }
+        std::fclose(out);
+        return 0;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

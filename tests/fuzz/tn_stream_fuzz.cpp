@@ -1,15 +1,17 @@
 // Host bytes through the 5250 telnet layer, the record assembler and the interpreter, cut into
 // receives of varying size, with the automatic sign-on and an AID key after each: nothing the
-// host sends may reach outside a buffer, and the model stays inside its bounds.
+// host sends may reach outside a buffer, and the model stays inside its bounds. A screen the
+// host had saved comes back whole: restoring it and saving again gives the same image.
 //
-// Input: byte 0 picks the language (low 3 bits), sign-on and the AID key; byte 1 the receive
-// size; the rest is what the host sent.
+// Input: byte 0 picks the language (low 3 bits), sign-on, the AID keys and the restore; byte 1
+// the receive size; the rest is what the host sent.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "tn5250/datastream/data_stream.h"
 #include "tn5250/telnet/tn_telnet_filter.h"
@@ -18,16 +20,51 @@ namespace {
 
 using namespace qn::tn;
 
-// Checks that every reply is a whole framed record.
+// Checks that every reply is a whole framed record, and keeps the body of the last Save Screen
+// reply as the host would (0xFF undoubled).
 class CheckingHost final : public TnHost {
   public:
     void sendBytes(std::span<const std::uint8_t> bytes) override {
-        if (bytes.empty()) std::abort();
-        checksum += bytes.back();
+        if (bytes.size() < 12 || bytes[bytes.size() - 2] != 0xFF || bytes.back() != 0xEF)
+            std::abort();
+        checksum += bytes[bytes.size() - 3];
+        body.clear();
+        for (std::size_t i = 0; i + 2 < bytes.size(); ++i) {
+            body.push_back(bytes[i]);
+            if (bytes[i] == 0xFF && bytes[++i] != 0xFF) std::abort();
+        }
+        if (body.size() != std::size_t(body[0] << 8 | body[1])) std::abort();
+        saved = body[9] == kOpcodeSaveScreen;
+        if (saved) image.assign(body.begin() + 10, body.end());
     }
     void alarm() override { ++checksum; }
     unsigned checksum = 0;
+    bool saved = false;
+    std::vector<std::uint8_t> body;
+    std::vector<std::uint8_t> image;  // ESC 0x12 and the image
 };
+
+// The telnet layer's answers: three-byte commands and sub-negotiation replies.
+class NegotiationSink final : public qn::telnet::ByteSender {
+  public:
+    void sendBytes(std::span<const std::uint8_t> bytes) override {
+        if (bytes.size() < 3 || bytes[0] != 0xFF) std::abort();
+    }
+};
+
+// The last saved screen restored and saved again in one record: the same image comes back.
+void restoreAndCompare(TnDataStream& stream, CheckingHost& host) {
+    if (host.image.empty()) return;
+    static std::vector<std::uint8_t> record;
+    const std::vector<std::uint8_t> image = host.image;
+    const std::size_t size = 10 + image.size() + 2;
+    record.assign({std::uint8_t(size >> 8), std::uint8_t(size), 0x12, 0xA0, 0, 0, 4, 0, 0, 5});
+    record.insert(record.end(), image.begin(), image.end());
+    record.insert(record.end(), {kEsc, 0x02});
+    host.saved = false;
+    stream.receive(record);
+    if (!host.saved || host.image != image) std::abort();
+}
 
 void checkModel(const TnScreen& screen) {
     const ScreenState& s = screen.state;
@@ -57,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto screen = std::make_unique<TnScreen>();
     CheckingHost host;
     TnDataStream stream(*screen, *session, host);
-    TnTelnetFilter filter(*session, host, stream);
+    NegotiationSink negotiation;
+    TnTelnetFilter filter(*session, negotiation, stream);
     stream.resetScreen();
     bool signedOn = false;
     for (std::size_t at = 2; at < size; at += chunk) {
@@ -68,6 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             stream.sendAid(static_cast<std::uint8_t>(0xF1));
             if (flags & 0x40) stream.sendAttention();
         }
+        checkModel(*screen);
+    }
+    if ((flags & 0x80) != 0 && stream.betweenRecords()) {
+        restoreAndCompare(stream, host);
         checkModel(*screen);
     }
     return 0;

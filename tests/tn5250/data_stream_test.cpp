@@ -235,37 +235,38 @@ TEST(RepeatAndErase, FillAndEraseToAnAddress) {
         {"RA translates its character, 0xFF giving 0",
          record(join({wtd(), sba(1, 1), {0x02, 0x01, 0x02, 0xDF}, {0xC2}})),
          [](const Terminal& t) { EXPECT_EQ(t.text(0, 0, 3), "..B"); }},
-        {"EA of characters from home clears columns 0-3, the address ends at 5",
+        {"EA of characters from home clears columns 0-4, its end included; the address ends at 5",
          record(join({wtd(),
                       sba(1, 1),
                       {0x02, 0x01, 0x08, 0xC1},
                       sba(1, 1),
                       {0x03, 0x01, 0x05, 0x02, 0x00},
                       {0xC2}})),
-         [](const Terminal& t) { EXPECT_EQ(t.text(0, 0, 8), "....ABAA"); }},
+         [](const Terminal& t) { EXPECT_EQ(t.text(0, 0, 8), ".....BAA"); }},
         {"EA of colour bits keeps characters",
          record(join({wtd(),
                       sba(1, 1),
                       {0x28},
-                      {0x02, 0x01, 0x04, 0xC1},
+                      {0x02, 0x01, 0x05, 0xC1},
                       sba(1, 2),
                       {0x03, 0x01, 0x04, 0x02, 0x01}})),
          [](const Terminal& t) {
              EXPECT_EQ(t.text(0, 1, 3), "AAA");
              EXPECT_EQ(t.screen->attributeAt(0, 1), 0x00);
              EXPECT_EQ(t.screen->attributeAt(0, 2), 0x00);
-             EXPECT_EQ(t.screen->attributeAt(0, 3), 0x80) << "the target cell is not erased";
+             EXPECT_EQ(t.screen->attributeAt(0, 3), 0x00) << "the target cell is erased too";
+             EXPECT_EQ(t.screen->attributeAt(0, 4), 0x80);
          }},
         {"EA of all three",
          record(join({wtd(),
                       sba(1, 1),
                       {0x22},
-                      {0x02, 0x01, 0x04, 0xC1},
+                      {0x02, 0x01, 0x05, 0xC1},
                       sba(1, 2),
                       {0x03, 0x01, 0x04, 0x02, 0xFF}})),
          [](const Terminal& t) {
-             EXPECT_EQ(t.text(0, 1, 3), "..A");
-             EXPECT_EQ(t.screen->attributeAt(0, 2), 0x00);
+             EXPECT_EQ(t.text(0, 1, 4), "...A");
+             EXPECT_EQ(t.screen->attributeAt(0, 3), 0x00);
          }},
         {"RA aimed before the address fills nothing and leaves the address past the target",
          record(join({wtd(), sba(3, 10), {0x02, 0x01, 0x05, 0xC1}, {0xC2}})),
@@ -347,7 +348,7 @@ TEST(Commands, ClearAndLock) {
              EXPECT_EQ(t.text(0, 0, 1), "A");
              EXPECT_TRUE(t.host.sends.empty());
          }},
-        {"Restore Screen takes the rest of the record, ESC bytes included",
+        {"Restore Screen of anything but a saved image takes the rest of the record",
          record(join({{0x04, 0x12, 0x01}, wtd(), sba(1, 1), {0xC1}})),
          [](const Terminal& t) { EXPECT_EQ(t.text(0, 0, 1), "."); }},
         {"read commands set the read mode after their control characters",
@@ -461,13 +462,11 @@ TEST(Replies, QueryReplyIsExact) {
     EXPECT_TRUE(other.host.sends.empty());
 }
 
-TEST(Replies, CursorReplyForReadScreenAndSaveScreen) {
-    for (std::uint8_t command : {0x62, 0x02}) {
-        Terminal t;
-        t.feed(record(join({wtd(0, 0x48), sba(6, 11), {0x04, command}})));
-        EXPECT_EQ(t.host.sent(), (Bytes{0x00, 0x0D, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03,
-                                        0x06, 0x0B, 0xF1, 0xFF, 0xEF}));
-    }
+TEST(Replies, CursorReplyForReadScreen) {
+    Terminal t;
+    t.feed(record(join({wtd(0, 0x48), sba(6, 11), {0x04, 0x62}})));
+    EXPECT_EQ(t.host.sent(), (Bytes{0x00, 0x0D, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03,
+                                    0x06, 0x0B, 0xF1, 0xFF, 0xEF}));
     Terminal ignored;
     for (std::uint8_t command : {0x64, 0x66, 0x68, 0x6A, 0x6C})
         ignored.feed(record({0x04, command}));
@@ -514,9 +513,10 @@ TEST(Replies, AidRecordByReadMode) {
         Bytes body;
     } cases[] = {
         {"no read pending: header only", 0, {}},
-        {"read input fields: all fields, no SBA, nulls inside as blanks, sign",
+        {"read input fields: all fields at their length, no SBA, nulls as blanks, sign",
          0x42,
-         {0x03, 0x02, 0xF1, 0xC1, 0xC2, 0xC3, 0x40, 0xC4, 0xF1, 0xD2}},
+         {0x03, 0x02, 0xF1, 0xC1, 0xC2, 0x40, 0x40, 0x40, 0xC3, 0x40, 0xC4, 0x40, 0x40, 0xF1, 0xF2,
+          0xD0}},
         {"read MDT fields: modified fields behind SBA",
          0x52,
          {0x03, 0x02, 0xF1, 0x11, 0x03, 0x02, 0xC1, 0xC2, 0x11, 0x05, 0x02, 0xF1, 0xD2}},
@@ -561,8 +561,8 @@ TEST(Replies, ReadImmediateAndReadModifiedImmediateAlternate) {
     Terminal t;
     threeFields(t, 0);
     t.feed(record({0x04, 0x72}));
-    EXPECT_EQ(t.host.sent(), reply({0xC1, 0xC2, 0x40, 0x40, 0x40, 0xC3, 0x40, 0xC4, 0x40, 0x40,
-                                    0xF1, 0xF2, 0x40}));
+    EXPECT_EQ(t.host.sent(), reply({0x03, 0x02, 0x00, 0xC1, 0xC2, 0x40, 0x40, 0x40, 0xC3, 0x40,
+                                    0xC4, 0x40, 0x40, 0xF1, 0xF2, 0x40}));
     EXPECT_FALSE(t.screen->state.keyboardLocked) << "unlocked after the reply";
 
     Terminal u;

@@ -605,14 +605,16 @@ TEST(Editing, ResetUnlocksAndBringsBackTheMessageLine) {
     EXPECT_EQ(t.host.alarms, 0);
 }
 
-TEST(Editing, LockedKeyboardTakesOnlyReset) {
+TEST(Editing, LockedKeyboardTakesOnlyResetAndAttention) {
+    const Bytes attention{0x00, 0x0A, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x40, 0x00, 0x00, 0xFF, 0xEF};
     const struct {
         const char* name;
-        int mappedSlot;  // slot given RESET, 0 for none
+        int mappedSlot;  // slot given mappedFunction, 0 for none
         int mappedFunction;
         bool isKey;
         int code;  // virtual key or character
         bool accepted;
+        Bytes sent{};
     } cases[] = {
         {"Escape", 0, 0, true, vk::kEscape, true},
         {"F1 (PF1)", 0, 0, true, vk::kF1, false},
@@ -620,8 +622,11 @@ TEST(Editing, LockedKeyboardTakesOnlyReset) {
         {"an arrow key", 0, 0, true, vk::kLeft, false},
         {"F1 mapped to RESET", 1, fn::kReset, true, vk::kF1, true},
         {"Tab mapped to RESET", 46, fn::kReset, true, vk::kTab, true},
+        {"F1 mapped to ATTN interrupts the host", 1, fn::kAttn, true, vk::kF1, true, attention},
+        {"Tab mapped to ATTN", 46, fn::kAttn, true, vk::kTab, true, attention},
         {"a printable character", 0, 0, false, 'A', false},
         {"control character mapped to RESET", 46, fn::kReset, false, 0x09, true},
+        {"control character mapped to ATTN", 46, fn::kAttn, false, 0x09, true},
         {"control character without RESET", 0, 0, false, 0x09, false},
     };
     for (const auto& c : cases) {
@@ -635,7 +640,7 @@ TEST(Editing, LockedKeyboardTakesOnlyReset) {
         else
             t.editor.typeChar(static_cast<std::uint8_t>(c.code));
         EXPECT_EQ(t.host.alarms, c.accepted ? 0 : 1);
-        EXPECT_TRUE(t.host.sends.empty());
+        EXPECT_EQ(t.host.sent(), c.sent);
         if (!c.accepted) {
             EXPECT_TRUE(t.screen->state.keyboardLocked);
             EXPECT_EQ(t.cursor(), std::make_pair(0, 0));

@@ -1,6 +1,7 @@
 // The 5250 replay as a black box: captures and step files in, the JSON report out.
 
 #include "tools/quillnet-replay/replay_5250.h"
+#include "tools/quillnet-replay/replay_json.h"
 
 #include <gtest/gtest.h>
 
@@ -225,9 +226,14 @@ TEST(Replay5250, CommandLine) {
 
 // ---- Whole operator sessions: host screens in, steps, the exact records the host receives.
 
-// A host record as it arrives on the wire: the record, then IAC EOR.
+// A host record as it arrives on the wire: the record with 0xFF doubled, then IAC EOR.
 Bytes onWire(const Bytes& body) {
-    return join({record(body), Bytes{0xFF, 0xEF}});
+    Bytes wire;
+    for (std::uint8_t b : record(body)) {
+        wire.push_back(b);
+        if (b == 0xFF) wire.push_back(0xFF);
+    }
+    return join({wire, Bytes{0xFF, 0xEF}});
 }
 
 // Clear unit, Write To Display, a title on row 1, the fields, and Read MDT Fields (keyboard
@@ -558,6 +564,52 @@ TEST(Replay5250Session, TypingKeysAndTheKeyMap) {
          {},
          {{6, "a\\b#"}}},
     });
+}
+
+// The hex strings of the report's "sends", in order.
+std::vector<std::string> sendsOf(const std::string& json) {
+    std::vector<std::string> sends;
+    const std::size_t from = json.find("\"sends\": [");
+    const std::string list = json.substr(from, json.find(']', from) - from);
+    for (std::size_t at = list.find('"', 9); at != std::string::npos; at = list.find('"', at + 1)) {
+        const std::size_t close = list.find('"', at + 1);
+        sends.push_back(list.substr(at + 1, close - at - 1));
+        at = close;
+    }
+    return sends;
+}
+
+// The report without what was sent.
+std::string shownPart(const std::string& json) {
+    return json.substr(0, json.find("\"sent\": "));
+}
+
+TEST(Replay5250Session, SaveScreenAndRestoreScreenRoundTrip) {
+    const Bytes save = onWire({0x04, 0x02});
+    const auto saved = replay5250(join({kItemScreen, save}), {});
+    ASSERT_EQ(saved.exitCode, 0) << saved.error;
+    const auto sends = sendsOf(saved.json);
+    ASSERT_EQ(sends.size(), 1u) << saved.json;
+    // The host sends the reply's body back as it came: without its header and IAC EOR.
+    const auto answer = parseHex(sends[0]);
+    ASSERT_TRUE(answer && answer->size() > 12);
+    EXPECT_EQ((*answer)[9], 0x04) << "a Save Screen record";
+    const Bytes body = tn::test::replyBody(*answer);
+    const Bytes popUp = entryScreen(join({sba(8, 30), sf(0x40, 0x00, 0x24, 3)}));
+    for (std::size_t chunk : {std::size_t(1024), std::size_t(1), std::size_t(7)}) {
+        SCOPED_TRACE(chunk);
+        const auto restored =
+            replay5250(join({kItemScreen, save, popUp, onWire(body)}), {.chunk = chunk});
+        ASSERT_EQ(restored.exitCode, 0) << restored.error;
+        EXPECT_EQ(shownPart(restored.json), shownPart(saved.json));
+        EXPECT_EQ(sendsOf(restored.json), sends) << "the restore answers nothing";
+    }
+    // The operator carries on in the restored screen's fields.
+    const auto session = script("recv " + hexOf(join({kItemScreen, save, popUp, onWire(body)})) +
+                                "\nchar 42\nkey 0x0D\n");
+    ASSERT_EQ(session.exitCode, 0) << session.error;
+    EXPECT_EQ(sendsOf(session.json).back(),
+              hexOf(reply({0x04, 0x17, 0xF1, 0x11, 0x04, 0x15, 0xF4, 0xF2})));
 }
 
 TEST(Replay5250, BenchCountsEveryRound) {

@@ -76,6 +76,17 @@ inline Bytes reply(const Bytes& body) {
     return wire;
 }
 
+// What follows the header of a record the terminal sent, as the host reads it: 0xFF undoubled,
+// without IAC EOR.
+inline Bytes replyBody(const Bytes& wire) {
+    Bytes body;
+    for (std::size_t i = 10; i + 2 < wire.size(); ++i) {
+        body.push_back(wire[i]);
+        if (wire[i] == 0xFF) ++i;
+    }
+    return body;
+}
+
 struct Terminal {
     explicit Terminal(std::uint8_t language = 0) {
         session->language = language;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "tn5250/datastream/records.h"
+#include "tn5250/screen/screen_image.h"
 
 namespace qn::tn {
 
@@ -26,6 +27,9 @@ constexpr LengthRule lengthField(std::uint8_t offset, std::uint8_t size,
 constexpr LengthRule startOfFieldRule() {
     return {LengthRule::StartOfField};
 }
+constexpr LengthRule screenImage() {
+    return {LengthRule::ScreenImage};
+}
 
 constexpr std::uint8_t kWriteToDisplay = 0x11;
 
@@ -42,15 +46,15 @@ constexpr DS::TableEntry CommandTable[] = {
     {0x82, fixed(3), &DS::readMdtAlternate},
     {0x72, fixed(1), &DS::readImmediate},
     {0x83, fixed(1), &DS::readModifiedImmediateAlternate},
-    {0x62, fixed(1), &DS::sendCursorReply},         // Read Screen
-    {0x64, fixed(1), &DS::ignoreCommand},           // Read Screen With Extended Attributes
-    {0x66, fixed(1), &DS::ignoreCommand},           // Read Screen To Print
-    {0x68, fixed(1), &DS::ignoreCommand},           // ... With Extended Attributes
-    {0x6A, fixed(1), &DS::ignoreCommand},           // ... With Gridlines
-    {0x6C, fixed(1), &DS::ignoreCommand},           // ... With Extended Attributes And Gridlines
-    {0x02, fixed(1), &DS::sendCursorReply},         // Save Screen
-    {0x03, fixed(6), &DS::ignoreCommand},           // Save Partial Screen
-    {0x12, toRecordEnd(), &DS::ignoreCommand},      // Restore Screen
+    {0x62, fixed(1), &DS::sendCursorReply},  // Read Screen
+    {0x64, fixed(1), &DS::ignoreCommand},    // Read Screen With Extended Attributes
+    {0x66, fixed(1), &DS::ignoreCommand},    // Read Screen To Print
+    {0x68, fixed(1), &DS::ignoreCommand},    // ... With Extended Attributes
+    {0x6A, fixed(1), &DS::ignoreCommand},    // ... With Gridlines
+    {0x6C, fixed(1), &DS::ignoreCommand},    // ... With Extended Attributes And Gridlines
+    {0x02, fixed(1), &DS::saveScreen},
+    {0x03, fixed(6), &DS::ignoreCommand},  // Save Partial Screen
+    {0x12, screenImage(), &DS::restoreScreen},
     {0x13, lengthField(2, 2), &DS::ignoreCommand},  // Restore Partial Screen
     {0x23, fixed(4), &DS::ignoreCommand},           // Roll
     {0xF3, toRecordEnd(), &DS::writeStructuredField},
@@ -73,12 +77,55 @@ constexpr DS::TableEntry OrderTable[] = {
 };
 static_assert(std::size(OrderTable) == 10);
 
+// Code to table entry, built from the table so that the first entry with a code wins as a
+// search in table order would.
 template <std::size_t N>
-const DS::TableEntry* find(const DS::TableEntry (&table)[N], std::uint8_t code) {
-    for (const DS::TableEntry& entry : table) {
-        if (entry.code == code) return &entry;
+constexpr std::array<std::int8_t, 256> indexOf(const DS::TableEntry (&table)[N]) {
+    std::array<std::int8_t, 256> index{};
+    index.fill(-1);
+    for (std::size_t i = N; i-- > 0;)
+        index[table[i].code] = static_cast<std::int8_t>(i);
+    return index;
+}
+constexpr auto kCommandIndex = indexOf(CommandTable);
+constexpr auto kOrderIndex = indexOf(OrderTable);
+
+template <std::size_t N>
+const DS::TableEntry* find(const DS::TableEntry (&table)[N],
+                           const std::array<std::int8_t, 256>& index, std::uint8_t code) {
+    return index[code] < 0 ? nullptr : &table[index[code]];
+}
+
+// Start Of Field: control words follow the format word while their first byte has bit 0x80
+// or 0x40; the first byte without either is the attribute, then two length bytes. The
+// attribute is taken at the last offset whose length bytes still fit the parameter space.
+constexpr long kLastFieldAttributeAt = long(kParamSize) - 3;
+constexpr bool isFieldAttributeAt(long offset, std::uint8_t byte) {
+    return (byte & 0xC0) == 0 || offset >= kLastFieldAttributeAt;
+}
+
+// The total of an order whose first count bytes are at hand; -1 when they do not tell.
+long orderTotal(const LengthRule& rule, const std::uint8_t* bytes, long count) {
+    switch (rule.kind) {
+        case LengthRule::Fixed:
+            return rule.total;
+        case LengthRule::LengthField: {
+            const long have = rule.offset + rule.size;
+            if (count < have) return -1;
+            long value = bytes[rule.offset];
+            if (rule.size == 2) value = value << 8 | bytes[rule.offset + 1];
+            return std::max(rule.offset + value + (rule.countsOwnSize ? rule.size : 0), have);
+        }
+        case LengthRule::StartOfField:
+            if (count < 2) return -1;
+            if ((bytes[1] & 0xC0) == 0) return 4;
+            for (long at = 3; at < count; at += 2) {
+                if (isFieldAttributeAt(at, bytes[at])) return at + 3;
+            }
+            return -1;
+        default:
+            return -1;
     }
-    return nullptr;
 }
 
 // Bytes that are display data inside a Write To Display; the rest start an order.
@@ -122,11 +169,65 @@ void TnDataStream::resetScreen() {
     paramCount_ = 0;
     rule_ = {};
     entry_ = nullptr;
+    fieldTotal_ = -1;
+    holdCursor_ = false;
+    image_.clear();
 }
 
 void TnDataStream::receive(std::span<const std::uint8_t> bytes) {
-    for (std::uint8_t b : bytes)
-        dataByte(b);
+    const std::uint8_t* p = bytes.data();
+    const std::uint8_t* const end = p + bytes.size();
+    while (p < end) {
+        if (!fastPath(p, end)) dataByte(*p++);
+    }
+}
+
+const TextTable& TnDataStream::receiveTable() {
+    if (receiveLanguage_ != language()) {
+        receiveLanguage_ = language();
+        receiveTable_ = textTable(sbcsTable(language()));
+    }
+    return receiveTable_;
+}
+
+bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
+    const std::uint8_t* const start = p;
+    const TextTable& table = receiveTable();
+    auto consume = [&](const std::uint8_t* next) {
+        recordCount_ += next - p;
+        p = next;
+        if (recordCount_ < recordLength_) return true;
+        endRecord();
+        return false;
+    };
+    while (p < end && (phase_ == kData || (phase_ == kOrder && paramCount_ == 0))) {
+        const long left = recordLength_ - recordCount_;
+        if (left <= 0) break;
+        const std::uint8_t* const stop = p + std::min<long>(end - p, left);
+        if (phase_ == kData && !screen_.state.receive.shiftOut) {
+            const std::uint8_t* const next = screen_.writeText(p, stop, table);
+            if (next != p) {
+                if (!consume(next)) break;
+                if (next == stop) continue;
+            }
+        }
+        // An order with all its bytes at hand runs from them.
+        const std::uint8_t code = *p;
+        if (code == kEsc || (phase_ == kData && isDataByte(code))) break;
+        const TableEntry* entry = find(OrderTable, kOrderIndex, code);
+        if (entry == nullptr) break;
+        const long available = std::min<long>(stop - p, long(kParamSize));
+        const long total = orderTotal(entry->rule, p, available);
+        if (total < 0 || total > available) break;
+        std::copy_n(p, total, param_.begin());
+        paramCount_ = total;
+        (this->*entry->action)();
+        paramCount_ = 0;
+        entry_ = nullptr;
+        phase_ = kData;
+        if (!consume(p + total)) break;
+    }
+    return p != start;
 }
 
 void TnDataStream::dataByte(std::uint8_t byte) {
@@ -178,7 +279,8 @@ void TnDataStream::headerByte(std::uint8_t byte) {
 
 void TnDataStream::endRecord() {
     if (phase_ == kCommand && paramCount_ > 0 &&
-        (rule_.kind == LengthRule::UpToEsc || rule_.kind == LengthRule::ToRecordEnd)) {
+        (rule_.kind == LengthRule::UpToEsc || rule_.kind == LengthRule::ToRecordEnd ||
+         rule_.kind == LengthRule::ScreenImage)) {
         runCommand();
     }
     paramCount_ = 0;
@@ -186,7 +288,8 @@ void TnDataStream::endRecord() {
     recordCount_ = 0;
     recordLength_ = 0;
     entry_ = nullptr;
-    if (screen_.state.placeCursorAtEnd) screen_.placeCursorAtRecordEnd();
+    if (screen_.state.placeCursorAtEnd && !holdCursor_) screen_.placeCursorAtRecordEnd();
+    holdCursor_ = false;
 }
 
 void TnDataStream::collect(std::uint8_t byte) {
@@ -194,11 +297,13 @@ void TnDataStream::collect(std::uint8_t byte) {
     ++paramCount_;
 }
 
-std::uint8_t TnDataStream::param(long offset) const {
-    return offset >= 0 && offset < kept() ? param_[std::size_t(offset)] : 0;
+void TnDataStream::startCommand(const TableEntry* entry, const LengthRule& rule) {
+    entry_ = entry;
+    rule_ = rule;
+    fieldTotal_ = -1;
 }
 
-long TnDataStream::resolvedTotal() const {
+long TnDataStream::resolvedTotal() {
     switch (rule_.kind) {
         case LengthRule::Fixed:
             return rule_.total;
@@ -210,11 +315,27 @@ long TnDataStream::resolvedTotal() const {
             // A length shorter than what is already here ends the item now.
             return std::max(total, paramCount_);
         }
-        case LengthRule::StartOfField:
+        case LengthRule::StartOfField: {
             if (paramCount_ < 2) return -1;
             if ((param(1) & 0xC0) == 0) return 4;
-            if (paramCount_ < 4) return -1;
-            return (param(3) & 0xC0) != 0 ? 8 : 6;
+            // Each byte is looked at once, as it arrives.
+            const long newest = paramCount_ - 1;
+            if (fieldTotal_ < 0 && newest >= 3 && newest % 2 == 1 &&
+                isFieldAttributeAt(newest, param(newest))) {
+                fieldTotal_ = newest + 3;
+            }
+            return fieldTotal_;
+        }
+        case LengthRule::ScreenImage: {
+            // The code and the image's five header bytes tell its length.
+            if (paramCount_ < 6) return -1;
+            const std::size_t length = screenImageLength(std::span(param_).subspan(1, 5));
+            if (length == 0) {
+                rule_ = toRecordEnd();
+                return -1;
+            }
+            return 1 + long(length);
+        }
         case LengthRule::UpToEsc:
         case LengthRule::ToRecordEnd:
             break;
@@ -224,13 +345,18 @@ long TnDataStream::resolvedTotal() const {
 
 void TnDataStream::commandByte(std::uint8_t byte) {
     if (paramCount_ == 0) {
-        entry_ = find(CommandTable, byte);
+        const TableEntry* entry = find(CommandTable, kCommandIndex, byte);
         // An unknown command runs to the next ESC and does nothing.
-        rule_ = entry_ != nullptr ? entry_->rule : upToEsc();
+        startCommand(entry, entry != nullptr ? entry->rule : upToEsc());
+        if (entry != nullptr && entry->action == &DS::restoreScreen) image_.clear();
     } else if (rule_.kind == LengthRule::UpToEsc && byte == kEsc) {
         runCommand();
         paramCount_ = 0;
         return;
+    } else if (entry_ != nullptr && entry_->action == &DS::restoreScreen) {
+        // An image longer than ours can be is consumed, not kept: it cannot restore.
+        if (image_.capacity() == 0) image_.reserve(kMaxScreenImage);
+        if (image_.size() < kMaxScreenImage) image_.push_back(byte);
     }
     collect(byte);
     const long total = resolvedTotal();
@@ -242,14 +368,16 @@ void TnDataStream::commandByte(std::uint8_t byte) {
 }
 
 void TnDataStream::runCommand() {
+    // The last command decides: a read holds the cursor, anything after it may place it.
+    holdCursor_ = false;
     if (entry_ != nullptr) (this->*entry_->action)();
     entry_ = nullptr;
 }
 
 void TnDataStream::startOrder(std::uint8_t byte) {
-    entry_ = find(OrderTable, byte);
+    const TableEntry* entry = find(OrderTable, kOrderIndex, byte);
     // An unknown order is dropped with what was collected so far.
-    rule_ = entry_ != nullptr ? entry_->rule : fixed(0);
+    startCommand(entry, entry != nullptr ? entry->rule : fixed(0));
     collect(byte);
 }
 
@@ -352,6 +480,7 @@ void TnDataStream::applyControlCharacters() {
             break;
     }
     s.placeCursorAtEnd = (cc2 & 0x40) == 0;
+    holdCursor_ = false;
     if ((cc2 & 0x08) != 0) s.keyboardLocked = false;
     if ((cc2 & 0x04) != 0) host_.alarm();
 }
@@ -465,14 +594,18 @@ void TnDataStream::writeErrorCodeToWindow() {
 }
 
 void TnDataStream::readImmediate() {
-    screen_.state.keyboardLocked = true;
-    std::vector<std::uint8_t> body;
+    ScreenState& s = screen_.state;
+    s.keyboardLocked = true;
+    holdCursor_ = true;
+    // The host parses the cursor address and an AID first, as in every input record.
+    std::vector<std::uint8_t> body{cursorByte(s.row), cursorByte(s.column), kAidNone};
     appendFields(body, true, false, {.dropTrailing = false, .nullsAsBlanks = true});
     sendRecord(body);
-    screen_.state.keyboardLocked = false;
+    s.keyboardLocked = false;
 }
 
 void TnDataStream::readModifiedImmediateAlternate() {
+    holdCursor_ = true;
     screen_.state.keyboardLocked = true;
     std::vector<std::uint8_t> body;
     appendFields(body, false, true, {.dropTrailing = true, .nullsAsBlanks = false});
@@ -481,9 +614,25 @@ void TnDataStream::readModifiedImmediateAlternate() {
 }
 
 void TnDataStream::sendCursorReply() {
+    holdCursor_ = true;
     const std::uint8_t body[] = {cursorByte(screen_.state.row), cursorByte(screen_.state.column),
                                  kAidEnter};
     sendRecord(body);
+}
+
+void TnDataStream::saveScreen() {
+    holdCursor_ = true;
+    // The host keeps the record's body and sends it back as it is: Restore Screen, the image.
+    std::vector<std::uint8_t> body{kEsc, 0x12};
+    body.reserve(2 + kMaxScreenImage);
+    appendScreenImage(screen_, body);
+    sendRecord(body, 0, kOpcodeSaveScreen);
+}
+
+void TnDataStream::restoreScreen() {
+    // Anything but a whole image of ours is consumed and ignored.
+    if (restoreScreenImage(screen_, image_)) holdCursor_ = true;
+    image_.clear();
 }
 
 void TnDataStream::writeStructuredField() {
@@ -551,7 +700,8 @@ void TnDataStream::eraseToAddress() {
                 break;
         }
     }
-    const long last = std::min<long>(target - 1, kPlanePositions - 1);
+    // The end address is erased too, as Repeat To Address fills it.
+    const long last = std::min<long>(target, kPlanePositions - 1);
     for (long p = std::max<long>(screen_.position(), 0); p <= last; ++p) {
         const int row = static_cast<int>(p / kColumns);
         const int column = static_cast<int>(p % kColumns);
@@ -589,10 +739,18 @@ void TnDataStream::startOfField() {
     const std::uint8_t ffw1 = param(1);
     if ((ffw1 & 0xC0) == 0) return;  // no field format word: nothing to define
     const std::uint8_t ffw2 = param(2);
-    const bool hasControlWord = paramCount_ >= 8;
-    const std::uint8_t fcw1 = hasControlWord ? param(3) : 0;
-    const std::uint8_t fcw2 = hasControlWord ? param(4) : 0;
-    const long at = hasControlWord ? 5 : 3;
+    // The control words lie between the format word and the attribute; the first is kept,
+    // a resequence word (0x80nn) wherever it stands gives the resequence number.
+    const long at = std::min<long>(paramCount_, long(kParamSize)) - 3;
+    const std::uint8_t fcw1 = at > 3 ? param(3) : 0;
+    const std::uint8_t fcw2 = at > 3 ? param(4) : 0;
+    std::uint8_t resequence = 0;
+    for (long word = 3; word + 1 < at; word += 2) {
+        if (param(word) == 0x80) {
+            resequence = param(word + 1);
+            break;
+        }
+    }
     const std::uint8_t attribute5250 = param(at);
     const std::int32_t length = param(at + 1) << 8 | param(at + 2);
 
@@ -609,14 +767,10 @@ void TnDataStream::startOfField() {
         // Only a field that starts inside the planes can be entered (and edited).
         if (start >= 0 && start < kPlanePositions) {
             screen_.addField(static_cast<std::uint8_t>(s.column), static_cast<std::uint8_t>(s.row),
-                             ffw1, ffw2, fcw1, fcw2, attribute, length,
-                             fcw1 == 0x80 ? fcw2 : std::uint8_t{0});
+                             ffw1, ffw2, fcw1, fcw2, attribute, length, resequence);
         }
     }
-    const long last = std::min<long>(long(start) + length - 1, kPlanePositions - 1);
-    for (long p = std::max(start, 0); p <= last; ++p)
-        screen_.setAttribute(static_cast<int>(p / kColumns), static_cast<int>(p % kColumns),
-                             attribute);
+    screen_.paintAttribute(start, length, attribute);
     if (attribute != 0) s.currentAttribute = attribute;
 }
 
@@ -654,8 +808,10 @@ void TnDataStream::sendAid(std::uint8_t aid) {
     std::vector<std::uint8_t> body;
     if (s.readMode >= 1 && s.readMode <= 3) {
         body = {cursorByte(s.row), cursorByte(s.column), aid};
+        // Without field addresses each field keeps its length, or the host could not tell
+        // where one ends and the next begins.
         const FieldDataOptions options{
-            .dropTrailing = true, .nullsAsBlanks = s.readMode != 3, .applySign = true};
+            .dropTrailing = s.readMode != 1, .nullsAsBlanks = s.readMode != 3, .applySign = true};
         if (s.readMode == 1) {
             appendFields(body, true, false, options);
         } else if (screen_.anyModified()) {

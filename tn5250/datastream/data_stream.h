@@ -22,6 +22,8 @@ inline constexpr std::uint8_t kEsc = 0x04;
 inline constexpr std::size_t kParamSize = 456;
 inline constexpr std::uint8_t kAidEnter = 0xF1;
 inline constexpr std::uint8_t kAidStructuredField = 0x88;
+inline constexpr std::uint8_t kAidNone = 0x00;  // a reply no key caused
+inline constexpr std::uint8_t kOpcodeSaveScreen = 0x04;
 
 // How many bytes a command or order takes, code included.
 struct LengthRule {
@@ -30,7 +32,8 @@ struct LengthRule {
         UpToEsc,       // to the next ESC or the record end
         ToRecordEnd,   // to the record end; ESC bytes belong to it
         LengthField,   // a big-endian field of `size` bytes at `offset` holds the rest
-        StartOfField,  // 4, 6 or 8 by the format and control words present
+        StartOfField,  // 4 without a format word, else to 3 bytes past the control words
+        ScreenImage,   // a saved screen of ours by its own length, anything else to record end
     };
     Kind kind = Fixed;
     std::uint8_t total = 0;
@@ -63,6 +66,8 @@ class TnDataStream {
     bool trySignOn();
 
     Phase phase() const { return phase_; }
+    // No part of a record has arrived since the last one ended.
+    bool betweenRecords() const { return phase_ == kHeader && recordCount_ == 0; }
     std::uint8_t language() const { return session_.language; }
     TnScreen& screen() { return screen_; }
 
@@ -79,6 +84,8 @@ class TnDataStream {
     void readImmediate();
     void readModifiedImmediateAlternate();
     void sendCursorReply();
+    void saveScreen();
+    void restoreScreen();
     void writeStructuredField();
     void ignoreCommand() {}
 
@@ -102,6 +109,11 @@ class TnDataStream {
     };
 
   private:
+    // Runs of Write To Display text and whole orders straight from the receive; false when the
+    // byte at p needs the byte-by-byte path.
+    bool fastPath(const std::uint8_t*& p, const std::uint8_t* end);
+    // The text table of the session's language, rebuilt when the language changes.
+    const TextTable& receiveTable();
     void headerByte(std::uint8_t byte);
     void commandByte(std::uint8_t byte);
     void orderByte(std::uint8_t byte);
@@ -110,11 +122,14 @@ class TnDataStream {
 
     void startOrder(std::uint8_t byte);
     void collect(std::uint8_t byte);
+    void startCommand(const TableEntry* entry, const LengthRule& rule);
     // Known once enough bytes are present; -1 until then.
-    long resolvedTotal() const;
+    long resolvedTotal();
     void runCommand();
     // A parameter byte by its offset, 0 where it was not kept.
-    std::uint8_t param(long offset) const;
+    std::uint8_t param(long offset) const {
+        return offset >= 0 && offset < kept() ? param_[std::size_t(offset)] : 0;
+    }
     long kept() const { return std::min<long>(paramCount_, long(kParamSize)); }
 
     void applyControlCharacters();
@@ -141,6 +156,15 @@ class TnDataStream {
     long paramCount_ = 0;  // bytes of the command or order so far, kept or not
     LengthRule rule_;
     const TableEntry* entry_ = nullptr;  // the command or order being collected, if known
+    long fieldTotal_ = -1;               // a Start Of Field's total once its attribute byte is seen
+    // The record's last command was a read answered from the screen as it stands (or a
+    // restored screen): the record's end leaves the cursor where it is.
+    bool holdCursor_ = false;
+    // The bytes of a Restore Screen after its code, up to the largest image; kept between
+    // records so that a restore allocates nothing after the first.
+    std::vector<std::uint8_t> image_;
+    TextTable receiveTable_{};
+    int receiveLanguage_ = -1;
 };
 
 }  // namespace qn::tn

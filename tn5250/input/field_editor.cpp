@@ -101,8 +101,8 @@ int TnFieldEditor::dataEnd() const {
 
 bool TnFieldEditor::keyDown(int virtualKey) {
     const int function = resolveKeyFunction(session_, virtualKey);
-    // A locked keyboard waits for the host; only Reset gets through.
-    if (screen_.state.keyboardLocked && function != fn::kReset) {
+    // A locked keyboard waits for the host; only Reset and Attention get through.
+    if (screen_.state.keyboardLocked && !actsWhileLocked(function)) {
         alarm();
         return false;
     }
@@ -123,7 +123,7 @@ bool TnFieldEditor::keyDown(int virtualKey) {
 
 bool TnFieldEditor::typeChar(std::uint8_t byte) {
     if (screen_.state.keyboardLocked &&
-        (isPrintable(byte) || resolveKeyFunction(session_, byte) != fn::kReset)) {
+        (isPrintable(byte) || !actsWhileLocked(resolveKeyFunction(session_, byte)))) {
         alarm();
         return false;
     }

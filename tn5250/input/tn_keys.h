@@ -19,4 +19,10 @@ int builtinKeyFunction(int virtualKey);
 // function, or its built-in one when the slot holds none.
 int resolveKeyFunction(const TnSession& session, int virtualKey);
 
+// While the keyboard is locked only Reset and Attention act: Attention is how the operator
+// interrupts a host that keeps input inhibited.
+constexpr bool actsWhileLocked(int function) {
+    return function == fn::kReset || function == fn::kAttn;
+}
+
 }  // namespace qn::tn

@@ -1,6 +1,7 @@
 #include "tn5250/screen/screen_model.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace qn::tn {
 
@@ -13,6 +14,17 @@ constexpr std::array<std::uint8_t, 32> kInternalAttributes{
     0x70, 0x71, 0xD0, 0xD1, 0x64, 0x65, 0xC4, 0x07,  // 0x30
     0xA0, 0xA1, 0x20, 0x21, 0xA4, 0xA5, 0x24, 0x07,  // 0x38
 };
+
+// Whether each of the eight bytes is 0x40 to 0xFE: bit 7 or 6 set, and not 0xFF.
+constexpr bool allPlainText(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kBit6 = kOnes * 0x40;
+    constexpr std::uint64_t kBit7 = kOnes * 0x80;
+    const std::uint64_t high = (word | (word >> 1)) & kBit6;
+    const std::uint64_t inverted = ~word;
+    const bool anyFF = ((inverted - kOnes) & ~inverted & kBit7) != 0;
+    return high == kBit6 && !anyFF;
+}
 
 // Division that rounds down, so positions before the screen still split into a row and a
 // column 0..79.
@@ -40,7 +52,8 @@ std::uint8_t internalAttribute(std::uint8_t attribute5250) {
 // --- FieldTable
 
 void FieldTable::clear() {
-    entries_.fill(FieldEntry{});
+    // Entries past the count are zero already: only used ones need clearing.
+    std::fill_n(entries_.begin(), count_, FieldEntry{});
     count_ = 0;
     cursor_ = 0;
 }
@@ -73,6 +86,16 @@ bool FieldTable::addField(std::uint8_t column, std::uint8_t row, std::uint8_t ff
     entry.length = length;
     ++count_;
     return true;
+}
+
+void FieldTable::assign(std::span<const FieldEntry> entries) {
+    clear();
+    for (const FieldEntry& entry :
+         entries.first(std::min<std::size_t>(entries.size(), kMaxFields))) {
+        entries_[static_cast<std::size_t>(count_)] = entry;
+        entries_[static_cast<std::size_t>(count_)].number = static_cast<std::uint8_t>(count_ + 1);
+        ++count_;
+    }
 }
 
 bool FieldTable::first() {
@@ -158,6 +181,101 @@ void TnScreen::setPosition(long position) {
     position = std::min<long>(position, kPlanePositions);
     state.row = static_cast<std::int32_t>(floorDiv(position, kColumns));
     state.column = static_cast<std::int32_t>(position - floorDiv(position, kColumns) * kColumns);
+}
+
+const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::uint8_t* end,
+                                        const TextTable& table) {
+    int row = state.row;
+    int column = state.column;
+    if (row < 0 || row >= kPlaneRows || column < 0 || column >= kColumns) return bytes;
+    std::uint8_t attribute = state.currentAttribute;
+    std::uint64_t attributeWord = 0x0101010101010101u * attribute;
+    std::uint8_t* chars = chars_.data() + row * kPlaneColumns;
+    std::uint8_t* attributes = attributes_.data() + row * kPlaneColumns;
+    const std::uint8_t* p = bytes;
+    // A row at a time; eight text bytes a step while no attribute or other byte is among them.
+    while (p < end) {
+        const long room = std::min<long>(end - p, kColumns - column);
+        std::uint8_t* const out = chars + column;
+        std::uint8_t* const outAttributes = attributes + column;
+        long i = 0;
+        // Eight bytes a step while all are 0x40-0xFE, the bulk of any screen's text.
+        for (; i + 8 <= room; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if (!allPlainText(word)) break;
+            // From a copy (the cells written cannot be the bytes read), spelt out so that
+            // each byte is a load and a store.
+            std::uint8_t in[8];
+            std::memcpy(in, &word, 8);
+            std::uint8_t* const cells = out + i;
+            cells[0] = static_cast<std::uint8_t>(table[in[0]]);
+            cells[1] = static_cast<std::uint8_t>(table[in[1]]);
+            cells[2] = static_cast<std::uint8_t>(table[in[2]]);
+            cells[3] = static_cast<std::uint8_t>(table[in[3]]);
+            cells[4] = static_cast<std::uint8_t>(table[in[4]]);
+            cells[5] = static_cast<std::uint8_t>(table[in[5]]);
+            cells[6] = static_cast<std::uint8_t>(table[in[6]]);
+            cells[7] = static_cast<std::uint8_t>(table[in[7]]);
+            std::memcpy(outAttributes + i, &attributeWord, 8);
+        }
+        for (; i < room; ++i) {
+            const std::uint16_t v = table[p[i]];
+            if (v > 0xFF) break;
+            out[i] = static_cast<std::uint8_t>(v);
+            outAttributes[i] = attribute;
+        }
+        p += i;
+        column += static_cast<int>(i);
+        if (i < room) {
+            const std::uint16_t v = table[*p];
+            if ((v & kTextAttribute) == 0) break;
+            out[i] = 0;
+            outAttributes[i] = 0;
+            attribute = static_cast<std::uint8_t>(v);
+            attributeWord = 0x0101010101010101u * attribute;
+            ++p;
+            ++column;
+        }
+        if (column == kColumns) {
+            column = 0;
+            if (++row == kPlaneRows) break;  // the address rests past the planes
+            chars += kPlaneColumns;
+            attributes += kPlaneColumns;
+        }
+    }
+    state.row = row;
+    state.column = column;
+    state.currentAttribute = attribute;
+    return p;
+}
+
+TextTable textTable(const SbcsTable& toLocal) {
+    TextTable table{};
+    for (int b = 0; b < 256; ++b) {
+        const auto byte = static_cast<std::size_t>(b);
+        if (b == 0x00 || b == 0x1C || (b >= 0x40 && b <= 0xFE)) {
+            table[byte] = toLocal[byte] == 0xFF ? 0 : toLocal[byte];
+        } else if (b >= 0x20 && b <= 0x3F) {
+            table[byte] = static_cast<std::uint16_t>(kTextAttribute | internalAttribute(byte));
+        } else {
+            table[byte] = kTextStop;
+        }
+    }
+    return table;
+}
+
+void TnScreen::paintAttribute(long first, long count, std::uint8_t attribute) {
+    long p = std::max<long>(first, 0);
+    const long last = std::min<long>(first + count, kPlanePositions);
+    while (p < last) {
+        const long row = p / kColumns;
+        const long column = p % kColumns;
+        const long run = std::min<long>(last - p, kColumns - column);
+        std::memset(attributes_.data() + row * kPlaneColumns + column, attribute,
+                    static_cast<std::size_t>(run));
+        p += run;
+    }
 }
 
 bool TnScreen::fieldContains(const FieldEntry& entry, int row, int column) {

@@ -19,6 +19,7 @@ inline constexpr int kPlaneRows = 33;
 inline constexpr int kPlaneColumns = 128;
 // Linear positions run row × 80 + column; the planes hold positions 0 to this − 1.
 inline constexpr int kPlanePositions = kPlaneRows * kColumns;
+inline constexpr int kPlaneCells = kPlaneRows * kPlaneColumns;
 inline constexpr int kMaxFields = 208;
 inline constexpr int kDefaultMessageRow = 23;
 
@@ -34,6 +35,14 @@ inline constexpr std::uint8_t kNonDisplay = 0x07;  // the whole value
 
 // The internal attribute of a 5250 attribute byte (0x20-0x3F); any other byte gives 0.
 std::uint8_t internalAttribute(std::uint8_t attribute5250);
+
+// Write To Display bytes outside double-byte mode: a text byte (0x00, 0x1C, 0x40-0xFE) gives
+// its local byte (0 where the language has none), an attribute byte (0x20-0x3F) kTextAttribute
+// with its internal attribute, any other byte kTextStop.
+using TextTable = std::array<std::uint16_t, 256>;
+inline constexpr std::uint16_t kTextAttribute = 0x100;
+inline constexpr std::uint16_t kTextStop = 0x200;
+TextTable textTable(const SbcsTable& toLocal);
 
 // Field format word, read where it lies.
 namespace ffw {
@@ -119,6 +128,8 @@ class FieldTable {
     // Stores a changed copy back into the entry it was taken from (by its number).
     void writeBack(const FieldEntry& entry);
     bool currentIsLast() const { return count_ > 0 && cursor_ == count_ - 1; }
+    // The table replaced by these entries (at most kMaxFields), numbered 1, 2, ... in order.
+    void assign(std::span<const FieldEntry> entries);
 
   private:
     std::array<FieldEntry, kMaxFields> entries_{};
@@ -172,6 +183,11 @@ class TnScreen {
     }
     std::span<const std::uint8_t, kPlaneColumns> charRow(int row) const;
     std::span<const std::uint8_t, kPlaneColumns> attributeRow(int row) const;
+    // The whole planes, row stride 128, for the saved screen image.
+    std::span<const std::uint8_t, kPlaneCells> charPlane() const { return chars_; }
+    std::span<const std::uint8_t, kPlaneCells> attributePlane() const { return attributes_; }
+    std::span<std::uint8_t, kPlaneCells> charPlane() { return chars_; }
+    std::span<std::uint8_t, kPlaneCells> attributePlane() { return attributes_; }
     // Cells by linear position (row × 80 + column), as fields see them.
     std::uint8_t charAtPosition(int position) const;
     void setCharAtPosition(int position, std::uint8_t byte);
@@ -197,6 +213,17 @@ class TnScreen {
         }
         advance();
     }
+
+    // Write To Display text outside double-byte mode, from the address on, by a table of
+    // textTable(): a text byte into a cell with currentAttribute, an attribute byte as a null
+    // cell that sets currentAttribute. Stops before the first other byte (an order, ESC, SO,
+    // SI, 0xFF) and returns where it stopped; also stops, unwritten, when the address is not
+    // inside the planes.
+    const std::uint8_t* writeText(const std::uint8_t* bytes, const std::uint8_t* end,
+                                  const TextTable& table);
+
+    // The attribute into the cells of positions [first, first + count) inside the planes.
+    void paintAttribute(long first, long count, std::uint8_t attribute);
 
     bool addField(std::uint8_t column, std::uint8_t row, std::uint8_t ffw1, std::uint8_t ffw2,
                   std::uint8_t fcw1, std::uint8_t fcw2, std::uint8_t attribute, std::int32_t length,

@@ -1,6 +1,7 @@
 #include "tn5250/telnet/tn_telnet_filter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "common/device/device.h"
@@ -84,7 +85,9 @@ void TnTelnetFilter::receive(std::span<const std::uint8_t> bytes) {
     const std::uint8_t* const end = p + bytes.size();
     while (p < end) {
         if (state_ == kData) {
-            const std::uint8_t* iac = std::find(p, end, kIac);
+            const void* found = std::memchr(p, kIac, static_cast<std::size_t>(end - p));
+            const std::uint8_t* iac =
+                found != nullptr ? static_cast<const std::uint8_t*>(found) : end;
             if (iac != p) records_.receive({p, static_cast<std::size_t>(iac - p)});
             p = iac;
             if (p == end) break;

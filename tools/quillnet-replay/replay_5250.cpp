@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -23,6 +24,7 @@
 #include "platform/services.h"
 #include "tn5250/datastream/data_stream.h"
 #include "tn5250/input/field_editor.h"
+#include "tn5250/input/tn_keys.h"
 #include "tn5250/input/tn_program_host.h"
 #include "tn5250/input/view_input.h"
 #include "tn5250/scan/tn_decode_handler.h"
@@ -178,10 +180,10 @@ struct Terminal {
         });
     }
 
-    // A key whose function is code: with the keyboard locked only Reset acts.
+    // A key whose function is code: with the keyboard locked only Reset and Attention act.
     void function(int code) {
         locked([&] {
-            if (screen.state.keyboardLocked && code != tn::fn::kReset) {
+            if (screen.state.keyboardLocked && !tn::actsWhileLocked(code)) {
                 editor.alarm();
             } else {
                 editor.runFunction(code);
@@ -413,13 +415,16 @@ Tn5250BenchResult bench5250(const std::vector<std::uint8_t>& input, std::size_t 
     stream.resetScreen();
     if (chunk == 0) chunk = 1;
     const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpuStart = std::clock();
     for (int round = 0; round < repeat; ++round) {
         for (std::size_t at = 0; at < input.size(); at += chunk)
             filter.receive(std::span(input).subspan(at, std::min(chunk, input.size() - at)));
     }
+    const std::clock_t cpuStop = std::clock();
     const auto stop = std::chrono::steady_clock::now();
     return {static_cast<double>(input.size()) * repeat,
-            std::chrono::duration<double>(stop - start).count()};
+            std::chrono::duration<double>(stop - start).count(),
+            static_cast<double>(cpuStop - cpuStart) / CLOCKS_PER_SEC};
 }
 
 int runReplay5250(int argc, char** argv) {
@@ -478,8 +483,12 @@ int runReplay5250(int argc, char** argv) {
 
     if (bench) {
         const auto result = bench5250(input, options.chunk, static_cast<int>(repeat));
-        std::printf("bytes=%.0f seconds=%.6f MBps=%.1f\n", result.bytes, result.seconds,
-                    result.seconds > 0 ? result.bytes / result.seconds / 1e6 : 0.0);
+        auto rate = [&](double seconds) {
+            return seconds > 0 ? result.bytes / seconds / 1e6 : 0.0;
+        };
+        std::printf("bytes=%.0f seconds=%.6f MBps=%.1f cpuSeconds=%.6f cpuMBps=%.1f\n",
+                    result.bytes, result.seconds, rate(result.seconds), result.cpuSeconds,
+                    rate(result.cpuSeconds));
         return 0;
     }
     const auto result = replay5250(input, options);

@@ -27,7 +27,7 @@ struct Tn5250ReplayResult {
 // Raw input: the host's bytes. Script: one step a line, '#' starts a comment:
 //   recv HEX        the host's bytes as one receive
 //   fn N            a key whose function is N (1-47); with the keyboard locked only 44 (Reset)
-//                   acts, anything else sounds the alarm
+//                   and 25 (ATTN) act, anything else sounds the alarm
 //   key VK          a key-down as the view passes it on (0x70 or 112); the session's key map
 //                   decides its function. A key with text gives its character by a char step.
 //   char TEXT       each byte of TEXT as a character message
@@ -44,6 +44,7 @@ Tn5250ReplayResult replay5250(const std::vector<std::uint8_t>& input,
 struct Tn5250BenchResult {
     double bytes = 0;
     double seconds = 0;
+    double cpuSeconds = 0;  // the process's processor time, steadier on a shared machine
 };
 
 // Feeds the bytes through the telnet layer and the interpreter in chunks, repeat times; times
