@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/vt/vt_test_support.h"
 #include "tools/quillnet-replay/vt_replay.h"
+#include "tools/quillnet-settings/settings_tool.h"
 
 namespace qn::tools {
 namespace {
@@ -69,27 +71,160 @@ TEST(VtReplay, ReportShowsScreenCursorModesAndReplies) {
     EXPECT_TRUE(contains(r.json, "\"events\": [\"trigger 0\", \"trigger 1\"]"));
 }
 
-struct StepCase {
+TEST(VtReplay, StepErrors) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"recv 414\n", "line 1: bad hex"},
+        {"# fine\n\nsend 41\n", "line 3: unknown step send"},
+        {"fn 3\n", "line 1: step fn is not taken here"},
+        {"key 0x100\n", "line 1: key needs a virtual-key code 1 to 0xFF"},
+        {"char 1\\x4\n", "line 1: bad escape (\\xHH or \\\\)"},
+        {"rfid\n", "line 1: rfid needs UID [DATA]"},
+    };
+    for (const auto& [steps, error] : cases) {
+        const VtReplayResult r = script(steps);
+        EXPECT_EQ(r.exitCode, 1) << steps;
+        EXPECT_EQ(r.error, error) << steps;
+    }
+}
+
+// A settings document: the program's defaults, then quillnet-settings "set" assignments.
+std::string settingsFrom(const std::vector<std::string>& assignments) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("qn_vt_golden_" +
+                       std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".qnvt");
+    std::ostringstream out, err;
+    EXPECT_EQ(runSettingsTool({"vt", "new", path.string()}, out, err, QN_TEST_DEVICE_ROOT), 0)
+        << err.str();
+    std::vector<std::string> set{"vt", "set", path.string()};
+    set.insert(set.end(), assignments.begin(), assignments.end());
+    if (!assignments.empty()) {
+        EXPECT_EQ(runSettingsTool(set, out, err, QN_TEST_DEVICE_ROOT), 0) << err.str();
+    }
+    return path.string();
+}
+
+std::string jsonList(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i ? ", \"" : "\"") + items[i] + "\"";
+    return out + "]";
+}
+
+struct GoldenSession {
     const char* name;
+    std::vector<std::string> settings;
     std::string steps;
-    int exitCode;
-    const char* error;
+    std::vector<std::string> sends;  // the text of each send
+    std::vector<std::string> events;
+    std::string firstRow;  // the start of screen row 0
+    int cursorColumn;      // on row 0
 };
 
-TEST(VtReplay, StepErrors) {
-    const StepCase cases[] = {
-        {"keys need the keyboard", "recv 41\nkey 0x70\n", 2, "unsupported step: key"},
-        {"characters need the keyboard", "char 41\n", 2, "unsupported step: char"},
-        {"scans need decode handling", "scan 3132\n", 2, "unsupported step: scan"},
-        {"RFID needs decode handling", "rfid 0102 0304\n", 2, "unsupported step: rfid"},
-        {"odd hex", "recv 414\n", 1, "line 1: bad hex"},
-        {"unknown step", "# fine\n\nsend 41\n", 1, "line 3: unknown step send"},
+// Whole operator sessions through the program's keyboard and decode handling: each case's
+// sends, in order and one by one, its operator events, and the screen row the typing is on.
+TEST(VtReplay, GoldenSessions) {
+    const std::vector<std::string> connect{"trigger 0", "trigger 1"};
+    auto after = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), connect.begin(), connect.end());
+        return more;
     };
-    for (const StepCase& c : cases) {
+    const GoldenSession cases[] = {
+        {"a scan with prefix, suffix and Auto Enter, then in new-line mode",
+         {"prefixOn=1", "prefixCode=3c", "suffixOn=1", "suffixCode=3e"},
+         "scan 4711\nrecv 1b5b323068  # ESC [ 20 h\nscan 12\n",
+         {"<4711>\r", "<12>\r\n"},
+         after({"sound 1", "sound 1"}),
+         "",
+         0},
+        {"no Auto Enter; the scan feedback vibrates, then sounds",
+         {"autoEnter=0", "scanVibrator=2", "scanBeeper=3"},
+         "scan 4711\n",
+         {"4711"},
+         after({"vibrate 500", "sound 3"}),
+         "",
+         0},
+        {"a refused leading code sends nothing and says so; the right one passes",
+         {"checkLeadingCode=1", "leadingCode=3939", "errorVibrator=2"},
+         "scan 4711\nscan 9912\n",
+         {"9912\r"},
+         after({"message Wrong Leading Code! ", "sound 1"}),
+         "",
+         0},
+        {"a wrong length",
+         {"checkCodeLength=1", "codeLength=3"},
+         "scan 4711\nscan 471\n",
+         {"471\r"},
+         after({"message Wrong Length! ", "sound 1"}),
+         "",
+         0},
+        {"replacements, the first removing, the second growing",
+         {"replaceFrom1=2d", "replaceFrom2=41", "replaceTo2=4242"},
+         "scan 12-A-\n",
+         {"12BB\r"},
+         after({"sound 1"}),
+         "",
+         0},
+        {"feedback left to the host", {"feedbackByCmd=1"}, "scan 1\n", {"1\r"}, connect, "", 0},
+        {"a mapped function key, an unmapped one",
+         {"keyCodeTable=00000000001b5b31317e"},
+         "key 0x70\nkey 0x71\n",
+         {"\033[11~", "\033OQ"},
+         connect,
+         "",
+         0},
+        {"cursor keys by the host's cursor-key mode",
+         {},
+         "key 0x26\nrecv 1b5b3f3168\nkey 0x26\nkey 0x25\nrecv 1b5b3f316c\nkey 0x28\n",
+         {"\033[A", "\033OA", "\033OD", "\033[B"},
+         connect,
+         "",
+         0},
+        {"Enter by the host's new-line mode",
+         {},
+         "key 0x0D\nrecv 1b5b323068\nkey 0x0D\n",
+         {"\r", "\r\n"},
+         connect,
+         "",
+         0},
+        {"line-buffer typing: edited locally, sent whole on Enter",
+         {"lineBuffer=1"},
+         "char ab\nchar \\x08\nchar c\n",
+         {},
+         connect,
+         "ac",
+         2},
+        {"line-buffer Enter: the line, then Enter, the local text backed over",
+         {"lineBuffer=1"},
+         "char ab\nchar \\x08\nchar c\nkey 0x0D\n",
+         {"ac", "\r"},
+         connect,
+         "  ",
+         0},
+        {"local echo", {}, "char hi\n", {"h", "i"}, connect, "hi", 2},
+        {"no local echo", {"localEcho=0"}, "char hi\n", {"h", "i"}, connect, "  ", 0},
+        {"RFID reads: UID, delimiter and user data; a tag without data; no prefix",
+         {"showRfidUserData=1", "prefixOn=1", "prefixCode=3c"},
+         "rfid 0A0B DATA\nrfid 0C\n",
+         {"0A0B,DATA", "0C"},
+         after({"sound 1", "sound 1"}),
+         "",
+         0},
+    };
+    for (const GoldenSession& c : cases) {
         SCOPED_TRACE(c.name);
-        const VtReplayResult r = script(c.steps);
-        EXPECT_EQ(r.exitCode, c.exitCode);
-        EXPECT_EQ(r.error, c.error);
+        const std::string doc = settingsFrom(c.settings);
+        const VtReplayResult r = script(c.steps, doc);
+        std::filesystem::remove(doc);
+        ASSERT_EQ(r.exitCode, 0) << r.error;
+        std::vector<std::string> sends;
+        for (const std::string& send : c.sends)
+            sends.push_back(hexOf(send));
+        EXPECT_TRUE(contains(r.json, "\"sends\": " + jsonList(sends) + ",")) << r.json;
+        EXPECT_TRUE(contains(r.json, "\"events\": " + jsonList(c.events) + "\n")) << r.json;
+        EXPECT_TRUE(contains(r.json, "\"screen\": [\n    \"" + c.firstRow)) << r.json;
+        EXPECT_TRUE(contains(
+            r.json, "\"cursor\": {\"row\": 0, \"col\": " + std::to_string(c.cursorColumn) + "}"))
+            << r.json;
     }
 }
 

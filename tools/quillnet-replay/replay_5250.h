@@ -24,19 +24,8 @@ struct Tn5250ReplayResult {
     std::string error;  // the message for stderr otherwise
 };
 
-// Raw input: the host's bytes. Script: one step a line, '#' starts a comment:
-//   recv HEX        the host's bytes as one receive
-//   fn N            a key whose function is N (1-47); with the keyboard locked only 44 (Reset)
-//                   and 25 (ATTN) act, anything else sounds the alarm
-//   key VK          a key-down as the view passes it on (0x70 or 112); the session's key map
-//                   decides its function. A key with text gives its character by a char step.
-//   char TEXT       each byte of TEXT as a character message
-//   scan TEXT       a barcode decode: the session's checks, then into the fields
-//   rfid UID [DATA] an RFID read, assembled by the session's RFID output settings
-//   tap ROW COL     a stylus tap on a cell (0-based)
-// TEXT is the rest of the line after one blank, its trailing blanks dropped; \xHH gives any
-// byte (\x20 a trailing blank, \x23 a '#', \x0D carriage return) and \\ a backslash. UID and
-// DATA are single words with the same escapes. A key map, prefix and suffix, over-length rule
+// Raw input: the host's bytes. Script: the step language (tools/quillnet-replay/script_steps.h)
+// with recv, key, char, scan, rfid, fn and tap. A key map, prefix and suffix, over-length rule
 // and the rest come from the settings document.
 Tn5250ReplayResult replay5250(const std::vector<std::uint8_t>& input,
                               const Tn5250ReplayOptions& options);

@@ -4,15 +4,23 @@
 
 #include <chrono>
 #include <cstdio>
-#include <sstream>
+#include <memory>
+#include <mutex>
 
+#include "common/device/device.h"
 #include "common/reader/reader_library.h"
 #include "common/reader/record_fields.h"
 #include "platform/services.h"
-#include "vt/emulator/recording_vt_host.h"
+#include "tools/quillnet-replay/offline_handheld.h"
+#include "tools/quillnet-replay/script_steps.h"
+#include "tools/quillnet-replay/vt_station.h"
 #include "vt/emulator/vt_emulator.h"
+#include "vt/keyboard/vt_keyboard.h"
+#include "vt/scan/vt_decode_handler.h"
 #include "vt/settings/vt_document.h"
+#include "vt/settings/vt_key_map.h"
 #include "vt/transport/auto_sign_on.h"
+#include "vt/transport/deferred_host.h"
 #include "vt/transport/emulator_terminal.h"
 #include "vt/transport/vt_telnet_filter.h"
 
@@ -24,74 +32,13 @@ using vt::VtEmulator;
 using vt::VtScreen;
 using vt::VtSettings;
 
-// The handheld's services as the replay has them: no reader library, nothing shown.
-struct OfflineServices {
-    platform::MemoryRegistry registry{""};
-    platform::FakeLibraryLoader libraries;
-    platform::RecordingMessageBoxes messages;
-    platform::BlockingMessageQueue queue;
-    platform::FakeClock clock;
-    platform::RecordingSoundPlayer sound;
-    platform::Services services{registry, libraries, messages, queue, clock, sound, {}};
-};
+constexpr StepSet kReplayVtSteps{StepKind::Recv, StepKind::Key, StepKind::Char, StepKind::Scan,
+                                 StepKind::Rfid};
 
-std::string report(const VtEmulator& emulator, const VtSettings& settings,
-                   const vt::RecordingVtHost& host) {
-    const VtScreen& s = emulator.screen();
-    std::vector<std::string> screen;
-    for (int row = 0; row < vt::kBufferRows; ++row) {
-        std::string text;
-        for (std::uint8_t c : s.rowChars(row))
-            text += c == 0 ? ' ' : static_cast<char>(c);
-        screen.push_back(std::move(text));
-    }
-    std::vector<std::string> reverse;
-    for (int row = 0; row < vt::kScreenRows; ++row) {
-        std::string flags;
-        for (int col = 0; col < vt::kScreenColumns; ++col)
-            flags += s.isReverse(row, col) ? '1' : '0';
-        reverse.push_back(std::move(flags));
-    }
-    std::vector<std::string> sends;
-    for (const auto& send : host.sends)
-        sends.push_back(hex(send));
-
-    std::string out = "{\n  \"screen\": ";
-    appendStringArray(out, screen, true);
-    out += ",\n  \"reverse\": ";
-    appendStringArray(out, reverse, true);
-    out += ",\n  \"cursor\": {\"row\": " + std::to_string(s.cursorRow) +
-           ", \"col\": " + std::to_string(s.cursorCol) + "}";
-    const std::pair<const char*, long> modes[] = {
-        {"newLineModeOff", s.newLineModeOff},
-        {"cursorKeysNormal", s.cursorKeysNormal},
-        {"autoWrap", s.autoWrap},
-        {"replaceMode", s.replaceMode},
-        {"noRegion", s.noRegion},
-        {"regionTop", s.regionTop},
-        {"regionBottom", s.regionBottom},
-        {"lineDrawing", s.lineDrawing},
-        {"localEcho", settings.localEcho},
-    };
-    out += ",\n  \"modes\": {";
-    for (std::size_t i = 0; i < std::size(modes); ++i) {
-        if (i) out += ", ";
-        out += '"' + std::string(modes[i].first) + "\": " + std::to_string(modes[i].second);
-    }
-    out += "},\n  \"sent\": ";
-    appendJsonString(out, hex(host.sent()));
-    out += ",\n  \"sends\": ";
-    appendStringArray(out, sends);
-    out += ",\n  \"events\": ";
-    appendStringArray(out, host.events);
-    out += "\n}\n";
-    return out;
-}
-
-// Telnet answers go out through the recording host, in order with the emulator's replies.
-class HostSender final : public telnet::ByteSender {
+// Telnet answers join the emulator's replies in one ordered queue, as in the transport.
+class DeferredSender final : public telnet::ByteSender {
   public:
-    explicit HostSender(vt::VtHost& host) : host_(host) {}
+    explicit DeferredSender(vt::VtHost& host) : host_(host) {}
     void sendBytes(std::span<const std::uint8_t> bytes) override {
         host_.sendBytes(bytes.data(), bytes.size());
     }
@@ -100,32 +47,62 @@ class HostSender final : public telnet::ByteSender {
     vt::VtHost& host_;
 };
 
-// One connection's worth of terminal: settings, telnet filter, emulator, the recording host.
+// The VT terminal of one connection, fed from the script instead of a socket.
 struct Terminal {
-    OfflineServices offline;
-    reader::ReaderLibrary reader{offline.services};
-    vt::VtSession session;
-    vt::VtDocument document{session, reader, offline.messages, {}};
-    vt::RecordingVtHost host;
-    VtEmulator emulator{session.settings, host};
-    vt::EmulatorTerminal terminal{emulator};
-    HostSender answers{host};
-    vt::VtTelnetFilter filter{session, answers, terminal};
+    OfflineHandheld offline;
+    RecordingWire wire;
+    VtStation station{offline, wire};
+    DeferredSender answers{station.deferred};
+    vt::VtTelnetFilter filter{station.session, answers, station.terminal};
     vt::AutoSignOn signOn;
 
-    // Host bytes of one receive, then the sign-on check, as the read thread does.
-    void receive(const std::uint8_t* data, std::size_t length) {
-        filter.receive({data, length});
-        signOn.check(session.settings, terminal, host);
+    // What the Connect command does once the socket is connected; what happened before it is
+    // not replayed.
+    void connect() {
+        offline.events.clear();
+        vt::VtSession& session = station.session;
+        reader::Bytes<reader::kMacroFrameSize> macroFrame;
+        {
+            std::lock_guard lock(station.sessionLock);
+            station.terminal.reset();
+            filter.setSgaAgreed(true);
+            macroFrame = session.settings.macroFrame;
+        }
+        station.runDeferred();
+        const std::size_t frameLength =
+            macroFrame[9] != 0 ? macroFrame.size() : reader::fixedLength(macroFrame);
+        if (frameLength != 0) {
+            offline.events.show("MicroFrame", {}, platform::MbButtons::Ok, platform::MbIcon::None);
+            wire.sendBytes({macroFrame.data(), frameLength});
+        }
+        station.reader.setTriggerKey(0);
+        bool triggerOn;
+        {
+            std::lock_guard lock(station.sessionLock);
+            const VtSettings& s = session.settings;
+            triggerOn = s.triggerByEscCmd == 0 && (s.rfidReaderOn != 0 || s.barcodeReaderOn != 0);
+            if (session.settingsLoaded == 0) vt::installDefaultKeyMap(session, false);
+        }
+        if (triggerOn) station.reader.setTriggerKey(1);
     }
 
-    // What a connect does before the first receive.
-    void connect() {
-        emulator.vtReset();
-        filter.setSgaAgreed(true);
-        const VtSettings& s = session.settings;
-        host.setTriggerKey(0);
-        if (s.triggerByEscCmd == 0 && (s.rfidReaderOn || s.barcodeReaderOn)) host.setTriggerKey(1);
+    // One receive, then the sign-on check, as the read thread does them.
+    void receive(std::span<const std::uint8_t> bytes) {
+        {
+            std::lock_guard lock(station.sessionLock);
+            filter.receive(bytes);
+        }
+        station.runDeferred();
+        {
+            std::lock_guard lock(station.sessionLock);
+            signOn.check(station.session.settings, station.terminal, station.deferred);
+        }
+        station.runDeferred();
+    }
+
+    std::string report() {
+        std::lock_guard lock(station.sessionLock);
+        return station.report(wire.sends);
     }
 };
 
@@ -133,42 +110,35 @@ struct Terminal {
 
 VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOptions& options) {
     auto terminal = std::make_unique<Terminal>();
-    terminal->document.setDefaultSettings();
-    if (options.settingsPath && !terminal->document.loadSettings(*options.settingsPath)) {
-        return {1, {}, "cannot read settings " + *options.settingsPath};
+    VtStation& station = terminal->station;
+    station.start();
+    if (options.settingsPath) {
+        if (!station.document.loadSettings(*options.settingsPath)) {
+            return {1, {}, "cannot read settings " + *options.settingsPath};
+        }
+        station.session.settingsLoaded = 1;
     }
     terminal->connect();
 
     if (!options.script) {
         const std::size_t chunk = options.chunk == 0 ? 1 : options.chunk;
-        for (std::size_t at = 0; at < input.size(); at += chunk) {
-            terminal->receive(input.data() + at, std::min(chunk, input.size() - at));
-        }
-        return {0, report(terminal->emulator, terminal->session.settings, terminal->host), {}};
+        for (std::size_t at = 0; at < input.size(); at += chunk)
+            terminal->receive(std::span(input).subspan(at, std::min(chunk, input.size() - at)));
+        return {0, terminal->report(), {}};
     }
 
-    std::istringstream lines(std::string(input.begin(), input.end()));
-    std::string line;
-    int number = 0;
-    while (std::getline(lines, line)) {
-        ++number;
-        if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
-        std::istringstream words(line);
-        std::string step;
-        if (!(words >> step)) continue;
-        std::string rest;
-        std::getline(words, rest);
-        if (step == "recv") {
-            const auto bytes = parseHex(rest);
-            if (!bytes) return {1, {}, "line " + std::to_string(number) + ": bad hex"};
-            terminal->receive(bytes->data(), bytes->size());
-        } else if (step == "key" || step == "char" || step == "scan" || step == "rfid") {
-            return {2, {}, "unsupported step: " + step};
+    const Script script =
+        parseScript(std::string_view(reinterpret_cast<const char*>(input.data()), input.size()),
+                    kReplayVtSteps);
+    if (!script.valid()) return {1, {}, script.error};
+    for (const Step& step : script.steps) {
+        if (step.kind == StepKind::Recv) {
+            terminal->receive(step.text);
         } else {
-            return {1, {}, "line " + std::to_string(number) + ": unknown step " + step};
+            runInputStep(step, station);
         }
     }
-    return {0, report(terminal->emulator, terminal->session.settings, terminal->host), {}};
+    return {0, terminal->report(), {}};
 }
 
 VtBenchResult benchVt(const std::vector<std::uint8_t>& input, std::size_t chunk, int repeat) {

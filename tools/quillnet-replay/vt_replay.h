@@ -18,11 +18,15 @@ struct VtReplayOptions {
 };
 
 struct VtReplayResult {
-    int exitCode = 0;   // 0 done, 1 bad input or settings, 2 unsupported input
+    int exitCode = 0;   // 0 done, 1 bad input or settings
     std::string json;   // the report, when exitCode is 0
     std::string error;  // the message for stderr otherwise
 };
 
+// Raw input: the host's bytes. Script: the step language (tools/quillnet-replay/script_steps.h)
+// with recv, key, char, scan and rfid: keys and characters through the program's keyboard (key
+// map, cursor-key and new-line modes, line buffer, local echo), scans and RFID reads through
+// its decode handling with the settings document's checks and edits.
 VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOptions& options);
 
 struct VtBenchResult {

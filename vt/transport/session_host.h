@@ -23,11 +23,12 @@ class VtSessionHost final : public VtHost, public telnet::TriggerSwitch {
     VtSessionHost(device::DeviceLayer& device, reader::ReaderLibrary& reader, VtViewSignals& view)
         : device_(device), reader_(reader), view_(view) {}
 
-    // The transport is made after the host (it needs the emulator, which needs the host).
-    void attach(VtTransport* transport) { transport_ = transport; }
+    // Where replies go: the transport, made after the host (it needs the emulator, which
+    // needs the host), or a tool's wire.
+    void attach(telnet::ByteSender* sender) { sender_ = sender; }
 
     void sendBytes(const std::uint8_t* data, std::size_t length) override {
-        if (transport_ != nullptr) transport_->sendBytes(data, length);
+        if (sender_ != nullptr) sender_->sendBytes({data, length});
     }
     void playSound(int number) override { device_.playSound(number); }
     void vibrate(int steps) override { device_.vibrate(steps); }
@@ -43,7 +44,7 @@ class VtSessionHost final : public VtHost, public telnet::TriggerSwitch {
     device::DeviceLayer& device_;
     reader::ReaderLibrary& reader_;
     VtViewSignals& view_;
-    VtTransport* transport_ = nullptr;
+    telnet::ByteSender* sender_ = nullptr;
 };
 
 }  // namespace qn::vt

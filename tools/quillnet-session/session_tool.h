@@ -1,0 +1,48 @@
+#pragma once
+// quillnet-session: one of the two programs, headless, against a live host, driven by a script.
+//
+//   quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S] [SCRIPT]
+//
+// The program's own connection, telnet layer, emulator or interpreter, field editor, key map
+// and decode handling run as in the program, with a scripted reader library for the scan and
+// rfid steps and without a display. The script (SCRIPT, else standard input) is in the step
+// language of tools/quillnet-replay/script_steps.h. It connects only to H: the settings
+// document's host is never used. The port is P, else the document's, else 23.
+//
+// Standard output carries what dump steps print. Standard error carries the program's
+// connection messages with their exact texts, one a line ("Server Closed!", "Can not establish
+// connection", ...), and, when a step fails, what failed and the screen as it stood.
+
+#include <chrono>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace qn::tools {
+
+inline constexpr int kSessionDone = 0;            // every step ran
+inline constexpr int kSessionBadInput = 2;        // command line, script or settings document
+inline constexpr int kSessionWaitTimedOut = 3;    // a wait did not see its text in time
+inline constexpr int kSessionCheckFailed = 4;     // expect, cursor or field found otherwise
+inline constexpr int kSessionNoConnection = 5;    // the connect failed, or a step came after
+                                                  // the script's own disconnect
+inline constexpr int kSessionHostClosed = 6;      // "Server Closed!" before the script ended
+inline constexpr int kSessionConnectionLost = 7;  // the connection failed under the script
+inline constexpr int kSessionTimedOut = 8;        // the global --timeout ran out
+
+inline constexpr std::chrono::seconds kDefaultSessionTimeout{60};
+inline constexpr std::chrono::seconds kDefaultWaitTimeout{10};
+
+struct SessionToolIo {
+    std::istream& script;  // read when no SCRIPT file is named
+    std::ostream& out;
+    std::ostream& err;
+    // The command-line program: when the global time-out runs out while the program itself
+    // blocks (a connect or a send that does not return), the process ends with status 8.
+    bool exitOnStall = false;
+};
+
+// Runs one command line (without the program name); returns the exit status.
+int runSessionTool(const std::vector<std::string>& args, SessionToolIo io);
+
+}  // namespace qn::tools
