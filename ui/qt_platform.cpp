@@ -68,7 +68,10 @@ MbResult QtMessageBoxes::show(std::string_view text, std::string_view caption, M
 
 MbResult QtMessageBoxes::showHere(const QString& text, const QString& caption, MbButtons buttons,
                                   MbIcon icon) {
-    QMessageBox box(QApplication::activeWindow());
+    // A box asked for by the read thread finds no active window: parented to the owner, Qt
+    // centres it over the program's window.
+    QWidget* const owner = owner_ ? owner_->window() : QApplication::activeWindow();
+    QMessageBox box(owner);
     box.setWindowTitle(caption);
     box.setText(text);
     switch (icon) {

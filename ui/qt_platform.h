@@ -2,6 +2,8 @@
 // The handheld's message boxes and UI message queue on top of the Qt event loop.
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 
 #include <atomic>
 #include <condition_variable>
@@ -21,6 +23,9 @@ class QtMessageBoxes final : public QObject, public platform::MessageBoxes {
     explicit QtMessageBoxes(QString programTitle);
     platform::MbResult show(std::string_view text, std::string_view caption,
                             platform::MbButtons buttons, platform::MbIcon icon) override;
+    // The window every box is parented to and centred over (the main window). Without one,
+    // or once it is gone, a box falls back to the active window.
+    void setOwnerWindow(QWidget* owner) { owner_ = owner; }
     // From now on boxes are not shown; waiting threads are released.
     void setQuitting();
     bool quitting() const { return quitting_.load(); }
@@ -29,6 +34,7 @@ class QtMessageBoxes final : public QObject, public platform::MessageBoxes {
     platform::MbResult showHere(const QString& text, const QString& caption,
                                 platform::MbButtons buttons, platform::MbIcon icon);
     QString title_;
+    QPointer<QWidget> owner_;
     std::atomic<bool> quitting_{false};
     std::mutex mutex_;
     std::condition_variable answered_;

@@ -97,6 +97,7 @@ std::optional<int> VtApplication::start() {
 
     frame_ = std::make_unique<CQuillNet_VTFrom>(*program_, std::move(handlers), view_.release());
     frame_->view().attach(program_.get());
+    if (messages_ != nullptr) messages_->setOwnerWindow(frame_.get());
     program_->device().setScreenMode(device::screenModeForWidth(options_.windowSize.width()));
     frame_->resize(options_.windowSize);
     QApplication::restoreOverrideCursor();

@@ -93,13 +93,16 @@ class SettingsDocument {
     // The reader settings of the record against the library.
     void syncEngineSettings(char mode);
     void resetReaderSettings();
+    // The library the record's reader settings go to, and the boxes its messages use: the
+    // engine dialogs of the settings sheet need both.
+    const reader::ReaderLibrary& reader() const { return reader_; }
+    platform::MessageBoxes& messages() const { return messages_; }
 
   protected:
     // The program's defaults, after an Open that could not read its file.
     virtual void restoreDefaults() = 0;
     void setCurrentSettingsPath(std::string path) { currentSettingsPath_ = std::move(path); }
     SessionState<Record>& session() { return session_; }
-    platform::MessageBoxes& messages() { return messages_; }
 
   private:
     void report(std::string_view text) {

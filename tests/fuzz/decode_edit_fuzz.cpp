@@ -34,7 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     size -= imageBytes;
 
     // The buffer as the library leaves it: the decode, then zeros; the reported length may lie.
-    std::vector<std::uint8_t> buffer(rules.bufferSize, 0);
+    // Buffers reused across runs: allocations would cost more than the edits.
+    static std::vector<std::uint8_t> buffer;
+    static std::vector<std::uint8_t> out;
+    static std::vector<std::uint8_t> rfid;
+    static decode::EditBuffers buffers;
+    buffer.assign(rules.bufferSize, 0);
     const std::size_t copied = std::min(size, rules.bufferSize);
     std::copy_n(data, copied, buffer.begin());
     const int reported = size >= 2 ? static_cast<int>(data[0] | (data[1] << 8)) - 2 : -1;
@@ -59,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         edit.suffixCode = settings.suffixCode;
         edit.autoEnter = settings.autoEnter != 0;
         edit.newLineMode = newLineMode;
-        decode::EditBuffers buffers;
-        std::vector<std::uint8_t> out;
+        out.clear();
         decode::editScan(checked.data, edit, buffers, out);
         require(out.size() <= decode::maxEditedLength(checked.data.size()));
         require(std::find(out.begin(), out.end(), 0) == out.end());
@@ -71,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The same bytes as an RFID read: the first half the UID, the rest the user data.
     const std::size_t half = std::min(size / 2, rules.bufferSize - 1);
     const std::size_t rest = std::min(size - half, rules.bufferSize - 1);
-    std::vector<std::uint8_t> rfid;
+    rfid.clear();
     decode::assembleRfid({data, half}, {data + half, rest}, settings.rfid.rfidFieldDelimiter, rfid);
     require(rfid.size() <= half + rest + qn::reader::kRfidDelimiterSize);
     if (half == 0 && rest > 0) require(rfid.empty());

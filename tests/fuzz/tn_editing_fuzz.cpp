@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "tn5250/datastream/data_stream.h"
 #include "tn5250/input/field_editor.h"
 #include "tn5250/input/view_input.h"
@@ -47,7 +48,9 @@ void checkModel(const TnScreen& screen) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    auto session = std::make_unique<TnSession>();
+    static qn::fuzz::Fresh<TnSession> freshSession;
+    static qn::fuzz::Fresh<TnScreen> freshScreen;
+    TnSession* const session = &freshSession.make();
     session->language = data[0] % 8;
     session->overLengthRule = (data[0] >> 3) % 4;
     session->prefixOn = 1;
@@ -56,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     session->suffixCode[0] = 0x09;
     session->lastFieldSuffix = data[1];
     session->otherFieldSuffix = static_cast<std::uint8_t>(data[1] * 7);
-    auto screen = std::make_unique<TnScreen>();
+    TnScreen* const screen = &freshScreen.make();
     screen->state.insertMode = (data[0] >> 6) & 1;
     CheckingHost host;
     TnDataStream stream(*screen, *session, host);
@@ -71,7 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += n;
         return bytes;
     };
-    while (at < size) {
+    // Each step may walk a whole field, a scanned character may shift one: 32 steps keep a run
+    // short and still reach deep into an operator's session.
+    for (int step = 0; step < 32 && at < size; ++step) {
         const std::uint8_t op = data[at++];
         const std::uint8_t operand = at < size ? data[at] : 0;
         switch (op % 8) {
@@ -93,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             case 4: {
                 take(1);
-                editor.enterScannedData(take(operand % 64));
+                editor.enterScannedData(take(operand % 32));
                 break;
             }
             case 5:

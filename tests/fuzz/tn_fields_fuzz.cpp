@@ -4,12 +4,14 @@
 // Input: byte 0 the language and options; then fields of 5 bytes each (row, column, format
 // word, length) followed by the cells' content.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "tn5250/datastream/data_stream.h"
 #include "tn5250/datastream/field_encoder.h"
 
@@ -26,8 +28,10 @@ class NullHost final : public TnHost {
 // Decodes encoded field data as the host would and compares it with the cells.
 void checkRoundTrip(const TnScreen& screen, std::uint8_t language, const FieldEntry& field,
                     const std::vector<std::uint8_t>& encoded) {
-    std::vector<std::uint8_t> decoded;
-    std::vector<bool> exact;  // whether the cell comes back as it was
+    static std::vector<std::uint8_t> decoded;
+    static std::vector<bool> exact;  // whether the cell comes back as it was
+    decoded.clear();
+    exact.clear();
     bool shifted = false;
     for (std::size_t i = 0; i < encoded.size(); ++i) {
         const std::uint8_t b = encoded[i];
@@ -62,23 +66,34 @@ void checkRoundTrip(const TnScreen& screen, std::uint8_t language, const FieldEn
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const std::uint8_t language = data[0] % 7;
-    auto session = std::make_unique<TnSession>();
+    static qn::fuzz::Fresh<TnSession> freshSession;
+    static qn::fuzz::Fresh<TnScreen> freshScreen;
+    TnSession* const session = &freshSession.make();
     session->language = language;
-    auto screen = std::make_unique<TnScreen>();
+    TnScreen* const screen = &freshScreen.make();
     std::size_t at = 1;
     const std::size_t fieldCount = size > 1 ? data[at++] % 40 : 0;
-    for (std::size_t i = 0; i < fieldCount && at + 5 <= size; ++i, at += 5) {
+    // Every cell of a field is encoded several times per run: fields of four rows between them
+    // keep a run short and still reach every boundary (a field may start anywhere and wrap
+    // past the end of the plane).
+    constexpr int kCellsPerRun = 4 * kColumns;
+    int cellsInFields = 0;
+    for (std::size_t i = 0; i < fieldCount && at + 5 <= size && cellsInFields < kCellsPerRun;
+         ++i, at += 5) {
         const int row = data[at] % kPlaneRows;
         const int column = data[at + 1] % kColumns;
+        const int length =
+            std::min((data[at + 3] << 8 | data[at + 4]) % 3000, kCellsPerRun - cellsInFields);
+        cellsInFields += length;
         screen->addField(static_cast<std::uint8_t>(column), static_cast<std::uint8_t>(row),
-                         data[at + 2] & 0xDF, 0, 0, 0, 0x44,
-                         (data[at + 3] << 8 | data[at + 4]) % 3000, 0);
+                         data[at + 2] & 0xDF, 0, 0, 0, 0x44, length, 0);
     }
     for (int p = 0; at < size && p < kPlanePositions; ++p, ++at)
         screen->setCharAtPosition(p, data[at]);
 
+    static std::vector<std::uint8_t> out;
     for (const FieldEntry& field : screen->fields.entries()) {
-        std::vector<std::uint8_t> out;
+        out.clear();
         appendFieldData(*screen, language, field,
                         {.dropTrailing = (data[0] & 0x80) != 0, .nullsAsBlanks = true}, out);
         checkRoundTrip(*screen, language, field, out);
@@ -86,12 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         appendFieldData(*screen, language, field,
                         {.dropTrailing = true, .nullsAsBlanks = false, .applySign = true}, out);
     }
-    // Whole replies over the same screen.
+    // A whole reply over the same screen, in the read mode the input picks.
     NullHost host;
     TnDataStream stream(*screen, *session, host);
-    for (std::uint8_t mode = 0; mode <= 3; ++mode) {
-        screen->state.readMode = mode;
-        stream.sendAid(0xF1);
-    }
+    screen->state.readMode = (data[0] >> 5) & 3;
+    stream.sendAid(0xF1);
     return 0;
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "tn5250/datastream/data_stream.h"
 #include "tn5250/telnet/tn_telnet_filter.h"
 
@@ -81,7 +82,9 @@ void checkModel(const TnScreen& screen) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const std::uint8_t flags = data[0];
-    auto session = std::make_unique<TnSession>();
+    static qn::fuzz::Fresh<TnSession> freshSession;
+    static qn::fuzz::Fresh<TnScreen> freshScreen;
+    TnSession* const session = &freshSession.make();
     session->language = flags % 8;  // 7 is not a language: it must read as single byte
     session->autoSignOn = (flags >> 3) & 1;
     session->useDeviceName = (flags >> 4) & 1;
@@ -89,9 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qn::reader::storeText(session->loginPassword, "secret");
     qn::reader::storeText(session->deviceName, "FUZZ");
     const bool pressKeys = (flags >> 5) & 1;
-    const std::size_t chunk = 1 + data[1] % 64;
+    // At most 8 receives, each followed by its AID key (a reply over every field): per-receive
+    // work would otherwise outweigh the bytes themselves.
+    const std::size_t chunk = std::max<std::size_t>(1 + data[1] % 64, size / 8);
 
-    auto screen = std::make_unique<TnScreen>();
+    TnScreen* const screen = &freshScreen.make();
     CheckingHost host;
     TnDataStream stream(*screen, *session, host);
     NegotiationSink negotiation;

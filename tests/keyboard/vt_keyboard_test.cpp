@@ -257,6 +257,37 @@ TEST(VtKeyboard, LocalEchoOfTypedCharactersNeedsTheHostNotEchoing) {
     }
 }
 
+// A command line typed faster than the host answers: characters, then Return as a key-down,
+// all before any echo comes back. A host that negotiated echoes the line itself; the line must
+// stay whole behind the prompt either way.
+TEST(VtKeyboard, ATypedLineStaysWholeWhetherTheHostEchoesOrNot) {
+    struct Case {
+        std::uint8_t localEchoActive;
+        const char* hostAfterReturn;  // what the host sends back
+        int cursorColAfterBack;       // a Backspace key-down is echoed only without the host's echo
+    };
+    const Case cases[] = {
+        {0, "ls\r\nout\r\n$ ", 2},  // the host echoes (any telnet command turned echo off)
+        {1, "\nout\r\n$ ", 1},      // the host does not echo: the terminal does
+    };
+    for (const auto& c : cases) {
+        Keys k;
+        k.session.settings.localEcho = 1;
+        k.session.localEchoActive = c.localEchoActive;
+        k.host("$ ");
+        k.keyboard.character('l');
+        k.keyboard.character('s');
+        k.keyboard.keyDown(vk::kReturn);
+        k.host(c.hostAfterReturn);
+        EXPECT_EQ(k.row(0), "$ ls") << "echo active " << int(c.localEchoActive);
+        EXPECT_EQ(k.row(1), "out");
+        EXPECT_EQ(k.row(2), "$");
+        EXPECT_EQ(k.link.sends, (std::vector<Bytes>{{'l'}, {'s'}, {'\r'}}));
+        k.keyboard.keyDown(vk::kBack);
+        EXPECT_EQ(k.emulator.screen().cursorCol, c.cursorColAfterBack);
+    }
+}
+
 TEST(VtKeyboard, FullScreenEscapeNeedsThePrefixKey) {
     struct Case {
         std::vector<int> keys;

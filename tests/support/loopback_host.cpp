@@ -52,7 +52,7 @@ LoopbackHost::~LoopbackHost() {
         std::lock_guard lock(mutex_);
         if (clientFd_ >= 0) ::shutdown(clientFd_, SHUT_RDWR);
     }
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     if (clientFd_ >= 0) ::close(clientFd_);
     ::close(listenFd_);
 }
@@ -118,11 +118,36 @@ void LoopbackHost::closeClient() {
     if (clientFd_ >= 0) ::shutdown(clientFd_, SHUT_WR);
 }
 
+void LoopbackHost::resetClient() {
+    int fd;
+    {
+        std::lock_guard lock(mutex_);
+        fd = clientFd_;
+    }
+    if (fd < 0) return;
+    // Wakes the receiving thread without telling the client anything, then closes with a zero
+    // linger time, which sends the reset.
+    ::shutdown(fd, SHUT_RD);
+    if (thread_.joinable()) thread_.join();
+    linger abort{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    std::lock_guard lock(mutex_);
+    ::close(clientFd_);
+    clientFd_ = -1;
+    clientClosed_ = true;
+    changed_.notify_all();
+}
+
 std::vector<std::uint8_t> LoopbackHost::waitForBytes(std::size_t n,
                                                      std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, timeout, [&] { return received_.size() >= n || clientClosed_; });
     return received_;
+}
+
+int LoopbackHost::clientSocket() const {
+    std::lock_guard lock(mutex_);
+    return clientFd_;
 }
 
 std::vector<std::uint8_t> LoopbackHost::received() const {

@@ -28,6 +28,8 @@ class LoopbackHost {
     void send(std::string_view text);
     // Closes the client's connection from the host side.
     void closeClient();
+    // Aborts it instead: the client's receive fails with a reset rather than reading an end.
+    void resetClient();
 
     // Waits until at least n bytes have arrived from the client; returns what has arrived.
     std::vector<std::uint8_t> waitForBytes(
@@ -35,6 +37,10 @@ class LoopbackHost {
     std::vector<std::uint8_t> received() const;
     // True once the client closed its side.
     bool waitForClientClose(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+  protected:
+    // The accepted client's socket, -1 before the client came.
+    int clientSocket() const;
 
   private:
     void serve();

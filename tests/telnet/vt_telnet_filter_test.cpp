@@ -112,6 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    "ansi"},
         FilterCase{"TerminalTypeIgnoresOtherBytes", {IAC, SB, 24, 0, 7, IAC, SE}, {}, {}},
+        // One answer per request, only when the payload starts with SEND.
+        FilterCase{"TerminalTypeOneAnswerPerRequest",
+                   {IAC, SB, 24, 1, 1, 1, IAC, SE, IAC, SB, 24, 1, IAC, SE},
+                   {kTtypeVt100, kTtypeVt100},
+                   {}},
+        FilterCase{"TerminalTypeIsNotAnswered", {IAC, SB, 24, 0, 1, 1, IAC, SE}, {}, {}},
+        FilterCase{"TerminalTypeEscapedIacFirst", {IAC, SB, 24, IAC, IAC, 1, IAC, SE}, {}, {}},
         FilterCase{"EorAgree",
                    {IAC, WILL, 25, IAC, WONT, 25, IAC, DO, 25, IAC, DONT, 25},
                    {{IAC, DO, 25}, {IAC, DONT, 25}, {IAC, WILL, 25}, {IAC, WONT, 25}},
@@ -158,6 +165,20 @@ TEST(VtTelnetFilter, FullWidthTerminalTypeIsSentWhole) {
     ASSERT_EQ(out.sends.size(), 1u);
     EXPECT_EQ(out.sends[0].size(), 36u);
     EXPECT_EQ(out.sends[0][34], IAC);
+}
+
+TEST(VtTelnetFilter, AnEndlessTerminalTypeRequestGetsOneAnswer) {
+    VtSession session;
+    RecordingSender out;
+    RecordingSink sink;
+    VtTelnetFilter filter(session, out, sink);
+    filter.receive(Bytes{IAC, SB, 24});
+    const Bytes sends(1 << 20, 1);
+    for (int i = 0; i < 4; ++i)
+        filter.receive(sends);
+    filter.receive(Bytes{IAC, SE, 'x'});
+    EXPECT_EQ(out.sends, std::vector<Bytes>{kTtypeVt100});
+    EXPECT_EQ(sink.received, Bytes{'x'});
 }
 
 TEST(VtTelnetFilter, AnyIacTurnsLocalEchoOff) {

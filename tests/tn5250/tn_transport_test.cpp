@@ -1,5 +1,7 @@
 // The 5250 connection against a scripted host on 127.0.0.1: connect and its failures, the
-// trigger, negotiation and records over the socket, the redraw and sign-on hooks, teardown.
+// trigger, negotiation and records over the socket, the redraw and sign-on hooks, teardown, and
+// hosts that misbehave: resets, trickles, silence, endless sub-negotiations, floods, a close
+// while records are being sent.
 
 #include "tn5250/telnet/tn_transport.h"
 
@@ -7,7 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/support/loopback_host.h"
+#include "tests/support/fault_host.h"
 #include "tests/tn5250/tn_test_support.h"
 
 namespace qn::tn {
@@ -103,7 +105,7 @@ struct Fixture {
         return read();
     }
 
-    qn::test::LoopbackHost host;
+    qn::test::FaultHost host;
     platform::MemoryRegistry registry{"[HKEY_LOCAL_MACHINE\\Ident]\nName=handheld\n"};
     platform::FakeLibraryLoader loader;
     platform::RecordingMessageBoxes messages;
@@ -331,6 +333,183 @@ TEST(TnTransport, SendWithoutConnectionIsSilent) {
     f.transport.sendBytes(Bytes{'x'});
     f.transport.withSession([&] { f.stream.sendAid(kAidEnter); });
     EXPECT_THAT(f.messages.shown(), IsEmpty());
+}
+
+// ---- Faulty hosts. Every wait is bounded; each case ends in the transport's own message.
+
+// The read thread has stopped: the screen asks for no further redraw.
+bool readThreadStopped(Fixture& f) {
+    int before = f.view.redraws.load();
+    for (int i = 0; i < 50; ++i) {
+        std::this_thread::sleep_for(20ms);
+        const int now = f.view.redraws.load();
+        if (now == before) return true;
+        before = now;
+    }
+    return false;
+}
+
+// "HELLO" at row 2, column 3.
+const Bytes kHelloRecord = record(join({wtd(), sba(2, 3), {0xC8, 0xC5, 0xD3, 0xD3, 0xD6}}));
+
+TEST(TnFaults, AResetMidStreamEndsWithTheErrorAndTheNextConnectionStartsClean) {
+    struct Case {
+        const char* name;
+        Bytes beforeReset;
+    };
+    const Bytes half(kHelloRecord.begin(), kHelloRecord.begin() + 19);  // "HE" of five letters
+    const Case cases[] = {
+        {"mid-record", half},
+        {"mid-sub-negotiation", join({half, {0x01}, {255, 250, 24, 1, 7, 7}})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.transport.connectSession();
+        ASSERT_TRUE(f.host.waitForClient());
+        f.host.send(c.beforeReset);
+        ASSERT_TRUE(
+            eventually([&] { return f.locked([&] { return f.screen.charAt(1, 3); }); }, 2s));
+        EXPECT_EQ(f.locked([&] { return f.screen.charAt(1, 2); }), 'H') << "what came is shown";
+        const auto start = std::chrono::steady_clock::now();
+        f.host.resetClient();
+        ASSERT_TRUE(eventually([&] { return !f.transport.connected(); }, 2s));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+        ASSERT_TRUE(eventually([&] { return f.messages.shown().size() == 1; }, 2s));
+        EXPECT_THAT(f.messages.shown(), ElementsAre(error("Can not establish connection!")));
+        EXPECT_EQ(f.locked([&] { return f.screen.charAt(1, 2); }), 0);
+
+        // The half record is gone with the connection: the next host's record stands alone.
+        // Its first telnet command (here an IAC SE) ends whatever the telnet layer, which
+        // lives on across connections, still held from the last one.
+        qn::test::LoopbackHost next;
+        f.session.telnetPort.set(next.port());
+        f.transport.connectSession();
+        ASSERT_TRUE(next.waitForClient());
+        next.send(join({{255, 240}, kHelloRecord}));
+        EXPECT_TRUE(
+            eventually([&] { return f.locked([&] { return f.screen.charAt(1, 6); }); }, 2s));
+        EXPECT_EQ(f.locked([&] { return f.screen.charAt(1, 6); }), 'O');
+    }
+}
+
+TEST(TnFaults, ARecordTrickledOneByteAtATimeArrivesWhole) {
+    Fixture f;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    f.host.trickle(join({{255, 253, 24}, kHelloRecord, {255, 239}}), 200us);
+    EXPECT_EQ(f.host.waitForBytes(3, 2s), (Bytes{255, 251, 24}));
+    ASSERT_TRUE(
+        eventually([&] { return f.locked([&] { return f.screen.charAt(1, 6); }) == 'O'; }, 2s));
+    EXPECT_GE(f.view.redraws.load(), 1);
+    f.host.closeClient();
+    ASSERT_TRUE(eventually([&] { return f.messages.shown().size() == 1; }, 2s));
+    EXPECT_THAT(f.messages.shown(), ElementsAre(error("Server Closed!")));
+}
+
+TEST(TnFaults, ASilentHostNeverHoldsUpTheUserDisconnect) {
+    Fixture f;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    std::this_thread::sleep_for(30ms);  // the read thread waits in its receive
+    f.messages.queueAnswer(platform::MbResult::Yes);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(f.transport.disconnectCommand());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_TRUE(f.host.waitForClientClose(1s));
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(f.messages.texts(), std::vector<std::string>{"Disconnect session?"});
+}
+
+TEST(TnFaults, EndlessOutputKeepsAnswersAndMemoryBoundedAndTheDisconnectHonoured) {
+    struct Case {
+        const char* name;
+        Bytes start;
+        qn::test::FaultHost::Generator more;
+        bool answersBounded;  // nothing at all is answered while it lasts
+    };
+    const Case cases[] = {
+        {"endless terminal-type request", {255, 250, 24, 1}, qn::test::repeatedBytes(1), true},
+        {"endless environment request", {255, 250, 39, 1}, qn::test::repeatedBytes(3), true},
+        {"random flood", {}, qn::test::randomBytes(52), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.transport.connectSession();
+        ASSERT_TRUE(f.host.waitForClient());
+        f.host.send(c.start);
+        f.host.startStream(c.more);
+        ASSERT_TRUE(eventually([&] { return f.host.streamed() > 500'000; }, 15s));
+        const std::int64_t heapEarly = qn::test::liveHeapBytes();
+        ASSERT_TRUE(eventually([&] { return f.host.streamed() > 2'500'000; }, 15s));
+        EXPECT_GT(heapEarly, 0);
+        EXPECT_LT(qn::test::liveHeapBytes() - heapEarly, 256 * 1024) << "memory stays flat";
+        EXPECT_TRUE(f.transport.connected());
+        if (c.answersBounded) {
+            EXPECT_THAT(f.host.received(), IsEmpty());
+        } else {
+            EXPECT_LE(f.host.received().size(), f.host.streamed());
+        }
+
+        f.messages.queueAnswer(platform::MbResult::Yes);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(f.transport.disconnectCommand());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+        EXPECT_TRUE(readThreadStopped(f)) << "the read thread ends within its pass";
+        EXPECT_TRUE(eventually([&] { return f.host.streamEnded(); }, 2s));
+        EXPECT_EQ(f.messages.texts(), std::vector<std::string>{"Disconnect session?"});
+    }
+}
+
+TEST(TnFaults, AnEndlessRequestEndsInOneAnswer) {
+    Fixture f;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    f.host.send(Bytes{255, 250, 24, 1});
+    f.host.startStream(qn::test::repeatedBytes(1), 1'000'000);
+    ASSERT_TRUE(eventually([&] { return f.host.streamEnded(); }, 5s));
+    f.host.send(Bytes{255, 240});
+    const Bytes answer =
+        join({{255, 250, 24, 0}, {'I', 'B', 'M', '-', '3', '1', '7', '9', '-', '2'}, {255, 240}});
+    EXPECT_EQ(f.host.waitForBytes(answer.size(), 2s), answer);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(f.host.received().size(), answer.size());
+}
+
+TEST(TnFaults, AHostClosingWhileRecordsAreSentGetsEveryRecordWhole) {
+    Fixture f;
+    f.transport.connectSession();
+    ASSERT_TRUE(f.host.waitForClient());
+    std::thread closer([&] {
+        f.host.waitForBytes(400);
+        f.host.closeClient();
+    });
+    // AID keys on this (the UI) thread as fast as they go, until the connection ends.
+    int sent = 0;
+    for (; sent < 100000 && f.transport.connected(); ++sent)
+        f.transport.withSession([&] { f.stream.sendAid(kAidEnter); });
+    closer.join();
+    ASSERT_TRUE(eventually([&] { return !f.transport.connected(); }, 2s));
+    ASSERT_TRUE(eventually([&] { return f.messages.shown().size() == 1; }, 2s));
+    EXPECT_THAT(f.messages.shown(), ElementsAre(error("Server Closed!")));
+    ASSERT_TRUE(f.host.waitForClientClose(2s));
+    // Record after record, each as long as its header says and ended by IAC EOR.
+    const Bytes got = f.host.received();
+    std::size_t at = 0;
+    int records = 0;
+    while (at + 2 <= got.size()) {
+        const std::size_t length = std::size_t(got[at]) << 8 | got[at + 1];
+        ASSERT_GE(length, 10u);
+        ASSERT_LE(at + length + 2, got.size()) << "record " << records << " cut short";
+        EXPECT_EQ(got[at + length], 0xFF);
+        EXPECT_EQ(got[at + length + 1], 0xEF);
+        at += length + 2;
+        ++records;
+    }
+    EXPECT_EQ(at, got.size());
+    EXPECT_GE(records, 10);
+    EXPECT_LE(records, sent);
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
@@ -577,6 +580,47 @@ TEST(VtMessageBoxes, AReadThreadBoxNeverHoldsUpTheQuit) {
         EXPECT_EQ(boxes.show("later", "Error", c.buttons, platform::MbIcon::None), c.unshown);
         QCoreApplication::processEvents();  // the queued box finds the program quitting
     }
+}
+
+TEST(VtMessageBoxes, ABoxFromTheReadThreadOpensOverTheMainWindow) {
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("QuillNet_VT"));
+    QPalette dark = window.palette();
+    dark.setColor(QPalette::Window, QColor(0x33, 0x44, 0x55));
+    window.setPalette(dark);
+    window.setAutoFillBackground(true);
+    window.setGeometry(300, 180, 240, 320);
+    window.show();
+    QtMessageBoxes boxes(QStringLiteral("QuillNet_VT"));
+    boxes.setOwnerWindow(&window);
+    QWidget* parent = nullptr;
+    QRect shown;
+    QTimer::singleShot(50ms, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        parent = box->parentWidget();
+        shown = box->frameGeometry();
+        // The window with the box where it opened, for the eye.
+        QImage shot = window.grab().toImage();
+        QPainter painter(&shot);
+        painter.drawPixmap(box->geometry().topLeft() - window.geometry().topLeft(), box->grab());
+        painter.end();
+        std::filesystem::create_directories(QN_TEST_SCREENSHOT_DIR);
+        shot.save(QStringLiteral("%1/vt-message-box.png").arg(QN_TEST_SCREENSHOT_DIR));
+        box->button(QMessageBox::Ok)->click();
+    });
+    std::atomic<bool> returned{false};
+    std::thread reader([&] {
+        boxes.show("Can not establish connection!", "Error", platform::MbButtons::Ok,
+                   platform::MbIcon::Exclamation);
+        returned = true;
+    });
+    EXPECT_TRUE(eventually([&] { return returned.load(); }));
+    reader.join();
+    EXPECT_EQ(parent, &window);
+    ASSERT_FALSE(shown.isEmpty());
+    const QPoint offset = shown.center() - window.frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 2) << shown.x() << "," << shown.y();
 }
 
 TEST(VtDecodes, AScanReachesTheHostThroughTheUiThread) {

@@ -151,7 +151,9 @@ void VtKeyboard::keyDown(int virtualKey) {
             bytes = defaultKeyBytes(emulator_.screen(), virtualKey);
         }
         lineBuffer = session_.settings.lineBuffer != 0;
-        echo = session_.settings.localEcho == 1;
+        // A host that negotiates echoes itself: an echoed Return here would move the cursor
+        // before the host's echo of the characters typed just before it arrives.
+        echo = session_.settings.localEcho == 1 && session_.localEchoActive != 0;
     }
     const std::size_t n = keyBytesLength(bytes);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace qn::vt {
 
@@ -11,6 +12,8 @@ namespace {
 
 using Handler = void (VtTelnetFilter::*)(std::uint8_t verb, std::uint8_t option);
 using SubSink = void (VtTelnetFilter::*)(std::uint8_t byte);
+
+constexpr std::uint8_t kTerminalTypeSend = 1;
 
 struct TelnetOption {
     std::uint32_t code;
@@ -89,6 +92,7 @@ void VtTelnetFilter::option(std::uint8_t byte) {
     if (pendingVerb_ == kSb) {
         // Options without a sink leave the emulator in place: their payload reaches it as data.
         sink_ = entry.subNegotiation != nullptr ? Sink::TerminalType : Sink::Emulator;
+        subNegotiationStart_ = true;
         return;
     }
     (this->*entry.negotiate)(pendingVerb_, byte);
@@ -144,7 +148,9 @@ void VtTelnetFilter::answerOther(std::uint8_t verb, std::uint8_t option) {
 }
 
 void VtTelnetFilter::terminalTypeByte(std::uint8_t byte) {
-    if (byte != 1) return;  // only SEND asks for an answer
+    // One answer per sub-negotiation, and only to a SEND request: the rest of the payload,
+    // however long, asks for nothing.
+    if (!std::exchange(subNegotiationStart_, false) || byte != kTerminalTypeSend) return;
     auto& field = session_.settings.terminalType;
     if (reader::fixedLength(field) == 0) reader::storeText(field, "vt100");
     const std::size_t length = reader::fixedLength(field);

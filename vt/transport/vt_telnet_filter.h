@@ -44,7 +44,7 @@ class VtTelnetFilter {
     void answerTerminalType(std::uint8_t verb, std::uint8_t option);
     void answerWindowSize(std::uint8_t verb, std::uint8_t option);
     void answerOther(std::uint8_t verb, std::uint8_t option);
-    // Sub-negotiation sink of TERMINAL-TYPE.
+    // Sub-negotiation sink of TERMINAL-TYPE: answers a payload that begins with SEND.
     void terminalTypeByte(std::uint8_t byte);
 
   private:
@@ -60,6 +60,8 @@ class VtTelnetFilter {
     State state_ = kData;
     std::uint8_t pendingVerb_ = telnet::kSb;
     Sink sink_ = Sink::Emulator;
+    // The next byte is the first of a sub-negotiation's payload.
+    bool subNegotiationStart_ = false;
     telnet::SgaNegotiation sga_{true};
 };
 

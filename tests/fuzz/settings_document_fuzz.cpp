@@ -1,0 +1,121 @@
+// Settings documents of any size and content, as the programs and the settings tool meet them:
+// loaded by each program's document, dumped, and changed field by field with name=value
+// assignments. Nothing reads outside the record or the file; a "set" that is refused leaves the
+// file as it was, and one that succeeds keeps the file's length (a longer file keeps its tail).
+//
+// Input: byte 0 picks the program (bit 0) and when to dump (bit 1); bytes 1-2 the length of the
+// assignment text, which follows; the rest is the file. Assignment lines are name=value; a line
+// whose first byte is below 0x20 takes the name of the field that byte numbers.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/support/fake_services.h"
+#include "tn5250/settings/tn_document.h"
+#include "tools/quillnet-settings/settings_tool.h"
+#include "vt/settings/vt_document.h"
+
+namespace {
+
+using namespace qn;
+
+// The handheld's services with no reader library: loading only copies the record.
+struct Platform {
+    test::FakeServices fakes{"", "/nonexistent"};
+    platform::RecordingMessageBoxes& messages = fakes.messages;
+    reader::ReaderLibrary reader{fakes.services};
+    // In memory where the system offers it: every run writes and reads the file.
+    std::filesystem::path dir =
+        (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                   : std::filesystem::temp_directory_path()) /
+        ("qn-settings-fuzz-" + std::to_string(::getpid()));
+    std::string file = (dir / "document").string();
+    Platform() { std::filesystem::create_directories(dir); }
+    ~Platform() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+};
+
+std::vector<std::uint8_t> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeAll(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+void require(bool condition) {
+    if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Platform p;
+    static qn::fuzz::Fresh<vt::VtSession> vtSession;
+    static qn::fuzz::Fresh<tn::TnSessionState> tnState;
+    if (size < 3) return 0;
+    const bool vtProgram = (data[0] & 1) == 0;
+    const std::size_t textLength = std::min<std::size_t>(data[1] | data[2] << 8, size - 3);
+    const std::string_view text(reinterpret_cast<const char*>(data + 3), textLength);
+    const std::uint8_t* file = data + 3 + textLength;
+    const std::size_t fileSize = size - 3 - textLength;
+    writeAll(p.file, file, fileSize);
+
+    // The program's own load: the first bytes of the file, however long or short it is.
+    if (vtProgram) {
+        vt::VtDocument document(vtSession.make(), p.reader, p.messages, p.dir);
+        require(document.loadSettings(p.file));
+    } else {
+        tn::TnDocument document(tnState.make(), p.reader, p.messages, p.dir);
+        require(document.loadSettings(p.file));
+        (void)document.openDocument(p.file);
+    }
+
+    const std::string kind = vtProgram ? "vt" : "5250";
+    const auto fields = vtProgram ? vt::vtSettingsFields() : tn::tnSessionFields();
+    static std::ostringstream out;
+    static std::ostringstream err;
+    out.str({});
+    err.str({});
+    // A dump reads every field: one per run, of the file before or after the change.
+    const bool dumpBefore = (data[0] & 2) != 0;
+    if (dumpBefore) tools::runSettingsTool({kind, "dump", p.file}, out, err, p.dir);
+
+    std::vector<std::string> args{kind, "set", p.file};
+    std::size_t at = 0;
+    while (at < text.size() && args.size() < 11) {
+        std::size_t end = std::min(text.find('\n', at), text.size());
+        std::string line(text.substr(at, end - at));
+        if (!line.empty() && static_cast<std::uint8_t>(line[0]) < 0x20) {
+            line = std::string(fields[static_cast<std::uint8_t>(line[0]) % fields.size()].name) +
+                   line.substr(1);
+        }
+        args.push_back(std::move(line));
+        at = end + 1;
+    }
+    const int status = tools::runSettingsTool(args, out, err, p.dir);
+    const std::vector<std::uint8_t> after = readAll(p.file);
+    if (status != tools::kExitOk) {
+        require(std::equal(after.begin(), after.end(), file, file + fileSize) &&
+                after.size() == fileSize);
+    } else {
+        require(after.size() == fileSize);
+        if (!dumpBefore) tools::runSettingsTool({kind, "dump", p.file}, out, err, p.dir);
+    }
+    p.messages.clear();
+    return 0;
+}
