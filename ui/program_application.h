@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "common/dialogs/shell_dialogs.h"
+#include "common/dialogs/settings_pages.h"
 #include "ui/shell_application.h"
 
 namespace qn::ui {

@@ -1,5 +1,6 @@
 #include "ui/tn_application.h"
 
+#include "tn5250/dialogs/tn_key_dialogs.h"
 #include "tn5250/dialogs/tn_settings_sheet.h"
 
 namespace qn::ui {
@@ -24,8 +25,13 @@ std::unique_ptr<tn::TnProgram> TnApplication::makeProgram(CQuillNetTNView& view)
 void TnApplication::openSettingsSheet() {
     QtDialogRunner runner(frame());
     dialogs::DialogContext context = dialogContext(runner);
-    tn::TnSettingsSheet sheet(program_->state(), program_->document(),
-                              program_->device().modelName(), program_->device().systemInfoDigit());
+    const std::string model = program_->device().modelName();
+    const int systemInfoDigit = program_->device().systemInfoDigit();
+    tn::TnSettingsSheet sheet(program_->state(), program_->document(), program_->reader(),
+                              services_.messages, [&](tn::TnSessionState& state) {
+                                  return std::make_unique<tn::CDlgTNKeyMapping>(
+                                      state.settings, model, systemInfoDigit);
+                              });
     const bool ok = runSheet(sheet.open(context));
     sheet.finish(ok, reader::askWithMessageBox(services_.messages));
 }

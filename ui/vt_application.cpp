@@ -23,8 +23,9 @@ std::unique_ptr<vt::VtProgram> VtApplication::makeProgram(CQuillNet_VTView& view
 void VtApplication::openSettingsSheet() {
     QtDialogRunner runner(frame());
     dialogs::DialogContext context = dialogContext(runner);
-    vt::VtSettingsSheet sheet(program_->session(), program_->document(),
-                              program_->device().modelName(), program_->device().systemInfoDigit());
+    vt::VtSettingsSheet sheet(program_->session(), program_->document(), program_->reader(),
+                              services_.messages, program_->device().modelName(),
+                              program_->device().systemInfoDigit(), program_->connected());
     const bool ok = runSheet(sheet.open(context));
     sheet.finish(ok, reader::askWithMessageBox(services_.messages));
 }

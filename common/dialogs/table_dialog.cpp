@@ -171,6 +171,10 @@ Row editCombo(std::string caption, std::vector<std::string> items, ValueRef ref,
             .maxChars = maxChars};
 }
 
+Row radio(std::string text, ValueRef ref) {
+    return {.kind = RowKind::Radio, .text = std::move(text), .ref = std::move(ref)};
+}
+
 std::vector<Row> operator+(std::vector<Row> rows, const std::vector<Row>& more) {
     rows.insert(rows.end(), more.begin(), more.end());
     return rows;
@@ -210,6 +214,8 @@ bool fitsHalf(const Row& row) {
     switch (row.kind) {
         case RowKind::Check:
             return kBoxWidth + textWidth(row.text) + (row.opens.empty() ? 0 : 24) <= kHalfWidth;
+        case RowKind::Radio:
+            return kBoxWidth + textWidth(row.text) <= kHalfWidth;
         case RowKind::Button:
             return textWidth(row.text) + 12 <= kHalfWidth;
         default:
@@ -256,6 +262,8 @@ Shape shapeOf(const Row& row, int width) {
             if (row.opens.empty()) return {{{kMain, 0, 0, width}}, 1};
             return {{{kMain, 0, 0, width - 24}, {kButton, width - 20, 0, 20}}, 1};
         }
+        case RowKind::Radio:
+            return {{{kMain, 0, 0, width}}, 1};
         case RowKind::Button:
             // Alone on its line a button is as wide as its text needs.
             if (width == kFullWidth) {
@@ -323,6 +331,7 @@ std::vector<RowPart> partsOf(const Row& row) {
             return {kMain, kFirst, kFirstSpin, kSecond, kSecondSpin};
         case RowKind::Label:
         case RowKind::Button:
+        case RowKind::Radio:
             return {kMain};
     }
     return {kMain};
@@ -381,9 +390,11 @@ TableDialog::TableDialog(const DialogTable& table, TableEnvironment& environment
 void TableDialog::build() {
     const std::vector<device::Rect> rects = layoutRows(table_.rows);
     std::size_t next = 0;
+    int radioGroup = 0;
     for (std::size_t i = 0; i < table_.rows.size(); ++i) {
         const Row& row = table_.rows[i];
         const int r = static_cast<int>(i);
+        if (row.kind != RowKind::Radio) radioGroup = 0;
         for (RowPart part : partsOf(row)) {
             const device::Rect rect = rects[next++];
             const int id = rowControlId(r, part);
@@ -428,6 +439,11 @@ void TableDialog::build() {
                             break;
                         case RowKind::EditCombo:
                             addCombo(id, rect, row.items).editable = true;
+                            break;
+                        case RowKind::Radio:
+                            // A group runs from a radio row that edits something.
+                            if (row.ref.bound() || radioGroup == 0) radioGroup = r + 1;
+                            addRadio(id, row.text, rect, radioGroup);
                             break;
                         case RowKind::Label:
                             addStatic(id, row.text, rect);
@@ -580,6 +596,9 @@ void TableDialog::bindRows() {
                 main.number = intBinding(row.ref, &range);
                 break;
             }
+            case RowKind::Radio:
+                main.number = intBinding(row.ref, nullptr);
+                break;
             case RowKind::LengthPair: {
                 std::optional<std::pair<long long, long long>> range = row.range;
                 control(rowControlId(r, kFirst)).number = intBinding(row.ref, &range);
@@ -654,7 +673,8 @@ void TableDialog::applyRules() {
     for (std::size_t i = 0; i < table_.rows.size(); ++i) {
         const Row& row = table_.rows[i];
         const int r = static_cast<int>(i);
-        const bool shown = row.readerBit == 0 || (environment_.readerType & row.readerBit) != 0;
+        const bool shown =
+            !row.hidden && (row.readerBit == 0 || (environment_.readerType & row.readerBit) != 0);
         bool enabled = !row.inactive;
         if (!row.enabledWhile.empty())
             enabled = enabled && control(rowId(row.enabledWhile)).checked;
@@ -730,7 +750,8 @@ void TableDialog::onFocus(int id) {
     const Row& row = table_.rows[static_cast<std::size_t>(r)];
     RowState& state = state_[static_cast<std::size_t>(r)];
     if (row.kind != RowKind::CodeText || !state.codeField) return;
-    CharEntryDialog picker(row.text, state.codeField->maxChars, state.code);
+    CharEntryDialog picker(row.pickerTitle.empty() ? row.text : row.pickerTitle,
+                           state.codeField->maxChars, state.code);
     picker.open(context());
     if (runNested(picker) != DialogResult::Ok) return;
     state.code.assign(picker.bytes().begin(), picker.bytes().end());

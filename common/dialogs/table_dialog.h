@@ -111,6 +111,8 @@ enum class RowKind {
     Password,    // text edit showing stars
     Text,        // text edit
     EditCombo,   // editable combo box: a text with suggestions
+    Radio,       // radio button; consecutive radio rows form a group, bound on its first row,
+                 // which stores the index of the checked button
 };
 
 struct Row {
@@ -132,9 +134,11 @@ struct Row {
     std::string action;           // name of an environment action a button runs
     std::uint32_t readerBit = 0;  // shown only when the reader type has this bit
     bool atOnce = false;
-    ValueRef also;           // a second place the stored value is written to
-    bool fullWidth = false;  // never shares its line
-    bool inactive = false;   // shown disabled: the record has no value for it
+    ValueRef also;            // a second place the stored value is written to
+    bool fullWidth = false;   // never shares its line
+    bool inactive = false;    // shown disabled: the record has no value for it
+    bool hidden = false;      // never shown (a control the dialog has but does not offer)
+    std::string pickerTitle;  // a code text's picker title when it is not the caption
 
     Row named(std::string n) && {
         name = std::move(n);
@@ -176,6 +180,14 @@ struct Row {
         fullWidth = true;
         return std::move(*this);
     }
+    Row hiddenAlways() && {
+        hidden = true;
+        return std::move(*this);
+    }
+    Row pickerTitled(std::string title) && {
+        pickerTitle = std::move(title);
+        return std::move(*this);
+    }
 };
 
 Row check(std::string text, ValueRef ref, Conversion conversion = {});
@@ -191,6 +203,8 @@ Row password(std::string caption, ValueRef ref, std::size_t maxChars = 0);
 Row text(std::string caption, ValueRef ref, std::size_t maxChars = 0);
 Row editCombo(std::string caption, std::vector<std::string> items, ValueRef ref,
               std::size_t maxChars = 0);
+// The first radio row of a group carries what the group edits; the others pass {}.
+Row radio(std::string text, ValueRef ref = {});
 
 class TableDialog;
 

@@ -141,6 +141,20 @@ void ReaderLibrary::initialise() {
     }
 }
 
+void ReaderLibrary::readMasks() {
+    if (ops_.GetReaderType != nullptr) {
+        readerType_ = static_cast<std::uint32_t>(ops_.GetReaderType());
+    }
+    if (ops_.GetActiveDevice != nullptr) {
+        activeDevices_ = static_cast<std::uint32_t>(ops_.GetActiveDevice());
+    }
+}
+
+void ReaderLibrary::setActiveDevices(std::uint32_t mask) {
+    activeDevices_ = mask;
+    if (ops_.SetActiveDevice != nullptr) ops_.SetActiveDevice(static_cast<int>(mask));
+}
+
 void ReaderLibrary::halt() {
     if (!readerInitialised_) return;
     int result = ops_.HaltReader ? ops_.HaltReader(255) : 0;

@@ -74,6 +74,12 @@ class ReaderLibrary {
     // Engine operation by its index in kEngineOperations (null when unresolved).
     void* engineOperation(std::size_t index) const { return ops_.engine[index]; }
 
+    // Both masks read again where the library gives them; an unresolved operation leaves the
+    // mask last read.
+    void readMasks();
+    // The active devices switched: kept here and handed to SetActiveDevice when resolved.
+    void setActiveDevices(std::uint32_t mask);
+
     std::uint32_t readerType() const { return readerType_; }
     std::uint32_t activeDevices() const { return activeDevices_; }
     bool readerInitialised() const { return readerInitialised_; }

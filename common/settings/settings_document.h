@@ -25,6 +25,8 @@ using reader::FileChooser;
 using reader::Question;
 using reader::StartupRequests;
 
+inline constexpr std::string_view kSaveFileFailed = "Save file fialed!";
+
 // What one program's document is called and how its flows answer failures.
 struct DocumentRules {
     std::string_view programName;
@@ -34,8 +36,10 @@ struct DocumentRules {
     // Shown when Open cannot read the chosen file, which then also restores the defaults; empty:
     // a failed Open is neither reported nor undone.
     std::string_view openFailed;
-    // Shown when Save, or the save after Configure, cannot write the file; empty: silent.
+    // Shown when Save cannot write the file; empty: silent.
     std::string_view saveFailed;
+    // Shown when the save the operator asked for after Configure cannot write the file.
+    std::string_view configureSaveFailed;
     // Shown when Save As cannot write the file.
     std::string_view saveAsFailed;
     // Save As makes the chosen path current only once the record was written to it.
@@ -234,7 +238,7 @@ void SettingsDocument<Record>::finishConfigure(const Record& before, bool sheetO
     // A failed save leaves the record changed and unsaved.
     if (askSave && askSave(reader::saveChangeQuestion(currentSettingsPath_)) &&
         !saveSettings(currentSettingsPath_)) {
-        report(rules_.saveFailed);
+        report(rules_.configureSaveFailed);
     }
     syncEngineSettings(reader::kWriteToLibrary);
 }

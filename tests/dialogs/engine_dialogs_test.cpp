@@ -497,7 +497,7 @@ TEST(EngineDialogs, AChangedValueReachesTheReaderWhenTheSheetClosesWithOk) {
     code39[8].set(10);
     ScriptedRunner runner;
     DialogContext context{rig.services.messages, runner, 1};
-    vt::VtSettingsSheet sheet(*session, document, "KX2CE", 1);
+    vt::VtSettingsSheet sheet(*session, document, rig.reader, rig.services.messages, "KX2CE", 1);
     PropertySheet& pages = sheet.open(context);
 
     const std::int32_t fullAscii = rig.libraryValue("Code39_2D", 7);
@@ -507,7 +507,7 @@ TEST(EngineDialogs, AChangedValueReachesTheReaderWhenTheSheetClosesWithOk) {
         return code39.pressOk() ? DialogResult::Ok : DialogResult::Cancel;
     };
     TableDialog main(*findEngineTable(mainDialogFor(rig.reader.readerType(), true)),
-                     sheet.engineDialogs());
+                     sheet.environment());
     main.open(context);
     EXPECT_EQ(main.caption(), "4407 Setting");
     const int code39Box = rowWithText(main, "Code 39");

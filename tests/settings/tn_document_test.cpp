@@ -191,6 +191,24 @@ TEST(TnConfigure, EveryOkReachesTheLibraryButOnlyAChangeAsks) {
     }
 }
 
+// The operator asked for this save: a file that cannot be written is said, as in the VT
+// program, and the record stays changed and unsaved.
+TEST(TnConfigure, AFailedSaveAfterYesIsReported) {
+    Fixture f;
+    f.state.settingsLoaded = 1;
+    f.state.settingsSaved = 1;
+    f.document.setConfigFile(f.dir.path().string());  // a folder: no file can be made there
+    const TnSession before = f.document.beginConfigure(nullptr);
+    f.state.settings.overLengthRule = 2;
+    f.document.finishConfigure(before, true, [](std::string_view) { return true; });
+    EXPECT_THAT(f.fake.messages.texts(), ElementsAre("Save file fialed!"));
+    EXPECT_EQ(f.state.settingsSaved, 0);
+    EXPECT_EQ(f.state.settings.overLengthRule, 2);
+    f.fake.messages.clear();
+    f.document.save();
+    EXPECT_THAT(f.fake.messages.texts(), IsEmpty()) << "Save itself stays silent";
+}
+
 TEST(TnConfigure, TheDefaultKeyMapGoesInOnlyWithoutASettingsFile) {
     for (const std::uint8_t loaded : {0, 1}) {
         Fixture f;

@@ -161,11 +161,13 @@ TEST(TnSettingsSheet, DefaultKeyMapOnceWithoutAFileAndTheSaveQuestion) {
         platform::Services services{registry, loader, f.messages, queue, clock, sound, "/root"};
         reader::ReaderLibrary reader(services);
         TnDocument document(*state, reader, f.messages, "/nonexistent-qn-dir");
-        TnSettingsSheet sheet(*state, document, "KX2CE", 0);
+        TnSettingsSheet sheet(*state, document, reader, f.messages, [](TnSessionState& s) {
+            return std::make_unique<CDlgTNKeyMapping>(s.settings, "KX2CE", 0);
+        });
         dialogs::PropertySheet& pages = sheet.open(f.context);
-        ASSERT_EQ(pages.pages().size(), 2u);
-        EXPECT_EQ(pages.pages()[0]->caption(), "Key Mapping");
-        EXPECT_EQ(pages.pages()[1]->caption(), "Screen");
+        ASSERT_EQ(pages.pages().size(), 5u);
+        EXPECT_EQ(pages.pages()[3]->caption(), "Key Mapping");
+        EXPECT_EQ(pages.pages()[4]->caption(), "Screen");
         EXPECT_EQ(state->settingsLoaded, 1);
         // Without a file the map is the default one: F1 PF1, Tab cleared.
         EXPECT_EQ(slotFunction(state->settings, 1), loaded ? 0 : fn::kPf1);

@@ -290,7 +290,7 @@ void DialogWindowTest::sheetWithNestedDialogs() {
     vt::VtDocument document(*session, reader, fakes.messages, QDir::tempPath().toStdString());
     ui::QtDialogRunner runner;
     dialogs::DialogContext context{fakes.messages, runner, 1};
-    vt::VtSettingsSheet sheet(*session, document, "KX2CE", 1);
+    vt::VtSettingsSheet sheet(*session, document, reader, fakes.messages, "KX2CE", 1);
     dialogs::PropertySheet& pages = sheet.open(context);
     ui::SheetWindow window(pages, {0, 0, 240, 320});
 

@@ -70,12 +70,12 @@ TEST(SetConfigFileDialog, ShowsThePathAndTakesTheBrowsedOne) {
 TEST(VtSettingsSheet, PagesInOrderAndTheSaveQuestionOnlyAfterAChange) {
     Fixture f;
     f.session->settingsLoaded = 1;
-    VtSettingsSheet sheet(*f.session, f.document, "KX2CE", 1);
+    VtSettingsSheet sheet(*f.session, f.document, f.reader, f.fakes.messages, "KX2CE", 1);
     auto& pages = sheet.open(f.context);
     EXPECT_EQ(pages.caption(), "Settings");
-    ASSERT_EQ(pages.pages().size(), 2u);
-    EXPECT_EQ(pages.pages()[0]->caption(), "Function Key Maping");
-    EXPECT_EQ(pages.pages()[1]->caption(), "Screen");
+    ASSERT_EQ(pages.pages().size(), 4u);
+    EXPECT_EQ(pages.pages()[2]->caption(), "Function Key Maping");
+    EXPECT_EQ(pages.pages()[3]->caption(), "Screen");
     std::vector<std::string> asked;
     auto ask = [&](std::string_view text) {
         asked.emplace_back(text);
@@ -95,7 +95,7 @@ TEST(VtSettingsSheet, PagesInOrderAndTheSaveQuestionOnlyAfterAChange) {
 TEST(VtSettingsSheet, WithoutSettingsFileTheSheetInstallsDefaultCodes) {
     Fixture f;
     f.session->settingsLoaded = 0;
-    VtSettingsSheet sheet(*f.session, f.document, "KX2CE", 1);
+    VtSettingsSheet sheet(*f.session, f.document, f.reader, f.fakes.messages, "KX2CE", 1);
     sheet.open(f.context);
     EXPECT_EQ(f.session->settingsLoaded, 1);
     auto code = slotCode(f.session->settings, 5);
@@ -116,11 +116,11 @@ TEST(DefaultKeyMapOrder, SheetFirstOrConnectionFirst) {
         Fixture f;
         f.session->settingsLoaded = 0;
         if (sheetFirst) {
-            VtSettingsSheet sheet(*f.session, f.document, "KX2CE", 1);
+            VtSettingsSheet sheet(*f.session, f.document, f.reader, f.fakes.messages, "KX2CE", 1);
             sheet.open(f.context);
         } else {
             installDefaultKeyMap(*f.session, false);  // what the first connect does
-            VtSettingsSheet sheet(*f.session, f.document, "KX2CE", 1);
+            VtSettingsSheet sheet(*f.session, f.document, f.reader, f.fakes.messages, "KX2CE", 1);
             sheet.open(f.context);
         }
         auto mapped = translateMappedKey(f.session->settings, 0x74);

@@ -28,6 +28,8 @@ inline constexpr settings::DocumentRules kTnDocumentRules{
     .saveMode = reader::WriteMode::Replace,
     .openFailed = {},
     .saveFailed = {},
+    // The operator asked for this save: a failure is said, not dropped.
+    .configureSaveFailed = settings::kSaveFileFailed,
     .saveAsFailed = kCreateFileFailed,
     .saveAsKeepsPathOnFailure = false,
     .syncUnchangedConfigure = true,

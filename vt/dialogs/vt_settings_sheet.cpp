@@ -1,6 +1,7 @@
 #include "vt/dialogs/vt_settings_sheet.h"
 
 #include "common/dialogs/engine/engine_dialogs.h"
+#include "common/dialogs/reader_page_rules.h"
 
 namespace qn::vt {
 
@@ -8,23 +9,102 @@ namespace {
 
 using namespace dialogs;
 
-const DialogTable& screenTable() {
+const DialogTable& telnetTable() {
     static const DialogTable table{
-        "CDlgVTScreen",
-        "Screen",
+        "CDlgVTTelnet",
+        "Telnet",
         "",
-        {check("ScrollBar", field("scrollBarsSetting")).storedAtOnce(),
-         check("TaskBar On Full Screen", field("taskBarOnFullScreen")).storedAtOnce()}};
+        {text("Host:", field("hostAddress")), number("Port:", {}).withoutSpin(),
+         text("LoginName:", field("loginName"), 20), text("Prompt:", field("loginPrompt")),
+         password("Password:", field("loginPassword"), 20),
+         text("Prompt:", field("passwordPrompt")),
+         codeText("Macro Frame:", field("macroFrame"), reader::kMacroFrameSize)
+             .pickerTitled("Macro Frame"),
+         list("FontSize:", fontSizeItems(), {}),
+         editCombo("Terminal:", {"vt100", "vt102", "vt220", "ansi"}, field("terminalType"), 29),
+         check("LineBuffer", field("lineBuffer")), check("Local Echo", field("localEcho")),
+         check("CursorTracking", field("cursorTracking")),
+         check("Auto Connect", field("autoConnect")).named("autoConnect"),
+         check("Auto FullScreen", field("autoFullScreen")).enabledBy("autoConnect"),
+         check("Auto Sign On", field("autoSignOn")),
+         // Only session 0 exists: the selector is never offered.
+         list("Select:", {}, {}).hiddenAlways()}};
     return table;
 }
 
-const DialogTable& setConfigFileTable() {
-    // The path is the dialog's own; the caller reads it after OK.
+// The first "Advanced Barcode Settings" dialog: checks and edits of the scanned data.
+const DialogTable& advancedTable() {
     static const DialogTable table{
+        "CDlgVTAdvanced", "Advanced Barcode Settings", "",
+        scanInputRows(1) + std::vector<Row>{label("Data")} + prefixSuffixRows() +
+            std::vector<Row>{
+                check("Auto Enter", field("autoEnter")),
+                codeText("Char replace", field("replaceFrom1"), 8).storedAtOnce(),
+                codeText("->", field("replaceTo1"), 8).pickerTitled("Char replace").storedAtOnce(),
+                codeText("Char replace", field("replaceFrom2"), 8).storedAtOnce(),
+                codeText("->", field("replaceTo2"), 8).pickerTitled("Char replace").storedAtOnce(),
+                button("more").opening("CDlgVTAdvancedMore")}};
+    return table;
+}
+
+// The second dialog: the scanner trigger, feedback sounds and the host's feedback commands.
+const DialogTable& advancedMoreTable() {
+    enum Row {
+        kScanBeeper = 5,
+        kScanVibrator = 6,
+        kByCommand = 7,
+        kGoodCommand = 9,
+        kGoodBeeper,
+        kGoodVibrator,
+        kErrorCommand = 13,
+        kErrorBeeper,
+        kErrorVibrator,
+    };
+    const auto& sounds = soundListItems(reader::Program::Vt);
+    const auto& vibration = vibrationListItems();
+    // With feedback by command the host's commands give the feedback: the scanner's own
+    // sound and vibration are not used, and the other way round.
+    static const auto feedbackRule = [](TableDialog& d) {
+        const bool byCommand = d.control(rowControlId(kByCommand)).checked;
+        for (int row : {kScanBeeper, kScanVibrator}) {
+            d.control(rowControlId(row)).enabled = !byCommand;
+            d.control(rowControlId(row, kCaption)).enabled = !byCommand;
+        }
+        for (int row : {kGoodCommand, kGoodBeeper, kGoodVibrator, kErrorCommand, kErrorBeeper,
+                        kErrorVibrator}) {
+            d.control(rowControlId(row)).enabled = byCommand;
+            d.control(rowControlId(row, kCaption)).enabled = byCommand;
+        }
+    };
+    static const DialogTable table{
+        "CDlgVTAdvancedMore",
+        "Advanced Barcode Settings",
         "",
-        "Set Config File",
-        "",
-        {label("Set load file path:"), text("", {}), button("...").running("browse")}};
+        {label("Scanner"), radio("Always Enable", field("triggerByEscCmd")),
+         radio("Ctrl by ESC cmd"),
+         codeText("Enable:", field("enableCommand"), 45)
+             .pickerTitled("Enable Command")
+             .storedAtOnce(),
+         codeText("Disable:", field("disableCommand"), 45)
+             .pickerTitled("Disable Command")
+             .storedAtOnce(),
+         list("Beeper:", sounds, field("scanBeeper")),
+         list("Vibrator:", vibration, field("scanVibrator"), clamped()),
+         check("Feedback Control by cmd", field("feedbackByCmd")).wide(), label("Good FeedBack"),
+         codeText("Command", field("goodFeedbackCommand"), 45)
+             .pickerTitled("Good FeedBack Command")
+             .storedAtOnce(),
+         list("Beeper", sounds, field("goodBeeper")),
+         list("Vibrator", vibration, field("goodVibrator"), clamped()), label("Error Feedback"),
+         codeText("Command", field("errorFeedbackCommand"), 45)
+             .pickerTitled("Error Feedback Command")
+             .storedAtOnce(),
+         list("Beeper", sounds, field("errorBeeper")),
+         list("Vibrator", vibration, field("errorVibrator"), clamped()),
+         // The spare command's edit is never offered; the library's bytes stay as they are.
+         codeText("", {}, 45).hiddenAlways()},
+        feedbackRule,
+        [](TableDialog& d, int) { feedbackRule(d); }};
     return table;
 }
 
@@ -35,42 +115,72 @@ RecordAccess vtRecordAccess(VtSettings& settings) {
             vtSettingsFields()};
 }
 
-CDlgVTScreen::CDlgVTScreen(VtSettings& settings)
-    : OwnEnvironment{{.record = vtRecordAccess(settings)}},
-      TableDialog(screenTable(), OwnEnvironment::environment) {}
-
-SetConfigFileDialog::SetConfigFileDialog(std::string currentPath,
-                                         std::function<std::optional<std::string>()> browse)
-    : OwnEnvironment{},
-      TableDialog(setConfigFileTable(), OwnEnvironment::environment),
-      currentPath_(std::move(currentPath)) {
-    // The path edit starts from the current path each time the dialog opens.
-    control(kPath).textField =
-        TextBinding{[this] { return currentPath_; }, [](std::string_view) {}, 0};
-    OwnEnvironment::environment.actions.emplace("browse",
-                                                [browse = std::move(browse)](TableDialog& dialog) {
-                                                    if (!browse) return;
-                                                    if (auto chosen = browse())
-                                                        dialog.control(kPath).text = *chosen;
-                                                });
+const DialogTable* vtScannerTable(std::string_view className) {
+    for (const DialogTable* table : {&advancedTable(), &advancedMoreTable(), &rfidTable()}) {
+        if (table->className == className) return table;
+    }
+    return nullptr;
 }
 
-VtSettingsSheet::VtSettingsSheet(VtSession& session, VtDocument& document, std::string model,
-                                 int systemInfoDigit)
+CDlgVTTelnet::CDlgVTTelnet(VtSettings& settings, TableEnvironment& environment, bool connected)
+    : TableDialog(telnetTable(), environment), settings_(settings), connected_(connected) {}
+
+void CDlgVTTelnet::onBind() {
+    TableDialog::onBind();
+    // Any integer is taken; its low 16 bits are the port.
+    control(kPort).number = bindPort(settings_.telnetPort);
+    // A size that is not in the list shows none and is left as it is.
+    control(kFontSize).number = bindFontSize(settings_.fontWidth, settings_.fontHeight, -1);
+}
+
+void CDlgVTTelnet::onInit() {
+    TableDialog::onInit();
+    // The selector lists each session's host; only this one has a record.
+    Control& select = control(kSessionSelect);
+    const std::string host(reader::fixedText(settings_.hostAddress));
+    select.items = {host.empty() ? "Undefine" : host, "Undefine"};
+    select.selected = 0;
+    applyPageRules();
+}
+
+void CDlgVTTelnet::onChanged(int id) {
+    TableDialog::onChanged(id);
+    applyPageRules();
+}
+
+void CDlgVTTelnet::applyPageRules() {
+    // Auto FullScreen only follows an Auto Connect.
+    if (!control(kAutoConnect).checked) control(kAutoFullScreen).checked = false;
+    control(kTerminal).enabled = !connected_;
+    control(dialogs::rowControlId(8, kCaption)).enabled = !connected_;
+}
+
+VtSettingsSheet::VtSettingsSheet(VtSession& session, VtDocument& document,
+                                 reader::ReaderLibrary& reader, platform::MessageBoxes& messages,
+                                 std::string model, int systemInfoDigit, bool connected)
     : session_(session),
       document_(document),
+      reader_(reader),
       model_(std::move(model)),
       systemInfoDigit_(systemInfoDigit),
-      engineDialogs_(dialogs::engines::engineEnvironment(
-          session.settings, vtSettingsFields(), &document.reader(), document.messages())) {}
+      connected_(connected),
+      environment_(
+          dialogs::withScannerTables(dialogs::engines::engineEnvironment(
+                                         session.settings, vtSettingsFields(), &reader, messages),
+                                     vtScannerTable)) {}
 
 dialogs::PropertySheet& VtSettingsSheet::open(dialogs::DialogContext& context) {
+    environment_.readerType = reader_.readerType();
     sheet_ = std::make_unique<dialogs::PropertySheet>("Settings");
+    telnet_ = std::make_unique<CDlgVTTelnet>(session_.settings, environment_, connected_);
+    barcodeReader_ =
+        std::make_unique<dialogs::BarcodeReaderPage>(reader::Program::Vt, reader_, environment_);
     keyMapping_ = std::make_unique<CDlgVTKeyMapping>(session_.settings, model_, systemInfoDigit_);
     screen_ = std::make_unique<CDlgVTScreen>(session_.settings);
     before_ = std::make_unique<VtSettings>(
         document_.beginConfigure([this](VtSettings&) { installDefaultKeyMap(session_, true); }));
-    // Telnet and Barcode Reader come first once they exist.
+    sheet_->addPage(*telnet_);
+    sheet_->addPage(*barcodeReader_);
     sheet_->addPage(*keyMapping_);
     sheet_->addPage(*screen_);
     sheet_->open(context);

@@ -1,6 +1,7 @@
 #pragma once
-// The "Settings" sheet of the VT program with the pages built so far, its "Screen" page, and
-// the "Set Config File" dialog.
+// The "Settings" sheet of the VT program: the "Telnet" page, the "Barcode Reader" page with its
+// "Advanced Barcode Settings" and "RFID" dialogs, "Function Key Maping" and "Screen"; and the
+// "Set Config File" dialog.
 
 #include <functional>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "common/dialogs/dialog_model.h"
+#include "common/dialogs/settings_pages.h"
 #include "common/dialogs/table_dialog.h"
 #include "vt/dialogs/vt_key_dialogs.h"
 #include "vt/settings/vt_document.h"
@@ -17,39 +19,64 @@ namespace qn::vt {
 // The VT record as the table dialogs see it: the settings image and its named fields.
 dialogs::RecordAccess vtRecordAccess(VtSettings& settings);
 
-// A table dialog that keeps the environment it is shown in.
-struct OwnEnvironment {
-    dialogs::TableEnvironment environment;
-};
+using dialogs::OwnEnvironment;
+using dialogs::SetConfigFileDialog;
 
-// "ScrollBar" and "TaskBar On Full Screen": each click is written into the record at once.
-class CDlgVTScreen final : private OwnEnvironment, public dialogs::TableDialog {
+// "Telnet": host, port, sign-on, macro frame, font, terminal and the session options. Writes
+// the record only on OK.
+class CDlgVTTelnet final : public dialogs::TableDialog {
   public:
-    enum Id { kScrollBar = dialogs::rowControlId(0), kTaskBar = dialogs::rowControlId(1) };
-    explicit CDlgVTScreen(VtSettings& settings);
-};
-
-class SetConfigFileDialog final : private OwnEnvironment, public dialogs::TableDialog {
-  public:
-    enum Id {
-        kLabel = dialogs::rowControlId(0),
-        kPath = dialogs::rowControlId(1),
-        kBrowse = dialogs::rowControlId(2)
+    enum Id : int {
+        kHost = dialogs::rowControlId(0),
+        kPort = dialogs::rowControlId(1),
+        kLoginName = dialogs::rowControlId(2),
+        kLoginPrompt = dialogs::rowControlId(3),
+        kPassword = dialogs::rowControlId(4),
+        kPasswordPrompt = dialogs::rowControlId(5),
+        kMacroFrame = dialogs::rowControlId(6),
+        kFontSize = dialogs::rowControlId(7),
+        kTerminal = dialogs::rowControlId(8),
+        kLineBuffer = dialogs::rowControlId(9),
+        kLocalEcho = dialogs::rowControlId(10),
+        kCursorTracking = dialogs::rowControlId(11),
+        kAutoConnect = dialogs::rowControlId(12),
+        kAutoFullScreen = dialogs::rowControlId(13),
+        kAutoSignOn = dialogs::rowControlId(14),
+        kSessionSelect = dialogs::rowControlId(15),
     };
-    // browse: the platform's file-open dialog; the chosen path with its three-letter extension
-    // completed, or nullopt when cancelled.
-    SetConfigFileDialog(std::string currentPath,
-                        std::function<std::optional<std::string>()> browse);
-    const std::string& path() const { return control(kPath).text; }
+    // connected: the "Terminal:" combo is offered only without a connection.
+    CDlgVTTelnet(VtSettings& settings, dialogs::TableEnvironment& environment, bool connected);
+
+  protected:
+    void onBind() override;
+    void onInit() override;
+    void onChanged(int id) override;
 
   private:
-    std::string currentPath_;
+    void applyPageRules();
+
+    VtSettings& settings_;
+    bool connected_;
 };
+
+class CDlgVTScreen final : public dialogs::ScreenPage {
+  public:
+    explicit CDlgVTScreen(VtSettings& settings)
+        : ScreenPage(reader::Program::Vt, vtRecordAccess(settings)) {}
+};
+
+// The tables of the VT program's scanner dialogs by class name ("CDlgVTAdvanced",
+// "CDlgVTAdvancedMore", "CDlgRfid"); nullptr for another name.
+const dialogs::DialogTable* vtScannerTable(std::string_view className);
 
 class VtSettingsSheet {
   public:
-    VtSettingsSheet(VtSession& session, VtDocument& document, std::string model,
-                    int systemInfoDigit);
+    // reader: the library the "Barcode Reader" page switches; messages: where the engine
+    // dialogs' "Reset" reports a library without defaults; connected: whether a connection is
+    // open while the sheet is shown.
+    VtSettingsSheet(VtSession& session, VtDocument& document, reader::ReaderLibrary& reader,
+                    platform::MessageBoxes& messages, std::string model, int systemInfoDigit,
+                    bool connected = false);
 
     // Builds the pages in their order, keeps the image as it was, installs the default key map
     // with codes for a session without settings file, then opens the pages.
@@ -58,22 +85,28 @@ class VtSettingsSheet {
     // values go to the reader library.
     void finish(bool sheetOk, const reader::Question& askSave);
 
+    CDlgVTTelnet& telnet() { return *telnet_; }
+    dialogs::BarcodeReaderPage& barcodeReader() { return *barcodeReader_; }
     CDlgVTKeyMapping& keyMapping() { return *keyMapping_; }
     CDlgVTScreen& screen() { return *screen_; }
-    // The engine and symbology dialogs bound to this session's record, for the buttons that
-    // open them ("1D Settings", "2D Settings") and the developer entry points.
-    dialogs::TableEnvironment& engineDialogs() { return engineDialogs_; }
+    // The dialogs bound to this session's record: the scanner dialogs and the engine and
+    // symbology dialogs that the "Barcode Reader" page opens.
+    dialogs::TableEnvironment& environment() { return environment_; }
 
   private:
     VtSession& session_;
     VtDocument& document_;
+    reader::ReaderLibrary& reader_;
     std::string model_;
     int systemInfoDigit_;
+    bool connected_;
+    dialogs::TableEnvironment environment_;
+    std::unique_ptr<CDlgVTTelnet> telnet_;
+    std::unique_ptr<dialogs::BarcodeReaderPage> barcodeReader_;
     std::unique_ptr<CDlgVTKeyMapping> keyMapping_;
     std::unique_ptr<CDlgVTScreen> screen_;
     std::unique_ptr<dialogs::PropertySheet> sheet_;
     std::unique_ptr<VtSettings> before_;
-    dialogs::TableEnvironment engineDialogs_;
 };
 
 }  // namespace qn::vt

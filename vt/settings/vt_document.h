@@ -16,7 +16,7 @@ inline constexpr std::string_view kVtExtension = "qnvt";
 inline constexpr std::string_view kVtFileFilter = "Qnvt Files (*.qnvt)|*.qnvt";
 
 inline constexpr std::string_view kFileOpenFailed = "Failed to Open File!!";
-inline constexpr std::string_view kSaveFileFailed = "Save file fialed!";
+inline constexpr std::string_view kSaveFileFailed = settings::kSaveFileFailed;
 
 inline constexpr settings::DocumentRules kVtDocumentRules{
     .programName = kVtProgramName,
@@ -24,6 +24,7 @@ inline constexpr settings::DocumentRules kVtDocumentRules{
     .saveMode = reader::WriteMode::KeepTail,
     .openFailed = kFileOpenFailed,
     .saveFailed = kSaveFileFailed,
+    .configureSaveFailed = kSaveFileFailed,
     .saveAsFailed = kSaveFileFailed,
     .saveAsKeepsPathOnFailure = true,
     .syncUnchangedConfigure = false,
