@@ -229,6 +229,8 @@ TEST(VtFaults, AResetMidStreamEndsWithTheErrorAndTheNextConnectionStartsClean) {
     const ResetCase cases[] = {
         {"mid-sub-negotiation", {'o', 'k', 255, 250, 24, 1, 1, 1}, "ok", kTerminalTypeVt100},
         {"mid-escape", {'o', 'k', 0x1B, '[', '1', ';'}, "ok", {}},
+        // The next host's first command must not be read as the second byte of this one.
+        {"after a lone IAC", {'o', 'k', 255}, "ok", {}},
     };
     for (const ResetCase& c : cases) {
         SCOPED_TRACE(c.name);

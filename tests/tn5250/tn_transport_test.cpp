@@ -379,14 +379,16 @@ TEST(TnFaults, AResetMidStreamEndsWithTheErrorAndTheNextConnectionStartsClean) {
         EXPECT_THAT(f.messages.shown(), ElementsAre(error("Can not establish connection!")));
         EXPECT_EQ(f.locked([&] { return f.screen.charAt(1, 2); }), 0);
 
-        // The half record is gone with the connection: the next host's record stands alone.
-        // Its first telnet command (here an IAC SE) ends whatever the telnet layer, which
-        // lives on across connections, still held from the last one.
+        // The half record and the half sub-negotiation are gone with the connection: the next
+        // host's terminal-type request gets exactly one answer and its record stands alone.
         qn::test::LoopbackHost next;
         f.session.telnetPort.set(next.port());
         f.transport.connectSession();
         ASSERT_TRUE(next.waitForClient());
-        next.send(join({{255, 240}, kHelloRecord}));
+        next.send(join({{255, 250, 24, 1, 255, 240}, kHelloRecord}));
+        const Bytes terminalType = {255, 250, 24,  0,   'I', 'B', 'M', '-',
+                                    '3', '1', '7', '9', '-', '2', 255, 240};
+        EXPECT_EQ(next.waitForBytes(terminalType.size() + 1, 1s), terminalType);
         EXPECT_TRUE(
             eventually([&] { return f.locked([&] { return f.screen.charAt(1, 6); }); }, 2s));
         EXPECT_EQ(f.locked([&] { return f.screen.charAt(1, 6); }), 'O');

@@ -24,6 +24,7 @@
 #include "plugins/simreader/simreader_test_api.h"
 #include "tests/simreader/test_support.h"
 #include "tests/support/loopback_host.h"
+#include "tests/ui/ui_test_support.h"
 #include "tools/quillnet-demohost/demo_host.h"
 #include "ui/vt_application.h"
 
@@ -31,52 +32,11 @@ namespace qn::ui {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace test_support;
 using Bytes = std::vector<std::uint8_t>;
 namespace cmd = vt::command;
 
 constexpr const char* kRegistry = "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\nName=KX2CE\n";
-
-template <class Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (predicate()) return true;
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-}
-
-void settle() {
-    const auto until = std::chrono::steady_clock::now() + 60ms;
-    while (std::chrono::steady_clock::now() < until)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-// A device root with the system library and, when asked, the reader library.
-std::filesystem::path prepareRoot(const std::filesystem::path& root, bool withReader) {
-    test::copyPlugin(root, "KX2CE_SYS.so", "KX2CE_SYS.so");
-    if (withReader) test::copyPlugin(root, "ScanSvc_CE.so", "ScanSvc_CE.so");
-    return root;
-}
-
-QString uniqueInstanceName() {
-    static std::atomic<int> counter{0};
-    return QStringLiteral("qn-ui-test-%1-%2").arg(::getpid()).arg(++counter);
-}
-
-struct UiServices {
-    UiServices(std::filesystem::path deviceRoot, const char* registryText)
-        : registry(registryText),
-          services{registry, loader, messages, queue, clock, sound, std::move(deviceRoot)} {}
-    platform::MemoryRegistry registry;
-    platform::DlLibraryLoader loader;
-    platform::RecordingMessageBoxes messages;
-    QtMessageQueue queue;
-    platform::FakeClock clock;
-    platform::RecordingSoundPlayer sound;
-    platform::Services services;
-};
 
 struct Program {
     explicit Program(QSize size = {240, 320}, QString instance = uniqueInstanceName(),
@@ -134,15 +94,6 @@ void hostSays(Program& p, test::LoopbackHost& host, const std::string& setup) {
     const std::string marker = "ready" + std::to_string(++serial);
     host.send(setup + "\033[H\033[2J" + marker);
     ASSERT_TRUE(eventually([&] { return p.row(0) == marker; }));
-}
-
-int darkPixels(const QImage& image, QRect area) {
-    int count = 0;
-    area = area.intersected(image.rect());
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (qGray(image.pixel(x, y)) < 128) ++count;
-    return count;
 }
 
 TEST(VtView, ScreenBytesKeysAndCharactersTranslate) {
@@ -649,14 +600,7 @@ TEST(VtScreenshots, PickingScreenAtBothSizes) {
     for (QSize size : {QSize(240, 320), QSize(480, 640)}) {
         tools::DemoHost demo({0, true});
         ASSERT_TRUE(demo.listening());
-        struct Server {
-            tools::DemoHost& host;
-            std::thread thread{[this] { host.run(); }};
-            ~Server() {
-                host.stop();
-                thread.join();
-            }
-        } server{demo};
+        ServedDemoHost server(demo);
         {
             Program p(size);
             ASSERT_TRUE(p.start());

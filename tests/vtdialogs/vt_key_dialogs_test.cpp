@@ -6,6 +6,8 @@
 #include <deque>
 #include <functional>
 
+#include "tests/support/scripted_runner.h"
+
 namespace qn::vt {
 namespace {
 
@@ -14,19 +16,7 @@ using dialogs::DialogResult;
 using ::testing::ElementsAre;
 using Bytes = std::vector<std::uint8_t>;
 
-// Nested dialogs answered by a queue of scripts.
-class ScriptedRunner final : public dialogs::DialogRunner {
-  public:
-    std::deque<std::function<DialogResult(Dialog&)>> scripts;
-    std::vector<std::string> opened;
-    DialogResult runModal(Dialog& dialog) override {
-        opened.push_back(dialog.caption());
-        if (scripts.empty()) return DialogResult::Cancel;
-        auto script = std::move(scripts.front());
-        scripts.pop_front();
-        return script(dialog);
-    }
-};
+using ::qn::test::ScriptedRunner;
 
 struct Fixture {
     platform::RecordingMessageBoxes messages;

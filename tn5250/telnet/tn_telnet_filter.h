@@ -41,6 +41,14 @@ class TnTelnetFilter {
     void receive(std::span<const std::uint8_t> bytes);
     void telnetReceiveByte(std::uint8_t byte) { receive({&byte, 1}); }
 
+    // A new connection starts in the data state with an empty sub-negotiation; the option flags
+    // and the terminal-type toggle live for the whole run.
+    void startConnection() {
+        state_ = kData;
+        verb_ = telnet::kSb;
+        sbLength_ = 0;
+    }
+
     State state() const { return state_; }
     int ttypeToggle() const { return ttypeToggle_; }
     bool sgaAgreed() const { return sga_.agreed(); }

@@ -72,8 +72,12 @@ void TnTransport::connectSession() {
     const std::optional<sockaddr_in> address = connection_.lookUpHost(host, port);
     if (!address) return;
 
-    // A new connection starts with an empty screen and a fresh assembler.
-    withSession([this] { parts_.stream.resetScreen(); });
+    // A new connection starts with an empty screen, a fresh assembler and the telnet layer in
+    // its data state.
+    withSession([this] {
+        parts_.stream.resetScreen();
+        filter_.startConnection();
+    });
 
     std::shared_ptr<telnet::Socket> connection = connection_.open(*address);
     if (!connection) return;

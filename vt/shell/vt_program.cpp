@@ -2,26 +2,9 @@
 
 namespace qn::vt {
 
-bool commandEnabled(unsigned id, bool connected, bool settingsSaved) {
-    switch (id) {
-        case command::kConnect:
-            return !connected;
-        case command::kDisconnect:
-        case command::kVtKey:
-        case command::kFullScreen:
-            return connected;
-        case command::kSave:
-            return !settingsSaved;
-        default:
-            return true;
-    }
-}
-
 VtProgram::VtProgram(platform::Services& services, std::filesystem::path settingsDir, Views views)
-    : services_(services),
-      device_(services),
-      reader_(services),
-      sessionHost_(device_, reader_, views.viewSignals),
+    : handheld_(services),
+      sessionHost_(handheld_.device(), handheld_.reader(), views.viewSignals),
       deferred_(sessionHost_),
       emulator_(session_.settings, deferred_),
       terminal_(emulator_),
@@ -29,9 +12,10 @@ VtProgram::VtProgram(platform::Services& services, std::filesystem::path setting
                  VtTransport::Parts{services, session_, sessionLock_, terminal_, deferred_,
                                     views.connection, sessionHost_, resolver_}),
       keyboard_(session_, sessionLock_, emulator_, *this, views.keyboard),
-      document_(session_, reader_, services.messages, std::move(settingsDir)),
+      document_(session_, handheld_.reader(), services.messages, std::move(settingsDir)),
       decodeMessage_(platform::registerWindowMessage(reader::kDecodeMessageName)),
-      decodeHandler_({services.messages, reader_, device_, session_, sessionLock_, emulator_,
+      decodeHandler_({services.messages, handheld_.reader(), handheld_.device(), session_,
+                      sessionLock_, emulator_,
                       [this](std::span<const std::uint8_t> bytes) { sendBytes(bytes); },
                       views.repaint}) {
     sessionHost_.attach(&*transport_);
@@ -47,27 +31,18 @@ void VtProgram::closeConnection() {
 }
 
 bool VtProgram::startDevice() {
-    if (auto key = services_.registry.openKey(device::kIdentKey)) {
-        deviceName_ = key->text("Name", kDeviceNameMax).value_or("");
-    }
-    if (!device_.detectModel()) return false;
-    if (!reader_.load()) return false;
-    reader_.initialise();
+    if (!handheld_.start()) return false;
     document_.setDefaultSettings();
     return true;
 }
 
 bool VtProgram::confirmQuit() {
-    const auto answer = services_.messages.show(
-        kQuitQuestion, "Warning", platform::MbButtons::OkCancel, platform::MbIcon::Exclamation);
-    if (answer != platform::MbResult::Ok) return false;
-    reader_.halt();
-    return true;
+    return handheld_.confirmQuit();
 }
 
 void VtProgram::freeLibraries() {
     closeConnection();
-    device_.freeLibraries(reader_.releaseLibrary());
+    handheld_.freeLibraries();
 }
 
 void VtProgram::handleDecode(std::uintptr_t wParam) {
@@ -79,7 +54,7 @@ bool VtProgram::commandEnabled(unsigned id) const {
 }
 
 std::string VtProgram::aboutReaderVersion() const {
-    return reader_.versionText();
+    return handheld_.reader().versionText();
 }
 
 }  // namespace qn::vt

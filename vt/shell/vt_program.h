@@ -13,6 +13,7 @@
 
 #include "common/device/device.h"
 #include "common/reader/reader_library.h"
+#include "common/shell/shell.h"
 #include "common/telnet/connection.h"
 #include "platform/services.h"
 #include "vt/emulator/vt_emulator.h"
@@ -26,35 +27,22 @@
 
 namespace qn::vt {
 
-// Command identifiers of the menus and the toolbar.
+// Command identifiers of the menus and the toolbar: the shells' own, "VTKey" the key panel.
 namespace command {
-inline constexpr unsigned kConnect = 0x8004;
-inline constexpr unsigned kDisconnect = 0x8005;
-inline constexpr unsigned kConfigure = 0x8007;
-inline constexpr unsigned kNothing = 0x8008;
-inline constexpr unsigned kVtKey = 0x8009;
-inline constexpr unsigned kOpen = 0x8010;
-inline constexpr unsigned kMaximize = 0x8014;
-inline constexpr unsigned kTrayExit = 0x8015;
-inline constexpr unsigned kRepaint = 0x8018;
-inline constexpr unsigned kSetConfigFile = 0x801C;
-inline constexpr unsigned kFullScreen = 0x801D;
-inline constexpr unsigned kSave = 0xE103;
-inline constexpr unsigned kSaveAs = 0xE104;
-inline constexpr unsigned kAbout = 0xE140;
-inline constexpr unsigned kExit = 0xE141;
+using namespace shell::command;
+inline constexpr unsigned kVtKey = shell::command::kKeyPanel;
 }  // namespace command
 
 inline constexpr std::string_view kVtShortName = "QuillVT";
 inline constexpr std::string_view kVtVersionText = "QuillNet_VT (V 3.031)";
-inline constexpr std::string_view kReaderVersionLabel = "Reader Dll Ver:";
-inline constexpr std::string_view kQuitQuestion = "Do you want to quit?";
-// The notification popup's Exit ends the message loop with this code.
-inline constexpr int kTrayExitCode = 16;
-inline constexpr std::size_t kDeviceNameMax = 256;
+using shell::kQuitQuestion;
+using shell::kReaderVersionLabel;
+using shell::kTrayExitCode;
 
-// Whether a menu or toolbar command is offered now.
-bool commandEnabled(unsigned id, bool connected, bool settingsSaved);
+// Whether a menu or toolbar command is offered now; the key pad only while connected.
+inline bool commandEnabled(unsigned id, bool connected, bool settingsSaved) {
+    return shell::commandEnabled(id, connected, settingsSaved, false);
+}
 
 class VtProgram final : private KeyboardLink {
   public:
@@ -91,7 +79,7 @@ class VtProgram final : private KeyboardLink {
     bool commandEnabled(unsigned id) const;
     std::string aboutReaderVersion() const;
 
-    const std::string& deviceName() const { return deviceName_; }
+    const std::string& deviceName() const { return handheld_.deviceName(); }
     std::mutex& sessionLock() { return sessionLock_; }
     VtSession& session() { return session_; }
     VtEmulator& emulator() { return emulator_; }
@@ -100,8 +88,8 @@ class VtProgram final : private KeyboardLink {
     bool connected() const { return transport_ && transport_->connected(); }
     VtKeyboard& keyboard() { return keyboard_; }
     VtDocument& document() { return document_; }
-    device::DeviceLayer& device() { return device_; }
-    reader::ReaderLibrary& reader() { return reader_; }
+    device::DeviceLayer& device() { return handheld_.device(); }
+    reader::ReaderLibrary& reader() { return handheld_.reader(); }
 
   private:
     bool socketOpen() const override { return connected(); }
@@ -112,10 +100,7 @@ class VtProgram final : private KeyboardLink {
         if (transport_) transport_->runDeferred();
     }
 
-    platform::Services& services_;
-    std::string deviceName_;
-    device::DeviceLayer device_;
-    reader::ReaderLibrary reader_;
+    shell::Handheld handheld_;
     VtSession session_;
     std::mutex sessionLock_;
     VtSessionHost sessionHost_;

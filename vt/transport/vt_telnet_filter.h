@@ -31,6 +31,15 @@ class VtTelnetFilter {
     // One byte, as the read thread hands them on.
     void telnetReceiveByte(std::uint8_t byte) { receive({&byte, 1}); }
 
+    // A new connection starts in the data state: a connection that ended inside a command or a
+    // sub-negotiation would otherwise take the next host's first command for data.
+    void startConnection() {
+        state_ = kData;
+        pendingVerb_ = telnet::kSb;
+        sink_ = Sink::Emulator;
+        subNegotiationStart_ = false;
+    }
+
     // Set by every emulator reset.
     void setSgaAgreed(bool agreed) { sga_.setAgreed(agreed); }
     bool sgaAgreed() const { return sga_.agreed(); }

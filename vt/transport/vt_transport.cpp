@@ -81,6 +81,7 @@ void VtTransport::connectSession() {
     {
         std::lock_guard lock(parts_.sessionLock);
         parts_.terminal.reset();
+        filter_.startConnection();
         filter_.setSgaAgreed(true);
         macroFrame = parts_.session.settings.macroFrame;
     }

@@ -1,4 +1,4 @@
-#include "ui/vt_frame.h"
+#include "ui/shell_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,11 +7,12 @@
 #include <QPainter>
 #include <QScreen>
 
-#include "vt/shell/vt_program.h"
+#include "common/device/virtual_keys.h"
+#include "ui/file_dialogs.h"
 
 namespace qn::ui {
 
-namespace cmd = vt::command;
+namespace cmd = shell::command;
 
 QIcon commandIcon(unsigned id) {
     QPixmap pixmap(16, 17);
@@ -39,7 +40,7 @@ QIcon commandIcon(unsigned id) {
             p.drawLine(5, 8, 6, 8);
             p.drawLine(10, 8, 11, 8);
             break;
-        case cmd::kVtKey:  // a key pad
+        case cmd::kKeyPanel:  // a key pad
             p.setPen(Qt::black);
             p.drawRect(1, 3, 13, 10);
             for (int x = 3; x <= 11; x += 4)
@@ -70,46 +71,65 @@ QIcon commandIcon(unsigned id) {
     return QIcon(pixmap);
 }
 
-CQuillNet_VTFrom::CQuillNet_VTFrom(vt::VtProgram& program, Handlers handlers,
-                                   CQuillNet_VTView* view)
-    : program_(program), handlers_(std::move(handlers)), view_(view) {
-    setWindowTitle(QString::fromLatin1(vt::kVtProgramName.data(),
-                                       static_cast<qsizetype>(vt::kVtProgramName.size())));
+ShellLayout standardLayout(std::string_view title, std::string_view shortName,
+                           const QString& keyPanelText, std::string_view documentFilter) {
+    const QString name = QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size()));
+    return {name,
+            QString::fromLatin1(shortName.data(), static_cast<qsizetype>(shortName.size())),
+            {{QStringLiteral("File"),
+              {{cmd::kConfigure, QStringLiteral("Configure")},
+               {cmd::kOpen, QStringLiteral("Open")},
+               {cmd::kSave, QStringLiteral("Save ")},
+               {cmd::kSaveAs, QStringLiteral("Save &As...")},
+               {cmd::kExit, QStringLiteral("E&xit")},
+               {cmd::kSetConfigFile, QStringLiteral("Set Config File...")}}},
+             {QStringLiteral("Telnet"),
+              {{cmd::kConnect, QStringLiteral("&Connect")},
+               {cmd::kDisconnect, QStringLiteral("Disconnect")},
+               {cmd::kKeyPanel, keyPanelText}}},
+             {QStringLiteral("Help"), {{cmd::kAbout, QStringLiteral("&About %1...").arg(name)}}}},
+            {{cmd::kConfigure, {}},
+             {cmd::kConnect, {}},
+             {0, {}},
+             {cmd::kDisconnect, {}},
+             {cmd::kKeyPanel, {}},
+             {cmd::kFullScreen, QStringLiteral("Full screen")}},
+            dialogFilter(documentFilter)};
+}
+
+ShellWindow::ShellWindow(ShellProgram& program, CellView* view) : program_(program), view_(view) {
+    const ShellLayout& layout = program_.layout();
+    setWindowTitle(layout.title);
     setWindowIcon(commandIcon(0));
     setCentralWidget(view_);
 
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    addCommand(file, QStringLiteral("Configure"), cmd::kConfigure);
-    addCommand(file, QStringLiteral("Open"), cmd::kOpen);
-    addCommand(file, QStringLiteral("Save "), cmd::kSave);
-    addCommand(file, QStringLiteral("Save &As..."), cmd::kSaveAs);
-    addCommand(file, QStringLiteral("E&xit"), cmd::kExit);
-    addCommand(file, QStringLiteral("Set Config File..."), cmd::kSetConfigFile);
-    QMenu* telnet = menuBar()->addMenu(QStringLiteral("Telnet"));
-    addCommand(telnet, QStringLiteral("&Connect"), cmd::kConnect);
-    addCommand(telnet, QStringLiteral("Disconnect"), cmd::kDisconnect);
-    addCommand(telnet, QStringLiteral("VTKey"), cmd::kVtKey);
-    QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
-    addCommand(help, QStringLiteral("&About QuillNet_VT..."), cmd::kAbout);
-    for (QMenu* menu : {file, telnet, help})
+    for (const ShellMenu& entry : layout.menus) {
+        QMenu* menu = menuBar()->addMenu(entry.title);
+        for (const ShellCommand& command : entry.commands)
+            addCommand(menu, command.text, command.id);
         connect(menu, &QMenu::aboutToShow, this, [this] { updateCommands(); });
+    }
 
-    // The toolbar's own buttons share the menu commands; the full-screen one has no menu entry.
+    // The toolbar's buttons share the menu commands; one on no menu is made here.
     toolBar_ = addToolBar(QStringLiteral("Toolbar"));
     toolBar_->setMovable(false);
     toolBar_->setIconSize(QSize(16, 17));
-    toolBar_->addAction(actions_[cmd::kConfigure]);
-    toolBar_->addAction(actions_[cmd::kConnect]);
-    toolBar_->addSeparator();
-    toolBar_->addAction(actions_[cmd::kDisconnect]);
-    toolBar_->addAction(actions_[cmd::kVtKey]);
-    addCommand(toolBar_, QStringLiteral("Full screen"), cmd::kFullScreen);
-    for (unsigned id :
-         {cmd::kConfigure, cmd::kConnect, cmd::kDisconnect, cmd::kVtKey, cmd::kFullScreen})
-        actions_[id]->setIcon(commandIcon(id));
+    for (const ShellCommand& command : layout.toolBar) {
+        if (command.id == 0) {
+            toolBar_->addSeparator();
+            continue;
+        }
+        QAction* action = this->action(command.id);
+        if (action == nullptr) {
+            action = addCommand(toolBar_, command.text, command.id);
+        } else {
+            toolBar_->addAction(action);
+        }
+        action->setIcon(commandIcon(command.id));
+    }
 
-    // The notification icon and its popup "QuillVT".
-    trayMenu_ = new QMenu(QStringLiteral("QuillVT"), this);
+    // The notification icon and its popup.
+    trayMenu_ = new QMenu(layout.shortName, this);
     addCommand(trayMenu_, QStringLiteral("Maximize"), cmd::kMaximize);
     addCommand(trayMenu_, QStringLiteral("Exit"), cmd::kTrayExit);
     tray_ = new QSystemTrayIcon(commandIcon(0), this);
@@ -126,7 +146,7 @@ CQuillNet_VTFrom::CQuillNet_VTFrom(vt::VtProgram& program, Handlers handlers,
     updateCommands();
 }
 
-QAction* CQuillNet_VTFrom::addCommand(QWidget* menu, const QString& text, unsigned id) {
+QAction* ShellWindow::addCommand(QWidget* menu, const QString& text, unsigned id) {
     auto* action = new QAction(text, this);
     action->setData(id);
     connect(action, &QAction::triggered, this, [this, id] {
@@ -139,7 +159,7 @@ QAction* CQuillNet_VTFrom::addCommand(QWidget* menu, const QString& text, unsign
                 bringToFront();
                 break;
             case cmd::kTrayExit:
-                if (handlers_.trayExit) handlers_.trayExit();
+                program_.trayExit();
                 break;
             case cmd::kFullScreen:
                 frameKeyDown(0);
@@ -150,7 +170,7 @@ QAction* CQuillNet_VTFrom::addCommand(QWidget* menu, const QString& text, unsign
             case cmd::kNothing:
                 break;
             default:
-                if (handlers_.command) handlers_.command(id);
+                program_.runCommand(id);
                 break;
         }
         updateCommands();
@@ -160,35 +180,26 @@ QAction* CQuillNet_VTFrom::addCommand(QWidget* menu, const QString& text, unsign
     return action;
 }
 
-QAction* CQuillNet_VTFrom::action(unsigned id) const {
+QAction* ShellWindow::action(unsigned id) const {
     auto it = actions_.find(id);
     return it == actions_.end() ? nullptr : it->second;
 }
 
-void CQuillNet_VTFrom::updateCommands() {
+void ShellWindow::updateCommands() {
     for (auto& [id, action] : actions_)
         action->setEnabled(program_.commandEnabled(id));
 }
 
-bool CQuillNet_VTFrom::fullScreenOn() const {
-    std::lock_guard lock(program_.sessionLock());
-    return program_.session().settings.fullScreenOn.get() != 0;
-}
-
-void CQuillNet_VTFrom::frameKeyDown(int virtualKey) {
+void ShellWindow::frameKeyDown(int virtualKey) {
     if (virtualKey == 0 && !fullScreenOn())
         enterFullScreen();
-    else if (virtualKey == vt::vk::kEscape && fullScreenOn())
+    else if (virtualKey == vk::kEscape && fullScreenOn())
         leaveFullScreen();
 }
 
-void CQuillNet_VTFrom::enterFullScreen() {
-    bool keepTaskBar;
-    {
-        std::lock_guard lock(program_.sessionLock());
-        keepTaskBar = program_.session().settings.taskBarOnFullScreen.get() != 0;
-        program_.session().settings.fullScreenOn.set(1);
-    }
+void ShellWindow::enterFullScreen() {
+    const bool keepTaskBar = program_.taskBarOnFullScreen();
+    program_.setFullScreenOn(true);
     normalGeometry_ = geometry();
     menuBar()->hide();
     toolBar_->hide();
@@ -207,11 +218,8 @@ void CQuillNet_VTFrom::enterFullScreen() {
     view_->setFocus();
 }
 
-void CQuillNet_VTFrom::leaveFullScreen() {
-    {
-        std::lock_guard lock(program_.sessionLock());
-        program_.session().settings.fullScreenOn.set(0);
-    }
+void ShellWindow::leaveFullScreen() {
+    program_.setFullScreenOn(false);
     if (isFullScreen()) showNormal();
     menuBar()->show();
     toolBar_->show();
@@ -219,26 +227,26 @@ void CQuillNet_VTFrom::leaveFullScreen() {
     view_->setFocus();
 }
 
-void CQuillNet_VTFrom::removeTrayIcon() {
+void ShellWindow::removeTrayIcon() {
     tray_->hide();
 }
 
-void CQuillNet_VTFrom::bringToFront() {
+void ShellWindow::bringToFront() {
     if (isMinimized()) showNormal();
     show();
     raise();
     activateWindow();
 }
 
-void CQuillNet_VTFrom::closeEvent(QCloseEvent* event) {
-    if (handlers_.quit && !handlers_.quit()) {
+void ShellWindow::closeEvent(QCloseEvent* event) {
+    if (!program_.quitRequested()) {
         event->ignore();
         return;
     }
     event->accept();
 }
 
-void CQuillNet_VTFrom::keyPressEvent(QKeyEvent* event) {
+void ShellWindow::keyPressEvent(QKeyEvent* event) {
     const int virtualKey = virtualKeyFor(event->key());
     if (virtualKey != 0) frameKeyDown(virtualKey);
     QMainWindow::keyPressEvent(event);

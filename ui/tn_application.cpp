@@ -1,0 +1,44 @@
+#include "ui/tn_application.h"
+
+#include "tn5250/dialogs/tn_settings_sheet.h"
+
+namespace qn::ui {
+
+const ShellLayout& TnApplication::layout() const {
+    static const ShellLayout layout = standardLayout(tn::kTnProgramName, tn::kTnShortName,
+                                                     QStringLiteral("TNKey"), tn::kTnFileFilter);
+    return layout;
+}
+
+TnApplication::ScreenFields TnApplication::screenFields() const {
+    tn::TnSession& session = program_->session();
+    return {program_->sessionLock(), session.fullScreenOn, session.taskBarOnFullScreen};
+}
+
+std::unique_ptr<tn::TnProgram> TnApplication::makeProgram(CQuillNetTNView& view) {
+    return std::make_unique<tn::TnProgram>(
+        services_, options().settingsDir,
+        tn::TnProgram::Views{view, [&view] { view.postKeyUpdate(true); }});
+}
+
+void TnApplication::openSettingsSheet() {
+    QtDialogRunner runner(frame());
+    dialogs::DialogContext context = dialogContext(runner);
+    tn::TnSettingsSheet sheet(program_->state(), program_->document(),
+                              program_->device().modelName(), program_->device().systemInfoDigit());
+    const bool ok = runSheet(sheet.open(context));
+    sheet.finish(ok, reader::askWithMessageBox(services_.messages));
+}
+
+void TnApplication::openKeyPanel() {
+    // Offered with or without a connection; the program decides what the function does.
+    QtDialogRunner runner(frame());
+    dialogs::DialogContext context = dialogContext(runner);
+    tn::TnKeyPanel panel;
+    panel.open(context);
+    runner.runModal(panel);
+    if (const int function = panel.function(); function > 0)
+        view_->postKeyUpdate(program_->runPanelFunction(function));
+}
+
+}  // namespace qn::ui
