@@ -265,8 +265,7 @@ TnFieldEditor::Typed TnFieldEditor::typeOne(std::uint8_t byte, bool autoAdvance)
 
     const int end = dataEnd();
     if (s.insertMode) {
-        for (int p = end; p > position; --p)
-            screen_.setCharAtPosition(p, screen_.charAtPosition(p - 1));
+        screen_.movePositions(position, position + 1, end - position);
     }
     // The cell keeps its attribute.
     screen_.setCharAtPosition(position, byte);
@@ -350,8 +349,7 @@ int TnFieldEditor::lastNonNull(int first, int last) const {
 }
 
 void TnFieldEditor::shiftLeft(int from, int last) {
-    for (int p = from; p < last; ++p)
-        screen_.setCharAtPosition(p, screen_.charAtPosition(p + 1));
+    screen_.movePositions(from + 1, from, last - from);
     screen_.setCharAtPosition(last, 0);
 }
 
@@ -386,16 +384,14 @@ void TnFieldEditor::fieldExit() {
     const FieldEntry field = s.currentField;
     const int start = field.start();
     const int end = dataEnd();
-    for (int p = screen_.position(); p <= end; ++p)
-        screen_.setCharAtPosition(p, 0);
+    screen_.fillPositions(screen_.position(), end, 0);
 
     const std::uint8_t adjust = ffw::adjustment(field.ffw2);
     if (adjust == ffw::kRightAdjustZeroFill || adjust == ffw::kRightAdjustBlankFill) {
         const int lastData = lastNonNull(start, end);
         const int shift = end - lastData;
         if (lastData >= start && shift > 0) {
-            for (int p = lastData; p >= start; --p)
-                screen_.setCharAtPosition(p + shift, screen_.charAtPosition(p));
+            screen_.movePositions(start, start + shift, lastData - start + 1);
             const std::uint8_t fill = adjust == ffw::kRightAdjustZeroFill ? '0' : kBlank;
             for (int p = start; p < start + shift; ++p) {
                 screen_.setCharAtPosition(p, fill);
@@ -467,8 +463,7 @@ void TnFieldEditor::eraseInput() {
 void TnFieldEditor::nullCurrentField() {
     const FieldEntry& field = screen_.state.currentField;
     const int last = TnScreen::fieldEnd(field, false);
-    for (int p = field.start(); p <= last; ++p)
-        screen_.setCharAtPosition(p, 0);
+    screen_.fillPositions(field.start(), last, 0);
     setModified();
     enterField(screen_.state.currentField);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace qn::tn {
 
@@ -29,27 +30,41 @@ int signedWord(const std::uint8_t* at) {
 }
 
 // Runs of three or more equal bytes are repeated, everything else goes as it is; so nothing
-// grows by more than a control byte per 128.
+// grows by more than a control byte per 128. One pass, each byte compared once with the one
+// before it: a literal ends where the third of three equal bytes shows.
 void pack(std::span<const std::uint8_t> cells, std::vector<std::uint8_t>& out) {
-    auto repeatStarts = [&](std::size_t at) {
-        return at + 2 < cells.size() && cells[at] == cells[at + 1] && cells[at] == cells[at + 2];
-    };
+    const std::uint8_t* const c = cells.data();
+    const std::size_t n = cells.size();
     std::size_t i = 0;
-    while (i < cells.size()) {
+    while (i < n) {
+        // Blank and null stretches are long: the run is measured eight bytes at a time.
+        const std::size_t limit = std::min(n - i, kMaxRepeat);
+        const std::uint64_t pattern = c[i] * 0x0101010101010101ull;
         std::size_t run = 1;
-        while (i + run < cells.size() && run < kMaxRepeat && cells[i + run] == cells[i])
+        for (std::uint64_t word = 0; run + 8 <= limit; run += 8) {
+            std::memcpy(&word, c + i + run, 8);
+            if (word != pattern) break;
+        }
+        while (run < limit && c[i + run] == c[i])
             ++run;
         if (run >= 3) {
             out.push_back(static_cast<std::uint8_t>(0x7E + run));
-            out.push_back(cells[i]);
+            out.push_back(c[i]);
             i += run;
             continue;
         }
-        std::size_t literal = 1;
-        while (i + literal < cells.size() && literal < kMaxLiteral && !repeatStarts(i + literal))
-            ++literal;
+        // The bytes at i have no run of three, so a run found here starts past i.
+        std::size_t literal = std::min(n - i, kMaxLiteral);
+        std::size_t equal = 1;
+        for (std::size_t q = i + 1; q < n && q < i + literal + 2; ++q) {
+            equal = c[q] == c[q - 1] ? equal + 1 : 1;
+            if (equal == 3) {
+                literal = std::min(literal, q - 2 - i);
+                break;
+            }
+        }
         out.push_back(static_cast<std::uint8_t>(literal - 1));
-        out.insert(out.end(), cells.begin() + long(i), cells.begin() + long(i + literal));
+        out.insert(out.end(), c + i, c + i + literal);
         i += literal;
     }
 }

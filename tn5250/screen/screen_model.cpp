@@ -176,6 +176,50 @@ void TnScreen::setCharAtPosition(int position, std::uint8_t byte) {
     setChar(position / kColumns, position % kColumns, byte);
 }
 
+void TnScreen::fillPositions(int first, int last, std::uint8_t byte) {
+    first = std::max(first, 0);
+    last = std::min(last, kPlanePositions - 1);
+    while (first <= last) {
+        const int row = first / kColumns;
+        const int column = first % kColumns;
+        const int count = std::min(last - first + 1, kColumns - column);
+        std::memset(&chars_[cellIndex(row, column)], byte, static_cast<std::size_t>(count));
+        first += count;
+    }
+}
+
+void TnScreen::movePositions(int from, int to, int count) {
+    if (count <= 0) return;
+    if (from < 0 || to < 0 || from + count > kPlanePositions || to + count > kPlanePositions) {
+        // Partly outside the planes: cell by cell, in the direction that reads before writing.
+        if (to <= from) {
+            for (int i = 0; i < count; ++i)
+                setCharAtPosition(to + i, charAtPosition(from + i));
+        } else {
+            for (int i = count - 1; i >= 0; --i)
+                setCharAtPosition(to + i, charAtPosition(from + i));
+        }
+        return;
+    }
+    std::array<std::uint8_t, kPlanePositions> line;
+    for (int p = from, left = count; left > 0;) {
+        const int column = p % kColumns;
+        const int n = std::min(left, kColumns - column);
+        std::memcpy(&line[static_cast<std::size_t>(p - from)],
+                    &chars_[cellIndex(p / kColumns, column)], static_cast<std::size_t>(n));
+        p += n;
+        left -= n;
+    }
+    for (int p = to, left = count; left > 0;) {
+        const int column = p % kColumns;
+        const int n = std::min(left, kColumns - column);
+        std::memcpy(&chars_[cellIndex(p / kColumns, column)],
+                    &line[static_cast<std::size_t>(p - to)], static_cast<std::size_t>(n));
+        p += n;
+        left -= n;
+    }
+}
+
 void TnScreen::setPosition(long position) {
     // Past the end of the planes nothing can be written; the address rests there.
     position = std::min<long>(position, kPlanePositions);

@@ -154,14 +154,25 @@ class JsonObject {
     bool first_ = true;
 };
 
+// The operations in the order their runs lie in the program's record, sorted once.
+const std::vector<const reader::EngineOperation*>& operationsInRecordOrder(
+    reader::Program program) {
+    auto sorted = [](reader::Program p) {
+        std::vector<const reader::EngineOperation*> ops;
+        for (const auto& op : reader::kEngineOperations)
+            ops.push_back(&op);
+        std::sort(ops.begin(), ops.end(), [&](const auto* a, const auto* b) {
+            return reader::engineRunOffset(*a, p) < reader::engineRunOffset(*b, p);
+        });
+        return ops;
+    };
+    static const std::vector<const reader::EngineOperation*> vt = sorted(reader::Program::Vt);
+    static const std::vector<const reader::EngineOperation*> tn = sorted(reader::Program::Tn);
+    return program == reader::Program::Vt ? vt : tn;
+}
+
 std::string engineObject(const DocumentKind& kind, std::span<const std::uint8_t> data) {
-    std::vector<const reader::EngineOperation*> ops;
-    for (const auto& op : reader::kEngineOperations)
-        ops.push_back(&op);
-    std::sort(ops.begin(), ops.end(), [&](const auto* a, const auto* b) {
-        return reader::engineRunOffset(*a, kind.program) <
-               reader::engineRunOffset(*b, kind.program);
-    });
+    const auto& ops = operationsInRecordOrder(kind.program);
     std::string text = "{";
     bool first = true;
     for (const auto* op : ops) {
