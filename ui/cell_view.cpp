@@ -7,6 +7,7 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -207,12 +208,24 @@ void CellView::requestRepaint() {
     // One paint pending at a time: a host that sends a byte per receive cannot flood the queue.
     if (repaintPending_.exchange(true)) return;
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            repaintPending_.store(false);
-            repaintNow();
-        },
-        Qt::QueuedConnection);
+        this, [this] { paceRepaint(); }, Qt::QueuedConnection);
+}
+
+void CellView::paceRepaint() {
+    const qint64 since = sinceRepaint_.isValid() ? sinceRepaint_.elapsed() : kFrameIntervalMs;
+    if (since < kFrameIntervalMs) {
+        QTimer::singleShot(static_cast<int>(kFrameIntervalMs - since), this,
+                           [this] { runRepaint(); });
+        return;
+    }
+    runRepaint();
+}
+
+void CellView::runRepaint() {
+    // Cleared first: a request arriving while this one paints gets its own turn.
+    repaintPending_.store(false);
+    sinceRepaint_.restart();
+    repaintNow();
 }
 
 void CellView::setCaretShown(bool shown) {

@@ -6,6 +6,7 @@
 // entry points of its input.
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QPoint>
 #include <QSize>
@@ -47,8 +48,11 @@ class CellView : public QAbstractScrollArea {
     int lastPaintTextOutputs() const { return lastTextOutputs_; }
 
     // From any thread: the view is repainted (and follows the cursor) once, however many
-    // requests arrive before the UI thread gets to it.
+    // requests arrive before the UI thread gets to it, and at most once per frame interval.
     void requestRepaint();
+    // A host that rewrites the screen without pause gets one repaint per interval, not one
+    // per record: the operator cannot read faster than that.
+    static constexpr int kFrameIntervalMs = 20;
     // From any thread: the caret shown or hidden at the next paint.
     void setCaretShown(bool shown);
 
@@ -111,6 +115,10 @@ class CellView : public QAbstractScrollArea {
     bool runsAligned_ = true;  // one text output per run keeps every column on the grid
     std::atomic<bool> caretVisible_{true};
     std::atomic<bool> repaintPending_{false};
+    QElapsedTimer sinceRepaint_;  // UI thread only
+
+    void paceRepaint();
+    void runRepaint();
 };
 
 }  // namespace qn::ui
