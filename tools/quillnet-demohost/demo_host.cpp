@@ -1,4 +1,5 @@
 #include "tools/quillnet-demohost/demo_host.h"
+#include "tools/quillnet-demohost/demo_link.h"
 
 #include <poll.h>
 
@@ -29,7 +30,7 @@ constexpr std::size_t kSubMax = 64;
 
 class DemoHost::Session {
   public:
-    explicit Session(int fd) : fd_(fd) {}
+    explicit Session(int fd) : link_(fd) {}
 
     void serve() {
         send({kIac, kDo, kTtype, kIac, kDo, kNaws, kIac, kWill, kEcho, kIac, kWill, kSga, kIac, kDo,
@@ -46,17 +47,7 @@ class DemoHost::Session {
     std::string terminalType() const { return terminalType_; }
 
   private:
-    void send(std::string_view text) {
-        std::size_t done = 0;
-        while (done < text.size()) {
-            ssize_t n = ::send(fd_, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) {
-                closed_ = true;
-                return;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-    }
+    void send(std::string_view text) { link_.send(text); }
     void send(std::initializer_list<std::uint8_t> bytes) {
         send(std::string_view(reinterpret_cast<const char*>(std::data(bytes)), bytes.size()));
     }
@@ -101,19 +92,7 @@ class DemoHost::Session {
         return true;
     }
 
-    std::optional<std::uint8_t> rawByte() {
-        if (closed_) return std::nullopt;
-        if (pos_ == length_) {
-            ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, 0);
-            if (n <= 0) {
-                closed_ = true;
-                return std::nullopt;
-            }
-            pos_ = 0;
-            length_ = static_cast<std::size_t>(n);
-        }
-        return static_cast<std::uint8_t>(buffer_[pos_++]);
-    }
+    std::optional<std::uint8_t> rawByte() { return link_.rawByte(); }
 
     // A line up to CR or LF (a LF or NUL right after a CR is skipped), echoed when asked.
     std::optional<std::string> readLine(bool echo) {
@@ -189,11 +168,7 @@ class DemoHost::Session {
         }
     }
 
-    int fd_;
-    char buffer_[1024];
-    std::size_t pos_ = 0;
-    std::size_t length_ = 0;
-    bool closed_ = false;
+    DemoLink link_;
     bool skipAfterCr_ = false;
     std::string terminalType_;
     std::string user_;

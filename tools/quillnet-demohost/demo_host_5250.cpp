@@ -1,4 +1,5 @@
 #include "tools/quillnet-demohost/demo_host_5250.h"
+#include "tools/quillnet-demohost/demo_link.h"
 
 #include <sys/socket.h>
 
@@ -226,7 +227,7 @@ constexpr std::uint8_t kMessageRow = 24;
 
 class Tn5250Session {
   public:
-    Tn5250Session(int fd, const RecordObserver& observer) : fd_(fd), observer_(observer) {}
+    Tn5250Session(int fd, const RecordObserver& observer) : link_(fd), observer_(observer) {}
 
     void serve() {
         if (!negotiate()) return;
@@ -571,19 +572,7 @@ class Tn5250Session {
         return upper(std::move(text));
     }
 
-    std::optional<std::uint8_t> rawByte() {
-        if (closed_) return std::nullopt;
-        if (pos_ == length_) {
-            ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, 0);
-            if (n <= 0) {
-                closed_ = true;
-                return std::nullopt;
-            }
-            pos_ = 0;
-            length_ = static_cast<std::size_t>(n);
-        }
-        return static_cast<std::uint8_t>(buffer_[pos_++]);
-    }
+    std::optional<std::uint8_t> rawByte() { return link_.rawByte(); }
 
     void send(const Record& record) {
         const auto wire = record.framed();
@@ -592,30 +581,14 @@ class Tn5250Session {
     void send(std::initializer_list<std::uint8_t> bytes) {
         send(std::span<const std::uint8_t>(std::data(bytes), bytes.size()));
     }
-    void send(std::string_view text) {
-        send(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-    }
-    void send(std::span<const std::uint8_t> bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size() && !closed_) {
-            ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) {
-                closed_ = true;
-                return;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-    }
+    void send(std::string_view text) { link_.send(text); }
+    void send(std::span<const std::uint8_t> bytes) { link_.send(bytes); }
 
     // Bits of agreed_: BINARY and EOR, each asked with DO and WILL.
     static constexpr int kAllAgreed = 0x0F;
 
-    int fd_;
+    DemoLink link_;
     const RecordObserver& observer_;
-    char buffer_[1024];
-    std::size_t pos_ = 0;
-    std::size_t length_ = 0;
-    bool closed_ = false;
 
     bool terminalTypeKnown_ = false;
     bool environKnown_ = false;
