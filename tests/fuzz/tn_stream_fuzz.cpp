@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -30,13 +31,28 @@ class CheckingHost final : public TnHost {
             std::abort();
         checksum += bytes[bytes.size() - 3];
         body.clear();
-        for (std::size_t i = 0; i + 2 < bytes.size(); ++i) {
-            body.push_back(bytes[i]);
-            if (bytes[i] == 0xFF && bytes[++i] != 0xFF) std::abort();
+        const std::uint8_t* p = bytes.data();
+        const std::uint8_t* const end = p + bytes.size() - 2;
+        while (p < end) {
+            const auto* iac = static_cast<const std::uint8_t*>(
+                std::memchr(p, 0xFF, static_cast<std::size_t>(end - p)));
+            if (iac == nullptr) {
+                body.insert(body.end(), p, end);
+                break;
+            }
+            if (iac + 1 == end || iac[1] != 0xFF) std::abort();  // every 0xFF doubled
+            body.insert(body.end(), p, iac + 1);
+            p = iac + 2;
         }
         if (body.size() != std::size_t(body[0] << 8 | body[1])) std::abort();
         saved = body[9] == kOpcodeSaveScreen;
         if (saved) image.assign(body.begin() + 10, body.end());
+    }
+    void reset() {
+        checksum = 0;
+        saved = false;
+        body.clear();
+        image.clear();
     }
     void alarm() override { ++checksum; }
     unsigned checksum = 0;
@@ -97,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t chunk = std::max<std::size_t>(1 + data[1] % 64, size / 8);
 
     TnScreen* const screen = &freshScreen.make();
-    CheckingHost host;
+    static CheckingHost host;  // its buffers are kept across runs
+    host.reset();
     TnDataStream stream(*screen, *session, host);
     NegotiationSink negotiation;
     TnTelnetFilter filter(*session, negotiation, stream);

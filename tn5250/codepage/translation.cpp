@@ -95,6 +95,10 @@ std::uint8_t localToSbcs(std::uint8_t language, std::uint8_t byte) {
     return reverseTable(language)[byte];
 }
 
+const SbcsTable& localToSbcsTable(std::uint8_t language) {
+    return reverseTable(language);
+}
+
 bool isLocalDbcsPair(std::uint8_t language, std::uint8_t lead, std::uint8_t trail) {
     switch (language) {
         case 1:

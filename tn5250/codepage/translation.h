@@ -26,6 +26,8 @@ bool isDbcsLanguage(std::uint8_t language);
 std::uint8_t sbcsToLocal(std::uint8_t language, std::uint8_t byte);
 // The lowest EBCDIC code from 0x40 to 0xFE whose table entry is the byte, else 0xFF.
 std::uint8_t localToSbcs(std::uint8_t language, std::uint8_t byte);
+// The same for every byte at once: the table localToSbcs reads.
+const SbcsTable& localToSbcsTable(std::uint8_t language);
 
 // Whether lead and trail form a double-byte character of the language's local code page.
 bool isLocalDbcsPair(std::uint8_t language, std::uint8_t lead, std::uint8_t trail);

@@ -182,17 +182,8 @@ void TnDataStream::receive(std::span<const std::uint8_t> bytes) {
     }
 }
 
-const TextTable& TnDataStream::receiveTable() {
-    if (receiveLanguage_ != language()) {
-        receiveLanguage_ = language();
-        receiveTable_ = textTable(sbcsTable(language()));
-    }
-    return receiveTable_;
-}
-
 bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
     const std::uint8_t* const start = p;
-    const TextTable& table = receiveTable();
     auto consume = [&](const std::uint8_t* next) {
         recordCount_ += next - p;
         p = next;
@@ -205,7 +196,7 @@ bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
         if (left <= 0) break;
         const std::uint8_t* const stop = p + std::min<long>(end - p, left);
         if (phase_ == kData && !screen_.state.receive.shiftOut) {
-            const std::uint8_t* const next = screen_.writeText(p, stop, table);
+            const std::uint8_t* const next = screen_.writeText(p, stop, textTableOf(language()));
             if (next != p) {
                 if (!consume(next)) break;
                 if (next == stop) continue;
@@ -598,18 +589,21 @@ void TnDataStream::readImmediate() {
     s.keyboardLocked = true;
     holdCursor_ = true;
     // The host parses the cursor address and an AID first, as in every input record.
-    std::vector<std::uint8_t> body{cursorByte(s.row), cursorByte(s.column), kAidNone};
+    std::vector<std::uint8_t> body =
+        borrowBody({cursorByte(s.row), cursorByte(s.column), kAidNone});
     appendFields(body, true, false, {.dropTrailing = false, .nullsAsBlanks = true});
     sendRecord(body);
+    body_ = std::move(body);
     s.keyboardLocked = false;
 }
 
 void TnDataStream::readModifiedImmediateAlternate() {
     holdCursor_ = true;
     screen_.state.keyboardLocked = true;
-    std::vector<std::uint8_t> body;
+    std::vector<std::uint8_t> body = borrowBody({});
     appendFields(body, false, true, {.dropTrailing = true, .nullsAsBlanks = false});
     sendRecord(body);
+    body_ = std::move(body);
     screen_.state.keyboardLocked = false;
 }
 
@@ -623,10 +617,11 @@ void TnDataStream::sendCursorReply() {
 void TnDataStream::saveScreen() {
     holdCursor_ = true;
     // The host keeps the record's body and sends it back as it is: Restore Screen, the image.
-    std::vector<std::uint8_t> body{kEsc, 0x12};
+    std::vector<std::uint8_t> body = borrowBody({kEsc, 0x12});
     body.reserve(2 + kMaxScreenImage);
     appendScreenImage(screen_, body);
     sendRecord(body, 0, kOpcodeSaveScreen);
+    body_ = std::move(body);
 }
 
 void TnDataStream::restoreScreen() {
@@ -665,12 +660,11 @@ void TnDataStream::moveCursor() {
 void TnDataStream::repeatToAddress() {
     const long target = wirePosition(param(1), param(2));
     const std::uint8_t character = sbcsToLocal(language(), param(3));
+    const long first = std::max<long>(screen_.position(), 0);
     const long last = std::min<long>(target, kPlanePositions - 1);
-    for (long p = std::max<long>(screen_.position(), 0); p <= last; ++p) {
-        const int row = static_cast<int>(p / kColumns);
-        const int column = static_cast<int>(p % kColumns);
-        screen_.setChar(row, column, character);
-        screen_.setAttribute(row, column, screen_.state.currentAttribute);
+    if (first <= last) {
+        screen_.fillPositions(static_cast<int>(first), static_cast<int>(last), character);
+        screen_.paintAttribute(first, last - first + 1, screen_.state.currentAttribute);
     }
     // A target before the address fills nothing; either way the address ends past the target.
     screen_.setPosition(target + 1);
@@ -701,12 +695,11 @@ void TnDataStream::eraseToAddress() {
         }
     }
     // The end address is erased too, as Repeat To Address fills it.
+    const long first = std::max<long>(screen_.position(), 0);
     const long last = std::min<long>(target, kPlanePositions - 1);
-    for (long p = std::max<long>(screen_.position(), 0); p <= last; ++p) {
-        const int row = static_cast<int>(p / kColumns);
-        const int column = static_cast<int>(p % kColumns);
-        if (characters) screen_.setChar(row, column, 0);
-        screen_.setAttribute(row, column, screen_.attributeAt(row, column) & keepAttribute);
+    if (first <= last) {
+        if (characters) screen_.fillPositions(static_cast<int>(first), static_cast<int>(last), 0);
+        screen_.maskAttributes(first, last, keepAttribute);
     }
     screen_.setPosition(target + 1);
 }
@@ -776,25 +769,36 @@ void TnDataStream::startOfField() {
 
 // --- Replies
 
+std::vector<std::uint8_t> TnDataStream::borrowBody(std::initializer_list<std::uint8_t> start) {
+    std::vector<std::uint8_t> body = std::move(body_);
+    body.assign(start);
+    return body;
+}
+
 void TnDataStream::sendRecord(std::span<const std::uint8_t> body, std::uint8_t flags,
                               std::uint8_t opcode) {
-    const auto record = gdsRecord(body, flags, opcode);
-    host_.sendBytes(frameRecord(record));
+    // The buffer is lent out for the send, so that a host answering from inside it cannot
+    // overwrite the bytes being sent.
+    std::vector<std::uint8_t> wire = std::move(wire_);
+    frameRecord(body, flags, opcode, wire);
+    host_.sendBytes(wire);
+    wire_ = std::move(wire);
 }
 
 void TnDataStream::appendFields(std::vector<std::uint8_t>& body, bool allFields, bool sbaPrefix,
                                 FieldDataOptions options) const {
-    std::vector<std::uint8_t> field;
     for (const FieldEntry& entry : screen_.fields.entries()) {
         if (!allFields && !ffw::isModified(entry.ffw1)) continue;
-        field.clear();
+        const std::size_t before = body.size();
         if (sbaPrefix) {
-            field.insert(field.end(), {0x11, cursorByte(entry.row), cursorByte(entry.column)});
+            body.insert(body.end(), {0x11, cursorByte(entry.row), cursorByte(entry.column)});
         }
-        appendFieldData(screen_, language(), entry, options, field);
+        appendFieldData(screen_, language(), entry, options, body);
         // Fields that would not fit the record's length are left out whole.
-        if (kGdsHeaderSize + body.size() + field.size() > kMaxRecordSize) break;
-        body.insert(body.end(), field.begin(), field.end());
+        if (kGdsHeaderSize + body.size() > kMaxRecordSize) {
+            body.resize(before);
+            break;
+        }
     }
 }
 
@@ -805,9 +809,9 @@ void TnDataStream::sendAid(std::uint8_t aid) {
         screen_.position() == TnScreen::fieldEnd(s.currentField, false) + 1) {
         screen_.setPosition(screen_.position() - 1);
     }
-    std::vector<std::uint8_t> body;
+    std::vector<std::uint8_t> body = borrowBody({});
     if (s.readMode >= 1 && s.readMode <= 3) {
-        body = {cursorByte(s.row), cursorByte(s.column), aid};
+        body.assign({cursorByte(s.row), cursorByte(s.column), aid});
         // Without field addresses each field keeps its length, or the host could not tell
         // where one ends and the next begins.
         const FieldDataOptions options{
@@ -819,6 +823,7 @@ void TnDataStream::sendAid(std::uint8_t aid) {
         }
     }
     sendRecord(body);
+    body_ = std::move(body);
 }
 
 void TnDataStream::sendAttention() {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <vector>
 
@@ -113,7 +114,6 @@ class TnDataStream {
     // byte at p needs the byte-by-byte path.
     bool fastPath(const std::uint8_t*& p, const std::uint8_t* end);
     // The text table of the session's language, rebuilt when the language changes.
-    const TextTable& receiveTable();
     void headerByte(std::uint8_t byte);
     void commandByte(std::uint8_t byte);
     void orderByte(std::uint8_t byte);
@@ -138,6 +138,9 @@ class TnDataStream {
     static long wirePosition(std::uint8_t row, std::uint8_t column);
     void setAddress(std::uint8_t row, std::uint8_t column);
 
+    // The kept reply buffer holding start, lent to one reply: the reply hands it back to
+    // body_ once sent (a reply from inside a send then finds it empty and allocates its own).
+    std::vector<std::uint8_t> borrowBody(std::initializer_list<std::uint8_t> start);
     void sendRecord(std::span<const std::uint8_t> body, std::uint8_t flags = 0,
                     std::uint8_t opcode = kOpcodePutGet);
     // Field data of every field (allFields) or of the modified ones, each behind an SBA order
@@ -163,8 +166,9 @@ class TnDataStream {
     // The bytes of a Restore Screen after its code, up to the largest image; kept between
     // records so that a restore allocates nothing after the first.
     std::vector<std::uint8_t> image_;
-    TextTable receiveTable_{};
-    int receiveLanguage_ = -1;
+    // Reply buffers, kept so that a reply allocates nothing after the first.
+    std::vector<std::uint8_t> body_;
+    std::vector<std::uint8_t> wire_;
 };
 
 }  // namespace qn::tn

@@ -1,45 +1,58 @@
 #include "tn5250/datastream/field_encoder.h"
 
 #include <algorithm>
+#include <array>
 
 namespace qn::tn {
 
 void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldEntry& field,
                      FieldDataOptions options, std::vector<std::uint8_t>& out) {
     const int start = std::max(field.start(), 0);
-    int end = std::min(TnScreen::fieldEnd(field, true), kPlanePositions - 1);
+    const int end = std::min(TnScreen::fieldEnd(field, true), kPlanePositions - 1);
+    if (end < start) return;
+    // The field's cells side by side, however its rows lie in the planes.
+    std::array<std::uint8_t, kPlanePositions> cells;
+    screen.copyPositions(start, end - start + 1, cells.data());
+    std::size_t n = static_cast<std::size_t>(end - start + 1);
     if (options.dropTrailing) {
-        while (end >= start &&
-               (screen.charAtPosition(end) == 0 || screen.charAtPosition(end) == 0x20)) {
-            --end;
-        }
+        while (n > 0 && (cells[n - 1] == 0 || cells[n - 1] == 0x20))
+            --n;
     }
-    auto cell = [&](int position) {
-        const std::uint8_t c = screen.charAtPosition(position);
-        return c == 0 && options.nullsAsBlanks ? std::uint8_t{0x20} : c;
-    };
+    if (options.nullsAsBlanks) std::replace(cells.begin(), cells.begin() + long(n), 0, 0x20);
 
     const std::size_t before = out.size();
-    // Each field starts and ends in single-byte mode, whatever state received text left.
-    bool doubleByte = false;
-    for (int p = start; p <= end; ++p) {
-        const std::uint8_t c = cell(p);
-        if (p < end && isLocalDbcsPair(language, c, cell(p + 1))) {
-            BytePair pair{c, cell(p + 1)};
-            if (localToHostPair(language, pair)) {
-                if (!doubleByte) out.push_back(kShiftOut);
-                doubleByte = true;
-                out.push_back(pair[0]);
-                out.push_back(pair[1]);
-                ++p;
-                continue;
+    const SbcsTable& toHost = localToSbcsTable(language);
+    // At most five bytes for three cells (SO, a pair, SI, a single byte): room for twice the
+    // cells, written in place and cut to what was written.
+    out.resize(before + 2 * n + 1);
+    std::uint8_t* const first = out.data() + before;
+    std::uint8_t* to = first;
+    if (!isDbcsLanguage(language)) {
+        for (std::size_t i = 0; i < n; ++i)
+            *to++ = toHost[cells[i]];
+    } else {
+        // Each field starts and ends in single-byte mode, whatever state received text left.
+        bool doubleByte = false;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint8_t c = cells[i];
+            if (i + 1 < n && isLocalDbcsPair(language, c, cells[i + 1])) {
+                BytePair pair{c, cells[i + 1]};
+                if (localToHostPair(language, pair)) {
+                    if (!doubleByte) *to++ = kShiftOut;
+                    doubleByte = true;
+                    *to++ = pair[0];
+                    *to++ = pair[1];
+                    ++i;
+                    continue;
+                }
             }
+            if (doubleByte) *to++ = kShiftIn;
+            doubleByte = false;
+            *to++ = toHost[c];
         }
-        if (doubleByte) out.push_back(kShiftIn);
-        doubleByte = false;
-        out.push_back(localToSbcs(language, c));
+        if (doubleByte) *to++ = kShiftIn;
     }
-    if (doubleByte) out.push_back(kShiftIn);
+    out.resize(before + static_cast<std::size_t>(to - first));
 
     if (options.applySign && ffw::isSignedNumeric(field.ffw1) && out.size() > before) {
         const int signPosition = TnScreen::fieldEnd(field, false);

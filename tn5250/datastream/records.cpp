@@ -1,14 +1,32 @@
 #include "tn5250/datastream/records.h"
 
 #include <algorithm>
-#include <iterator>
+#include <cstring>
 
 #include "common/telnet/telnet.h"
 
 namespace qn::tn {
 
-std::vector<std::uint8_t> gdsRecord(std::span<const std::uint8_t> body, std::uint8_t flags,
-                                    std::uint8_t opcode) {
+namespace {
+
+// Appends the bytes with each IAC doubled, a stretch without one at a time.
+void appendEscaped(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& wire) {
+    const std::uint8_t* p = bytes.data();
+    const std::uint8_t* const end = p + bytes.size();
+    while (p < end) {
+        const auto* iac = static_cast<const std::uint8_t*>(
+            std::memchr(p, telnet::kIac, static_cast<std::size_t>(end - p)));
+        const std::uint8_t* const stop = iac == nullptr ? end : iac + 1;
+        wire.insert(wire.end(), p, stop);
+        if (iac != nullptr) wire.push_back(telnet::kIac);
+        p = stop;
+    }
+}
+
+}  // namespace
+
+void frameRecord(std::span<const std::uint8_t> body, std::uint8_t flags, std::uint8_t opcode,
+                 std::vector<std::uint8_t>& wire) {
     const std::size_t size = std::min(kGdsHeaderSize + body.size(), kMaxRecordSize);
     const std::uint8_t header[kGdsHeaderSize] = {static_cast<std::uint8_t>(size >> 8),
                                                  static_cast<std::uint8_t>(size),
@@ -20,22 +38,12 @@ std::vector<std::uint8_t> gdsRecord(std::span<const std::uint8_t> body, std::uin
                                                  flags,
                                                  0x00,
                                                  opcode};
-    std::vector<std::uint8_t> record(size);
-    std::copy(std::begin(header), std::end(header), record.begin());
-    std::copy_n(body.begin(), size - kGdsHeaderSize, record.begin() + kGdsHeaderSize);
-    return record;
-}
-
-std::vector<std::uint8_t> frameRecord(std::span<const std::uint8_t> record) {
-    std::vector<std::uint8_t> wire;
-    wire.reserve(record.size() + record.size() / 16 + 2);
-    for (std::uint8_t b : record) {
-        wire.push_back(b);
-        if (b == telnet::kIac) wire.push_back(telnet::kIac);
-    }
+    wire.clear();
+    wire.reserve(size + size / 16 + 4);
+    appendEscaped(header, wire);
+    appendEscaped(body.first(size - kGdsHeaderSize), wire);
     wire.push_back(telnet::kIac);
     wire.push_back(telnet::kEor);
-    return wire;
 }
 
 }  // namespace qn::tn

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+
+#include "tn5250/screen/run_length.h"
 
 namespace qn::tn {
 
@@ -17,9 +18,6 @@ constexpr std::uint8_t kInsertMode = 0x02;
 constexpr std::uint8_t kMessageShown = 0x04;
 constexpr std::uint8_t kPlaceCursor = 0x08;
 
-constexpr std::size_t kMaxLiteral = 128;
-constexpr std::size_t kMaxRepeat = 129;
-
 void putWord(std::vector<std::uint8_t>& out, int value) {
     out.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
     out.push_back(static_cast<std::uint8_t>(value & 0xFF));
@@ -27,69 +25,6 @@ void putWord(std::vector<std::uint8_t>& out, int value) {
 
 int signedWord(const std::uint8_t* at) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(at[0] << 8 | at[1]));
-}
-
-// Runs of three or more equal bytes are repeated, everything else goes as it is; so nothing
-// grows by more than a control byte per 128. One pass, each byte compared once with the one
-// before it: a literal ends where the third of three equal bytes shows.
-void pack(std::span<const std::uint8_t> cells, std::vector<std::uint8_t>& out) {
-    const std::uint8_t* const c = cells.data();
-    const std::size_t n = cells.size();
-    std::size_t i = 0;
-    while (i < n) {
-        // Blank and null stretches are long: the run is measured eight bytes at a time.
-        const std::size_t limit = std::min(n - i, kMaxRepeat);
-        const std::uint64_t pattern = c[i] * 0x0101010101010101ull;
-        std::size_t run = 1;
-        for (std::uint64_t word = 0; run + 8 <= limit; run += 8) {
-            std::memcpy(&word, c + i + run, 8);
-            if (word != pattern) break;
-        }
-        while (run < limit && c[i + run] == c[i])
-            ++run;
-        if (run >= 3) {
-            out.push_back(static_cast<std::uint8_t>(0x7E + run));
-            out.push_back(c[i]);
-            i += run;
-            continue;
-        }
-        // The bytes at i have no run of three, so a run found here starts past i.
-        std::size_t literal = std::min(n - i, kMaxLiteral);
-        std::size_t equal = 1;
-        for (std::size_t q = i + 1; q < n && q < i + literal + 2; ++q) {
-            equal = c[q] == c[q - 1] ? equal + 1 : 1;
-            if (equal == 3) {
-                literal = std::min(literal, q - 2 - i);
-                break;
-            }
-        }
-        out.push_back(static_cast<std::uint8_t>(literal - 1));
-        out.insert(out.end(), c + i, c + i + literal);
-        i += literal;
-    }
-}
-
-// Fills cells exactly from the runs; false when they give more or fewer bytes than that, or
-// bytes are left over.
-bool unpack(std::span<const std::uint8_t> runs, std::span<std::uint8_t> cells) {
-    std::size_t in = 0;
-    std::size_t out = 0;
-    while (in < runs.size()) {
-        const std::uint8_t control = runs[in++];
-        if (control < 0x80) {
-            const std::size_t count = control + 1u;
-            if (in + count > runs.size() || out + count > cells.size()) return false;
-            std::copy_n(runs.begin() + long(in), count, cells.begin() + long(out));
-            in += count;
-            out += count;
-        } else {
-            const std::size_t count = control - 0x7Eu;
-            if (in >= runs.size() || out + count > cells.size()) return false;
-            std::fill_n(cells.begin() + long(out), count, runs[in++]);
-            out += count;
-        }
-    }
-    return out == cells.size();
 }
 
 // An address as the data stream can leave it: a position from before the first row (an order
@@ -131,10 +66,10 @@ void appendScreenImage(const TnScreen& screen, std::vector<std::uint8_t>& out) {
                    {f.resequence, f.column, f.row, f.ffw1, f.ffw2, f.fcw1, f.fcw2, f.attribute});
         putWord(out, std::clamp(f.length, 0, 0xFFFF));
     }
-    pack(screen.charPlane(), out);
-    pack(screen.attributePlane(), out);
-    pack(s.savedMessageRow, out);
-    pack(s.messageText, out);
+    packRuns(screen.charPlane(), out);
+    packRuns(screen.attributePlane(), out);
+    packRuns(s.savedMessageRow, out);
+    packRuns(s.messageText, out);
     const std::size_t length = out.size() - begin;
     out[begin + 3] = static_cast<std::uint8_t>(length >> 8);
     out[begin + 4] = static_cast<std::uint8_t>(length);
@@ -195,7 +130,7 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
     }
 
     std::array<std::uint8_t, kScreenImageCells> cells;
-    if (!unpack(image.subspan(cellsAt), cells)) return false;
+    if (!unpackRuns(image.subspan(cellsAt), cells)) return false;
 
     const auto at = cells.begin();
     std::copy_n(at, kPlaneCells, screen.charPlane().begin());

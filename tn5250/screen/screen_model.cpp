@@ -188,6 +188,25 @@ void TnScreen::fillPositions(int first, int last, std::uint8_t byte) {
     }
 }
 
+void TnScreen::copyPositions(int first, int count, std::uint8_t* out) const {
+    for (int p = first, left = count; left > 0;) {
+        if (p < 0 || p >= kPlanePositions) {
+            const int n = p < 0 ? std::min(left, -p) : left;
+            std::memset(out, 0, static_cast<std::size_t>(n));
+            out += n;
+            p += n;
+            left -= n;
+            continue;
+        }
+        const int column = p % kColumns;
+        const int n = std::min(left, kColumns - column);
+        std::memcpy(out, &chars_[cellIndex(p / kColumns, column)], static_cast<std::size_t>(n));
+        out += n;
+        p += n;
+        left -= n;
+    }
+}
+
 void TnScreen::movePositions(int from, int to, int count) {
     if (count <= 0) return;
     if (from < 0 || to < 0 || from + count > kPlanePositions || to + count > kPlanePositions) {
@@ -309,6 +328,17 @@ TextTable textTable(const SbcsTable& toLocal) {
     return table;
 }
 
+const TextTable& textTableOf(std::uint8_t language) {
+    // Languages 0 to 6, and 7 for every value past them (they all read as US).
+    static const auto tables = [] {
+        std::array<TextTable, 8> built{};
+        for (std::uint8_t l = 0; l < built.size(); ++l)
+            built[l] = textTable(sbcsTable(l));
+        return built;
+    }();
+    return tables[std::min<std::uint8_t>(language, 7)];
+}
+
 void TnScreen::paintAttribute(long first, long count, std::uint8_t attribute) {
     long p = std::max<long>(first, 0);
     const long last = std::min<long>(first + count, kPlanePositions);
@@ -319,6 +349,20 @@ void TnScreen::paintAttribute(long first, long count, std::uint8_t attribute) {
         std::memset(attributes_.data() + row * kPlaneColumns + column, attribute,
                     static_cast<std::size_t>(run));
         p += run;
+    }
+}
+
+void TnScreen::maskAttributes(long first, long last, std::uint8_t keep) {
+    if (keep == 0xFF) return;
+    first = std::max<long>(first, 0);
+    last = std::min<long>(last, kPlanePositions - 1);
+    while (first <= last) {
+        const long column = first % kColumns;
+        const long run = std::min<long>(last - first + 1, kColumns - column);
+        std::uint8_t* const cells = attributes_.data() + first / kColumns * kPlaneColumns + column;
+        for (long i = 0; i < run; ++i)
+            cells[i] &= keep;
+        first += run;
     }
 }
 

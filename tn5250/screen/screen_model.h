@@ -43,6 +43,8 @@ using TextTable = std::array<std::uint16_t, 256>;
 inline constexpr std::uint16_t kTextAttribute = 0x100;
 inline constexpr std::uint16_t kTextStop = 0x200;
 TextTable textTable(const SbcsTable& toLocal);
+// The table of a session's language, built once per code page.
+const TextTable& textTableOf(std::uint8_t language);
 
 // Field format word, read where it lies.
 namespace ffw {
@@ -197,6 +199,8 @@ class TnScreen {
     // Row by row: editing a long field moves it a character at a time.
     void fillPositions(int first, int last, std::uint8_t byte);
     void movePositions(int from, int to, int count);
+    // The characters of count positions from first into out (0 for those outside the planes).
+    void copyPositions(int first, int count, std::uint8_t* out) const;
 
     // The address as a linear position, and setting it from one.
     int position() const { return state.row * kColumns + state.column; }
@@ -230,6 +234,8 @@ class TnScreen {
 
     // The attribute into the cells of positions [first, first + count) inside the planes.
     void paintAttribute(long first, long count, std::uint8_t attribute);
+    // The attributes of positions first to last inside the planes ANDed with keep.
+    void maskAttributes(long first, long last, std::uint8_t keep);
 
     bool addField(std::uint8_t column, std::uint8_t row, std::uint8_t ffw1, std::uint8_t ffw2,
                   std::uint8_t fcw1, std::uint8_t fcw2, std::uint8_t attribute, std::int32_t length,
