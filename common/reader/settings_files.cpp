@@ -41,12 +41,13 @@ class FileDescriptor {
 };
 
 // Only regular files count as documents: a folder or a device cannot be opened as one.
-FileDescriptor openForReading(const std::string& path) {
+FileDescriptor openForReading(const std::string& path, std::uintmax_t* size = nullptr) {
     if (path.empty()) return FileDescriptor(-1);
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) return fd;
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return FileDescriptor(-1);
+    if (size != nullptr) *size = static_cast<std::uintmax_t>(info.st_size);
     return fd;
 }
 
@@ -129,18 +130,14 @@ std::optional<std::size_t> readRecordPrefix(const std::string& path,
                                             std::span<std::uint8_t> record) {
     FileDescriptor fd = openForReading(path);
     if (!fd.valid()) return std::nullopt;
-    std::vector<std::uint8_t> buffer(record.size());
-    std::size_t n = readUpTo(fd.get(), buffer.data(), buffer.size());
-    std::copy_n(buffer.begin(), n, record.begin());
-    return n;
+    return readUpTo(fd.get(), record.data(), record.size());
 }
 
-std::optional<std::uintmax_t> readableFileSize(const std::string& path) {
-    FileDescriptor fd = openForReading(path);
+std::optional<FilePrefix> readFilePrefix(const std::string& path, std::span<std::uint8_t> record) {
+    std::uintmax_t size = 0;
+    FileDescriptor fd = openForReading(path, &size);
     if (!fd.valid()) return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) return std::nullopt;
-    return static_cast<std::uintmax_t>(info.st_size);
+    return FilePrefix{readUpTo(fd.get(), record.data(), record.size()), size};
 }
 
 bool writeRecord(const std::string& path, std::span<const std::uint8_t> record, WriteMode mode) {

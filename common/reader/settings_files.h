@@ -64,8 +64,12 @@ bool writePointerFile(const std::string& path, std::string_view text);
 std::optional<std::size_t> readRecordPrefix(const std::string& path,
                                             std::span<std::uint8_t> record);
 
-// The size of a regular file, or nullopt when it cannot be opened for reading.
-std::optional<std::uintmax_t> readableFileSize(const std::string& path);
+// readRecordPrefix with the file's size as it was opened, from one opening.
+struct FilePrefix {
+    std::size_t count = 0;         // bytes read into the record
+    std::uintmax_t fileBytes = 0;  // the file's size
+};
+std::optional<FilePrefix> readFilePrefix(const std::string& path, std::span<std::uint8_t> record);
 
 enum class WriteMode {
     KeepTail,  // bytes of a longer existing file beyond the record stay

@@ -7,6 +7,8 @@
 // assignment text, which follows; the rest is the file. Assignment lines are name=value; a line
 // whose first byte is below 0x20 takes the name of the field that byte numbers.
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,8 +16,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <ostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -47,15 +49,46 @@ struct Platform {
     }
 };
 
-std::vector<std::uint8_t> readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+// The file stays open across runs and is rewritten in place (the programs and the tool open
+// it by name and write it in place too): plain system calls, no stream buffers.
+class TestFile {
+  public:
+    explicit TestFile(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {
+        if (fd_ < 0) std::abort();
+    }
+    ~TestFile() { ::close(fd_); }
+    void write(const std::uint8_t* data, std::size_t size) {
+        if (::ftruncate(fd_, 0) != 0) std::abort();
+        for (std::size_t done = 0; done < size;) {
+            const ssize_t n = ::pwrite(fd_, data + done, size - done, off_t(done));
+            if (n <= 0) std::abort();
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    const std::vector<std::uint8_t>& read() {
+        struct stat info {};
+        if (::fstat(fd_, &info) != 0) std::abort();
+        bytes_.resize(static_cast<std::size_t>(info.st_size));
+        for (std::size_t done = 0; done < bytes_.size();) {
+            const ssize_t n = ::pread(fd_, bytes_.data() + done, bytes_.size() - done, off_t(done));
+            if (n <= 0) std::abort();
+            done += static_cast<std::size_t>(n);
+        }
+        return bytes_;
+    }
 
-void writeAll(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
+  private:
+    int fd_;
+    std::vector<std::uint8_t> bytes_;
+};
+
+// What the tool prints goes nowhere: only its status and the file are checked.
+class DiscardBuffer final : public std::streambuf {
+  protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
 
 void require(bool condition) {
     if (!condition) std::abort();
@@ -65,6 +98,7 @@ void require(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Platform p;
+    static TestFile stored(p.file);
     static qn::fuzz::Fresh<vt::VtSession> vtSession;
     static qn::fuzz::Fresh<tn::TnSessionState> tnState;
     if (size < 3) return 0;
@@ -73,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data + 3), textLength);
     const std::uint8_t* file = data + 3 + textLength;
     const std::size_t fileSize = size - 3 - textLength;
-    writeAll(p.file, file, fileSize);
+    stored.write(file, fileSize);
 
     // The program's own load: the first bytes of the file, however long or short it is.
     if (vtProgram) {
@@ -87,10 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string kind = vtProgram ? "vt" : "5250";
     const auto fields = vtProgram ? vt::vtSettingsFields() : tn::tnSessionFields();
-    static std::ostringstream out;
-    static std::ostringstream err;
-    out.str({});
-    err.str({});
+    static DiscardBuffer discard;
+    static std::ostream out(&discard);
+    static std::ostream& err = out;
     // A dump reads every field: one per run, of the file before or after the change.
     const bool dumpBefore = (data[0] & 2) != 0;
     if (dumpBefore) tools::runSettingsTool({kind, "dump", p.file}, out, err, p.dir);
@@ -108,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at = end + 1;
     }
     const int status = tools::runSettingsTool(args, out, err, p.dir);
-    const std::vector<std::uint8_t> after = readAll(p.file);
+    const std::vector<std::uint8_t>& after = stored.read();
     if (status != tools::kExitOk) {
         require(std::equal(after.begin(), after.end(), file, file + fileSize) &&
                 after.size() == fileSize);

@@ -49,7 +49,6 @@ void checkModel(const TnScreen& screen) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     static qn::fuzz::Fresh<TnSession> freshSession;
-    static qn::fuzz::Fresh<TnScreen> freshScreen;
     TnSession* const session = &freshSession.make();
     session->language = data[0] % 8;
     session->overLengthRule = (data[0] >> 3) % 4;
@@ -59,13 +58,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     session->suffixCode[0] = 0x09;
     session->lastFieldSuffix = data[1];
     session->otherFieldSuffix = static_cast<std::uint8_t>(data[1] * 7);
-    TnScreen* const screen = &freshScreen.make();
-    screen->state.insertMode = (data[0] >> 6) & 1;
+    // One screen for every run, reset by the data stream as the program resets it at connect:
+    // building a new one cleared its planes three times a run.
+    static TnScreen screenStorage;
+    TnScreen* const screen = &screenStorage;
     CheckingHost host;
     TnDataStream stream(*screen, *session, host);
     TnFieldEditor editor(*screen, stream, *session, host);
     TnViewInput input(editor, [](const std::function<void()>& operation) { operation(); });
     stream.resetScreen();
+    // After the reset, which clears it.
+    screen->state.insertMode = (data[0] >> 6) & 1;
 
     std::size_t at = 2;
     auto take = [&](std::size_t n) {

@@ -67,10 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     const std::uint8_t language = data[0] % 7;
     static qn::fuzz::Fresh<TnSession> freshSession;
-    static qn::fuzz::Fresh<TnScreen> freshScreen;
     TnSession* const session = &freshSession.make();
     session->language = language;
-    TnScreen* const screen = &freshScreen.make();
+    static TnScreen screenStorage;  // reset as the program resets its screen, not rebuilt
+    TnScreen* const screen = &screenStorage;
+    screen->reset();
     std::size_t at = 1;
     const std::size_t fieldCount = size > 1 ? data[at++] % 40 : 0;
     // Every cell of a field is encoded several times per run: fields of four rows between them

@@ -30,23 +30,30 @@ class CheckingHost final : public TnHost {
         if (bytes.size() < 12 || bytes[bytes.size() - 2] != 0xFF || bytes.back() != 0xEF)
             std::abort();
         checksum += bytes[bytes.size() - 3];
-        body.clear();
-        const std::uint8_t* p = bytes.data();
-        const std::uint8_t* const end = p + bytes.size() - 2;
-        while (p < end) {
-            const auto* iac = static_cast<const std::uint8_t*>(
-                std::memchr(p, 0xFF, static_cast<std::size_t>(end - p)));
-            if (iac == nullptr) {
-                body.insert(body.end(), p, end);
-                break;
+        // Undoubled only when there is a 0xFF to undouble or a saved screen to keep.
+        const std::span<const std::uint8_t> framed = bytes.first(bytes.size() - 2);
+        const bool plain = std::memchr(framed.data(), 0xFF, framed.size()) == nullptr;
+        std::span<const std::uint8_t> record = framed;
+        if (!plain) {
+            body.clear();
+            const std::uint8_t* p = framed.data();
+            const std::uint8_t* const end = p + framed.size();
+            while (p < end) {
+                const auto* iac = static_cast<const std::uint8_t*>(
+                    std::memchr(p, 0xFF, static_cast<std::size_t>(end - p)));
+                if (iac == nullptr) {
+                    body.insert(body.end(), p, end);
+                    break;
+                }
+                if (iac + 1 == end || iac[1] != 0xFF) std::abort();  // every 0xFF doubled
+                body.insert(body.end(), p, iac + 1);
+                p = iac + 2;
             }
-            if (iac + 1 == end || iac[1] != 0xFF) std::abort();  // every 0xFF doubled
-            body.insert(body.end(), p, iac + 1);
-            p = iac + 2;
+            record = body;
         }
-        if (body.size() != std::size_t(body[0] << 8 | body[1])) std::abort();
-        saved = body[9] == kOpcodeSaveScreen;
-        if (saved) image.assign(body.begin() + 10, body.end());
+        if (record.size() != std::size_t(record[0] << 8 | record[1])) std::abort();
+        saved = record[9] == kOpcodeSaveScreen;
+        if (saved) image.assign(record.begin() + 10, record.end());
     }
     void reset() {
         checksum = 0;
@@ -99,7 +106,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     const std::uint8_t flags = data[0];
     static qn::fuzz::Fresh<TnSession> freshSession;
-    static qn::fuzz::Fresh<TnScreen> freshScreen;
     TnSession* const session = &freshSession.make();
     session->language = flags % 8;  // 7 is not a language: it must read as single byte
     session->autoSignOn = (flags >> 3) & 1;
@@ -112,7 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // work would otherwise outweigh the bytes themselves.
     const std::size_t chunk = std::max<std::size_t>(1 + data[1] % 64, size / 8);
 
-    TnScreen* const screen = &freshScreen.make();
+    // One screen for every run, reset by the data stream as the program resets it at connect:
+    // building a new one cleared its planes three times a run.
+    static TnScreen screenStorage;
+    TnScreen* const screen = &screenStorage;
     static CheckingHost host;  // its buffers are kept across runs
     host.reset();
     TnDataStream stream(*screen, *session, host);

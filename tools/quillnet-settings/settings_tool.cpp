@@ -58,33 +58,53 @@ std::optional<DocumentKind> documentKind(std::string_view name) {
 
 // ---- JSON output
 
-std::string hexText(std::span<const std::uint8_t> bytes) {
+// Each piece of the output is appended to one text, so that a dump builds no string per field.
+void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
+    const std::size_t at = out.size();
+    out.resize(at + bytes.size() * 2);
+    char* to = out.data() + at;
     for (std::uint8_t b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
+        *to++ = kDigits[b >> 4];
+        *to++ = kDigits[b & 0x0F];
     }
+}
+
+std::string hexText(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    appendHex(text, bytes);
     return text;
 }
 
 // Texts are single bytes, not UTF-8: every byte outside printable ASCII is escaped by value.
-std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        auto b = static_cast<std::uint8_t>(c);
+void appendJsonString(std::string& out, std::string_view text) {
+    auto plain = [](char c) {
+        const auto b = static_cast<std::uint8_t>(c);
+        return b >= 0x20 && b < 0x7F && b != '"' && b != '\\';
+    };
+    out += '"';
+    // Stretches of plain characters at once; names and most texts are one stretch.
+    for (auto p = text.begin(); p != text.end();) {
+        const auto stop = std::find_if_not(p, text.end(), plain);
+        out.append(p, stop);
+        if (stop == text.end()) break;
+        const auto b = static_cast<std::uint8_t>(*stop);
         if (b == '"' || b == '\\') {
             out += '\\';
-            out += c;
-        } else if (b < 0x20 || b >= 0x7F) {
-            out += "\\u00";
-            out += hexText(std::span<const std::uint8_t>(&b, 1));
+            out += *stop;
         } else {
-            out += c;
+            out += "\\u00";
+            appendHex(out, std::span<const std::uint8_t>(&b, 1));
         }
+        p = stop + 1;
     }
-    return out + "\"";
+    out += '"';
+}
+
+std::string jsonString(std::string_view text) {
+    std::string out;
+    appendJsonString(out, text);
+    return out;
 }
 
 std::int64_t readNumber(std::span<const std::uint8_t> bytes, FieldKind kind) {
@@ -111,14 +131,20 @@ std::span<const std::uint8_t> withoutTrailingZeros(std::span<const std::uint8_t>
     return bytes.first(n);
 }
 
-std::string fieldValue(const FieldInfo& field, std::span<const std::uint8_t> bytes) {
+void appendFieldValue(std::string& out, const FieldInfo& field,
+                      std::span<const std::uint8_t> bytes) {
     switch (field.kind) {
         case FieldKind::Text:
-            return jsonString(reader::fixedText(bytes));
+            appendJsonString(out, reader::fixedText(bytes));
+            return;
         case FieldKind::Bytes:
-            return "\"" + hexText(withoutTrailingZeros(bytes)) + "\"";
+            out += '"';
+            appendHex(out, withoutTrailingZeros(bytes));
+            out += '"';
+            return;
         default:
-            return std::to_string(readNumber(bytes, field.kind));
+            out += std::to_string(readNumber(bytes, field.kind));
+            return;
     }
 }
 
@@ -128,23 +154,26 @@ struct ReadFile {
 };
 
 std::optional<ReadFile> readDocumentFile(const std::string& path, std::size_t limit) {
-    std::optional<std::uintmax_t> size = reader::readableFileSize(path);
-    if (!size) return std::nullopt;
     ReadFile file;
     file.bytes.resize(limit);
-    std::optional<std::size_t> n = reader::readRecordPrefix(path, file.bytes);
-    if (!n) return std::nullopt;
-    file.bytes.resize(*n);
-    file.fileBytes = std::max<std::uintmax_t>(*size, *n);
+    std::optional<reader::FilePrefix> prefix = reader::readFilePrefix(path, file.bytes);
+    if (!prefix) return std::nullopt;
+    file.bytes.resize(prefix->count);
+    file.fileBytes = std::max<std::uintmax_t>(prefix->fileBytes, prefix->count);
     return file;
 }
 
 class JsonObject {
   public:
     JsonObject(std::ostream& out, int indent) : out_(out), indent_(indent) {}
-    void member(std::string_view key, const std::string& value) {
-        out_ << (first_ ? "" : ",\n") << std::string(static_cast<std::size_t>(indent_), ' ')
-             << jsonString(key) << ": " << value;
+    void member(std::string_view key, std::string_view value) {
+        line_.clear();
+        if (!first_) line_ += ",\n";
+        line_.append(static_cast<std::size_t>(indent_), ' ');
+        appendJsonString(line_, key);
+        line_ += ": ";
+        line_ += value;
+        out_ << line_;
         first_ = false;
     }
 
@@ -152,6 +181,7 @@ class JsonObject {
     std::ostream& out_;
     int indent_;
     bool first_ = true;
+    std::string line_;
 };
 
 // The operations in the order their runs lie in the program's record, sorted once.
@@ -174,16 +204,19 @@ const std::vector<const reader::EngineOperation*>& operationsInRecordOrder(
 std::string engineObject(const DocumentKind& kind, std::span<const std::uint8_t> data) {
     const auto& ops = operationsInRecordOrder(kind.program);
     std::string text = "{";
+    text.reserve(64 * ops.size());
     bool first = true;
     for (const auto* op : ops) {
         std::size_t offset = kind.engineBegin + reader::engineRunOffset(*op, kind.program);
         if (offset + 4 * static_cast<std::size_t>(op->values) > data.size()) continue;
-        text += first ? "\n" : ",\n";
+        text += first ? "\n    " : ",\n    ";
         first = false;
-        text += "    " + jsonString(op->name) + ": [";
+        appendJsonString(text, op->name);
+        text += ": [";
         for (int i = 0; i < op->values; ++i) {
             auto value = data.subspan(offset + 4 * static_cast<std::size_t>(i), 4);
-            text += (i == 0 ? "" : ", ") + std::to_string(readNumber(value, FieldKind::I32));
+            if (i != 0) text += ", ";
+            text += std::to_string(readNumber(value, FieldKind::I32));
         }
         text += "]";
     }
@@ -209,21 +242,25 @@ int dump(const DocumentKind& kind, const std::string& path, std::ostream& out, s
     json.member("fileBytes", std::to_string(file->fileBytes));
     json.member("documentBytes", std::to_string(kind.size));
 
-    std::vector<bool> covered(kind.size, false);
+    // Whether a named field covers each byte (1) or not (0).
+    std::vector<std::uint8_t> covered(kind.size, 0);
     const std::size_t engineEnd = kind.engineBegin + sizeof(reader::EngineSettings);
     std::fill(covered.begin() + static_cast<std::ptrdiff_t>(kind.engineBegin),
-              covered.begin() + static_cast<std::ptrdiff_t>(engineEnd), true);
+              covered.begin() + static_cast<std::ptrdiff_t>(engineEnd), 1);
     bool engineShown = false;
     std::vector<std::string> textTails;
+    std::string value;
     for (const FieldInfo& field : kind.fields) {
         if (!engineShown && field.offset > kind.engineBegin) {
             json.member("engine", engineObject(kind, data));
             engineShown = true;
         }
-        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size, true);
+        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size, 1);
         if (field.offset + field.size > data.size()) continue;
         auto bytes = data.subspan(field.offset, field.size);
-        json.member(field.name, fieldValue(field, bytes));
+        value.clear();
+        appendFieldValue(value, field, bytes);
+        json.member(field.name, value);
         if (field.kind == FieldKind::Text) {
             std::size_t length = reader::fixedLength(bytes);
             auto tail = withoutTrailingZeros(bytes.subspan(length));
@@ -238,14 +275,12 @@ int dump(const DocumentKind& kind, const std::string& path, std::ostream& out, s
 
     // Reserved spans: whatever no named field covers, shown when it is not all zero.
     std::string reserved = "[";
-    for (std::size_t begin = 0; begin < data.size();) {
-        if (covered[begin]) {
-            ++begin;
-            continue;
-        }
-        std::size_t end = begin;
-        while (end < data.size() && !covered[end])
-            ++end;
+    const auto coveredEnd = covered.begin() + static_cast<std::ptrdiff_t>(data.size());
+    for (auto from = std::find(covered.begin(), coveredEnd, 0); from != coveredEnd;) {
+        const auto to = std::find(from, coveredEnd, 1);
+        const auto begin = static_cast<std::size_t>(from - covered.begin());
+        const auto end = static_cast<std::size_t>(to - covered.begin());
+        from = std::find(to, coveredEnd, 0);
         auto span = data.subspan(begin, end - begin);
         if (std::any_of(span.begin(), span.end(), [](std::uint8_t b) { return b != 0; })) {
             reserved += std::string(reserved.size() > 1 ? "," : "") +
@@ -253,7 +288,6 @@ int dump(const DocumentKind& kind, const std::string& path, std::ostream& out, s
                         ", \"size\": " + std::to_string(span.size()) + ", \"hex\": \"" +
                         hexText(span) + "\"}";
         }
-        begin = end;
     }
     json.member("reserved", reserved + (reserved.size() > 1 ? "\n  ]" : "]"));
 
