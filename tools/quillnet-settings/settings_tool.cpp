@@ -1,6 +1,7 @@
 #include "tools/quillnet-settings/settings_tool.h"
 
 #include <algorithm>
+#include <charconv>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -64,7 +65,10 @@ void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
     const std::size_t at = out.size();
     out.resize(at + bytes.size() * 2);
     char* to = out.data() + at;
-    for (std::uint8_t b : bytes) {
+    const std::uint8_t* from = bytes.data();
+    const std::uint8_t* const end = from + bytes.size();
+    while (from != end) {
+        const std::uint8_t b = *from++;
         *to++ = kDigits[b >> 4];
         *to++ = kDigits[b & 0x0F];
     }
@@ -107,6 +111,12 @@ std::string jsonString(std::string_view text) {
     return out;
 }
 
+void appendNumber(std::string& out, std::int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
+    out.append(digits, end);
+}
+
 std::int64_t readNumber(std::span<const std::uint8_t> bytes, FieldKind kind) {
     switch (kind) {
         case FieldKind::U8:
@@ -143,7 +153,7 @@ void appendFieldValue(std::string& out, const FieldInfo& field,
             out += '"';
             return;
         default:
-            out += std::to_string(readNumber(bytes, field.kind));
+            appendNumber(out, readNumber(bytes, field.kind));
             return;
     }
 }
@@ -216,7 +226,7 @@ std::string engineObject(const DocumentKind& kind, std::span<const std::uint8_t>
         for (int i = 0; i < op->values; ++i) {
             auto value = data.subspan(offset + 4 * static_cast<std::size_t>(i), 4);
             if (i != 0) text += ", ";
-            text += std::to_string(readNumber(value, FieldKind::I32));
+            appendNumber(text, readNumber(value, FieldKind::I32));
         }
         text += "]";
     }
