@@ -1,7 +1,9 @@
 // Host bytes through the 5250 telnet layer, the record assembler and the interpreter, cut into
-// receives of varying size, with the automatic sign-on and an AID key after each: nothing the
-// host sends may reach outside a buffer, and the model stays inside its bounds. A screen the
-// host had saved comes back whole: restoring it and saving again gives the same image.
+// receives of varying size, with the automatic sign-on and the operator's keys after each (Enter
+// while the host has the keyboard unlocked, as the program allows it, and Attention, which
+// the program sends at any time): nothing the host sends may reach outside a buffer, and the model
+// stays inside its bounds. A screen the host had saved comes back whole: restoring it and saving
+// again gives the same image.
 //
 // Input: byte 0 picks the language (low 3 bits), sign-on, the AID keys and the restore; byte 1
 // the receive size; the rest is what the host sent.
@@ -114,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qn::reader::storeText(session->loginPassword, "secret");
     qn::reader::storeText(session->deviceName, "FUZZ");
     const bool pressKeys = (flags >> 5) & 1;
-    // At most 8 receives, each followed by its AID key (a reply over every field): per-receive
+    // At most 8 receives, each followed by the keys (Enter replies over every field): per-receive
     // work would otherwise outweigh the bytes themselves.
     const std::size_t chunk = std::max<std::size_t>(1 + data[1] % 64, size / 8);
 
@@ -134,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkModel(*screen);
         if (session->autoSignOn && !signedOn) signedOn = stream.trySignOn();
         if (pressKeys) {
-            stream.sendAid(static_cast<std::uint8_t>(0xF1));
+            if (!screen->state.keyboardLocked) stream.sendAid(static_cast<std::uint8_t>(0xF1));
             if (flags & 0x40) stream.sendAttention();
         }
         checkModel(*screen);

@@ -85,6 +85,16 @@ TEST(LocalDbcsPair, RangesByLanguage) {
         EXPECT_EQ(isLocalDbcsPair(c.language, c.lead, c.trail), c.pair)
             << int(c.language) << " " << std::hex << int(c.lead) << " " << int(c.trail);
     }
+    // The field encoder takes every cell below the lowest lead as single without asking.
+    for (int language = 0; language < 8; ++language) {
+        for (int lead = 0; lead < kLowestLocalDbcsLead; ++lead) {
+            for (int trail = 0; trail < 256; ++trail) {
+                ASSERT_FALSE(isLocalDbcsPair(std::uint8_t(language), std::uint8_t(lead),
+                                             std::uint8_t(trail)))
+                    << language << " " << std::hex << lead << " " << trail;
+            }
+        }
+    }
 }
 
 struct TableShape {

@@ -30,6 +30,8 @@ std::uint8_t localToSbcs(std::uint8_t language, std::uint8_t byte);
 const SbcsTable& localToSbcsTable(std::uint8_t language);
 
 // Whether lead and trail form a double-byte character of the language's local code page.
+// No language's double-byte characters start below this byte: a cell below it is single.
+inline constexpr std::uint8_t kLowestLocalDbcsLead = 0x81;
 bool isLocalDbcsPair(std::uint8_t language, std::uint8_t lead, std::uint8_t trail);
 // Host pair to local pair by binary search; false (pair unchanged) when the table has none.
 bool hostToLocalPair(std::uint8_t language, BytePair& pair);

@@ -14,8 +14,9 @@ void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldE
     std::array<std::uint8_t, kPlanePositions> cells;
     screen.copyPositions(start, end - start + 1, cells.data());
     std::size_t n = static_cast<std::size_t>(end - start + 1);
+    const std::uint8_t* const c = cells.data();
     if (options.dropTrailing) {
-        while (n > 0 && (cells[n - 1] == 0 || cells[n - 1] == 0x20))
+        while (n > 0 && (c[n - 1] == 0 || c[n - 1] == 0x20))
             --n;
     }
     if (options.nullsAsBlanks) std::replace(cells.begin(), cells.begin() + long(n), 0, 0x20);
@@ -27,16 +28,18 @@ void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldE
     out.resize(before + 2 * n + 1);
     std::uint8_t* const first = out.data() + before;
     std::uint8_t* to = first;
+    const std::uint8_t* const single = toHost.data();
     if (!isDbcsLanguage(language)) {
         for (std::size_t i = 0; i < n; ++i)
-            *to++ = toHost[cells[i]];
+            *to++ = single[c[i]];
     } else {
         // Each field starts and ends in single-byte mode, whatever state received text left.
         bool doubleByte = false;
         for (std::size_t i = 0; i < n; ++i) {
-            const std::uint8_t c = cells[i];
-            if (i + 1 < n && isLocalDbcsPair(language, c, cells[i + 1])) {
-                BytePair pair{c, cells[i + 1]};
+            const std::uint8_t cell = c[i];
+            if (i + 1 < n && cell >= kLowestLocalDbcsLead &&
+                isLocalDbcsPair(language, cell, c[i + 1])) {
+                BytePair pair{cell, c[i + 1]};
                 if (localToHostPair(language, pair)) {
                     if (!doubleByte) *to++ = kShiftOut;
                     doubleByte = true;
@@ -48,7 +51,7 @@ void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldE
             }
             if (doubleByte) *to++ = kShiftIn;
             doubleByte = false;
-            *to++ = toHost[c];
+            *to++ = single[cell];
         }
         if (doubleByte) *to++ = kShiftIn;
     }
