@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tn5250/screen/screen_model.h"
@@ -103,6 +104,38 @@ FieldEntry fieldWith(TnScreen& screen, std::uint8_t ffw1, std::uint8_t ffw2,
     for (std::size_t i = 0; i < cells.size(); ++i)
         screen.setChar(2, 10 + int(i), cells[i] == '.' ? 0 : std::uint8_t(cells[i]));
     return screen.fields.entries().back();
+}
+
+// The row-wise range operations against the cell by cell walk they replace, over ranges that
+// start before the planes, cross rows and end past them.
+TEST(ScreenAddress, RangeOperationsMatchTheCellByCellWalk) {
+    TnScreen screen;
+    for (int p = 0; p < kPlanePositions; p += 7)
+        screen.setCharAtPosition(p, static_cast<std::uint8_t>(p % 5 == 0 ? 0 : 'A' + p % 26));
+    const std::pair<int, int> ranges[] = {{-90, 5},   {0, 0},       {75, 85},     {79, 80},
+                                          {160, 159}, {200, 100},   {2550, 2700}, {-5, -1},
+                                          {1, 6},     {2632, 2639}, {2600, 5000}};
+    for (auto [first, last] : ranges) {
+        int walked = last;
+        while (walked >= first && screen.charAtPosition(walked) == 0)
+            --walked;
+        EXPECT_EQ(screen.lastNonNullPosition(first, last), walked) << first << " " << last;
+        const int count = std::max(last - first + 1, 0);
+        std::string copied(static_cast<std::size_t>(count), '?');
+        screen.copyPositions(first, count, reinterpret_cast<std::uint8_t*>(copied.data()));
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(std::uint8_t(copied[std::size_t(i)]), screen.charAtPosition(first + i));
+    }
+    TnScreen masked;
+    for (int p = 0; p < kPlanePositions; ++p)
+        masked.paintAttribute(p, 1, static_cast<std::uint8_t>(p));
+    masked.maskAttributes(70, 170, 0x1F);
+    for (int p = 60; p < 180; ++p) {
+        const std::uint8_t painted = static_cast<std::uint8_t>(p);
+        EXPECT_EQ(masked.attributeAt(p / kColumns, p % kColumns),
+                  p >= 70 && p <= 170 ? painted & 0x1F : painted)
+            << p;
+    }
 }
 
 TEST(FieldRules, CheckMandatory) {

@@ -343,9 +343,7 @@ void TnFieldEditor::cursorAfterLastNonBlank() {
 // --- Editing
 
 int TnFieldEditor::lastNonNull(int first, int last) const {
-    while (last >= first && screen_.charAtPosition(last) == 0)
-        --last;
-    return last;
+    return screen_.lastNonNullPosition(first, last);
 }
 
 void TnFieldEditor::shiftLeft(int from, int last) {
@@ -393,10 +391,8 @@ void TnFieldEditor::fieldExit() {
         if (lastData >= start && shift > 0) {
             screen_.movePositions(start, start + shift, lastData - start + 1);
             const std::uint8_t fill = adjust == ffw::kRightAdjustZeroFill ? '0' : kBlank;
-            for (int p = start; p < start + shift; ++p) {
-                screen_.setCharAtPosition(p, fill);
-                screen_.setAttribute(p / kColumns, p % kColumns, s.currentAttribute);
-            }
+            screen_.fillPositions(start, start + shift - 1, fill);
+            screen_.paintAttribute(start, shift, s.currentAttribute);
         }
     }
     nextField();

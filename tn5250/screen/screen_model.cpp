@@ -207,6 +207,20 @@ void TnScreen::copyPositions(int first, int count, std::uint8_t* out) const {
     }
 }
 
+int TnScreen::lastNonNullPosition(int first, int last) const {
+    if (last < first) return last;
+    const int low = std::max(first, 0);
+    for (int p = std::min(last, kPlanePositions - 1); p >= low;) {
+        const int rowFirst = std::max(p - p % kColumns, low);
+        const std::uint8_t* const row =
+            chars_.data() + p / kColumns * kPlaneColumns - (p - p % kColumns);
+        for (; p >= rowFirst; --p) {
+            if (row[p] != 0) return p;
+        }
+    }
+    return first - 1;
+}
+
 void TnScreen::movePositions(int from, int to, int count) {
     if (count <= 0) return;
     if (from < 0 || to < 0 || from + count > kPlanePositions || to + count > kPlanePositions) {

@@ -201,6 +201,10 @@ class TnScreen {
     void movePositions(int from, int to, int count);
     // The characters of count positions from first into out (0 for those outside the planes).
     void copyPositions(int first, int count, std::uint8_t* out) const;
+    // The last position from first to last whose character is not null, as a backward walk
+    // from last would find it (positions outside the planes read as null); first - 1 when all
+    // are null, last itself when it lies before first.
+    int lastNonNullPosition(int first, int last) const;
 
     // The address as a linear position, and setting it from one.
     int position() const { return state.row * kColumns + state.column; }
