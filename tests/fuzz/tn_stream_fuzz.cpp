@@ -55,7 +55,7 @@ class CheckingHost final : public TnHost {
         }
         if (record.size() != std::size_t(record[0] << 8 | record[1])) std::abort();
         saved = record[9] == kOpcodeSaveScreen;
-        if (saved) image.assign(record.begin() + 10, record.end());
+        if (saved && keepImage) image.assign(record.begin() + 10, record.end());
     }
     void reset() {
         checksum = 0;
@@ -67,7 +67,8 @@ class CheckingHost final : public TnHost {
     unsigned checksum = 0;
     bool saved = false;
     std::vector<std::uint8_t> body;
-    std::vector<std::uint8_t> image;  // ESC 0x12 and the image
+    std::vector<std::uint8_t> image;  // ESC 0x12 and the image, kept for a run that restores it
+    bool keepImage = false;
 };
 
 // The telnet layer's answers: three-byte commands and sub-negotiation replies.
@@ -126,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TnScreen* const screen = &screenStorage;
     static CheckingHost host;  // its buffers are kept across runs
     host.reset();
+    host.keepImage = (flags & 0x80) != 0;
     TnDataStream stream(*screen, *session, host);
     NegotiationSink negotiation;
     TnTelnetFilter filter(*session, negotiation, stream);
