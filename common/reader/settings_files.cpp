@@ -126,18 +126,18 @@ bool writePointerFile(const std::string& path, std::string_view text) {
     return fd.close() && written;
 }
 
-std::optional<std::size_t> readRecordPrefix(const std::string& path,
-                                            std::span<std::uint8_t> record) {
-    FileDescriptor fd = openForReading(path);
-    if (!fd.valid()) return std::nullopt;
-    return readUpTo(fd.get(), record.data(), record.size());
-}
-
 std::optional<FilePrefix> readFilePrefix(const std::string& path, std::span<std::uint8_t> record) {
     std::uintmax_t size = 0;
     FileDescriptor fd = openForReading(path, &size);
     if (!fd.valid()) return std::nullopt;
     return FilePrefix{readUpTo(fd.get(), record.data(), record.size()), size};
+}
+
+std::optional<std::size_t> readRecordPrefix(const std::string& path,
+                                            std::span<std::uint8_t> record) {
+    const std::optional<FilePrefix> prefix = readFilePrefix(path, record);
+    if (!prefix) return std::nullopt;
+    return prefix->count;
 }
 
 bool writeRecord(const std::string& path, std::span<const std::uint8_t> record, WriteMode mode) {

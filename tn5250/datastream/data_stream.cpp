@@ -592,8 +592,7 @@ void TnDataStream::readImmediate() {
     std::vector<std::uint8_t> body =
         borrowBody({cursorByte(s.row), cursorByte(s.column), kAidNone});
     appendFields(body, true, false, {.dropTrailing = false, .nullsAsBlanks = true});
-    sendRecord(body);
-    body_ = std::move(body);
+    sendBorrowed(std::move(body));
     s.keyboardLocked = false;
 }
 
@@ -602,8 +601,7 @@ void TnDataStream::readModifiedImmediateAlternate() {
     screen_.state.keyboardLocked = true;
     std::vector<std::uint8_t> body = borrowBody({});
     appendFields(body, false, true, {.dropTrailing = true, .nullsAsBlanks = false});
-    sendRecord(body);
-    body_ = std::move(body);
+    sendBorrowed(std::move(body));
     screen_.state.keyboardLocked = false;
 }
 
@@ -620,8 +618,7 @@ void TnDataStream::saveScreen() {
     std::vector<std::uint8_t> body = borrowBody({kEsc, 0x12});
     body.reserve(2 + kMaxScreenImage);
     appendScreenImage(screen_, body);
-    sendRecord(body, 0, kOpcodeSaveScreen);
-    body_ = std::move(body);
+    sendBorrowed(std::move(body), 0, kOpcodeSaveScreen);
 }
 
 void TnDataStream::restoreScreen() {
@@ -775,6 +772,12 @@ std::vector<std::uint8_t> TnDataStream::borrowBody(std::initializer_list<std::ui
     return body;
 }
 
+void TnDataStream::sendBorrowed(std::vector<std::uint8_t>&& body, std::uint8_t flags,
+                                std::uint8_t opcode) {
+    sendRecord(body, flags, opcode);
+    body_ = std::move(body);
+}
+
 void TnDataStream::sendRecord(std::span<const std::uint8_t> body, std::uint8_t flags,
                               std::uint8_t opcode) {
     // The buffer is lent out for the send, so that a host answering from inside it cannot
@@ -822,8 +825,7 @@ void TnDataStream::sendAid(std::uint8_t aid) {
             appendFields(body, false, true, options);
         }
     }
-    sendRecord(body);
-    body_ = std::move(body);
+    sendBorrowed(std::move(body));
 }
 
 void TnDataStream::sendAttention() {

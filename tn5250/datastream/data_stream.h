@@ -138,9 +138,11 @@ class TnDataStream {
     static long wirePosition(std::uint8_t row, std::uint8_t column);
     void setAddress(std::uint8_t row, std::uint8_t column);
 
-    // The kept reply buffer holding start, lent to one reply: the reply hands it back to
-    // body_ once sent (a reply from inside a send then finds it empty and allocates its own).
+    // The kept reply buffer holding start, lent to one reply, which sendBorrowed sends and
+    // hands back (a reply from inside a send finds it empty and allocates its own).
     std::vector<std::uint8_t> borrowBody(std::initializer_list<std::uint8_t> start);
+    void sendBorrowed(std::vector<std::uint8_t>&& body, std::uint8_t flags = 0,
+                      std::uint8_t opcode = kOpcodePutGet);
     void sendRecord(std::span<const std::uint8_t> body, std::uint8_t flags = 0,
                     std::uint8_t opcode = kOpcodePutGet);
     // Field data of every field (allFields) or of the modified ones, each behind an SBA order

@@ -211,12 +211,13 @@ int TnScreen::lastNonNullPosition(int first, int last) const {
     if (last < first) return last;
     const int low = std::max(first, 0);
     for (int p = std::min(last, kPlanePositions - 1); p >= low;) {
-        const int rowFirst = std::max(p - p % kColumns, low);
-        const std::uint8_t* const row =
-            chars_.data() + p / kColumns * kPlaneColumns - (p - p % kColumns);
-        for (; p >= rowFirst; --p) {
-            if (row[p] != 0) return p;
+        const int row = p / kColumns;
+        const std::uint8_t* const cells = chars_.data() + row * kPlaneColumns;
+        const int firstColumn = std::max(low - row * kColumns, 0);
+        for (int column = p - row * kColumns; column >= firstColumn; --column) {
+            if (cells[column] != 0) return row * kColumns + column;
         }
+        p = row * kColumns + firstColumn - 1;
     }
     return first - 1;
 }
@@ -327,6 +328,8 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
     return p;
 }
 
+namespace {
+
 TextTable textTable(const SbcsTable& toLocal) {
     TextTable table{};
     for (int b = 0; b < 256; ++b) {
@@ -341,6 +344,8 @@ TextTable textTable(const SbcsTable& toLocal) {
     }
     return table;
 }
+
+}  // namespace
 
 const TextTable& textTableOf(std::uint8_t language) {
     // Languages 0 to 6, and 7 for every value past them (they all read as US).

@@ -42,7 +42,6 @@ std::uint8_t internalAttribute(std::uint8_t attribute5250);
 using TextTable = std::array<std::uint16_t, 256>;
 inline constexpr std::uint16_t kTextAttribute = 0x100;
 inline constexpr std::uint16_t kTextStop = 0x200;
-TextTable textTable(const SbcsTable& toLocal);
 // The table of a session's language, built once per code page.
 const TextTable& textTableOf(std::uint8_t language);
 
@@ -229,7 +228,7 @@ class TnScreen {
     }
 
     // Write To Display text outside double-byte mode, from the address on, by a table of
-    // textTable(): a text byte into a cell with currentAttribute, an attribute byte as a null
+    // textTableOf(): a text byte into a cell with currentAttribute, an attribute byte as a null
     // cell that sets currentAttribute. Stops before the first other byte (an order, ESC, SO,
     // SI, 0xFF) and returns where it stopped; also stops, unwritten, when the address is not
     // inside the planes.

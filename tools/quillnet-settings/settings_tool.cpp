@@ -1,8 +1,8 @@
 #include "tools/quillnet-settings/settings_tool.h"
 
 #include <algorithm>
-#include <charconv>
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <optional>
