@@ -87,9 +87,18 @@ std::string saveChangeQuestion(std::string_view path) {
 
 DocumentPaths documentPaths(const std::filesystem::path& settingsDir, std::string_view program,
                             std::string_view extension) {
-    std::string ownFile = (settingsDir / (std::string(program) + ".exe")).string();
-    std::string base = ownFile.substr(0, ownFile.size() - 4) + "_v3.";
-    return {base + std::string(extension), base + "ini"};
+    // Joined as a path joins a relative name (no separator after an empty folder or one that
+    // ends in one), in two strings: every document builds these when it is made.
+    const std::string& dir = settingsDir.native();
+    const bool separator = !dir.empty() && dir.back() != '/';
+    std::string defaults;
+    defaults.reserve(dir.size() + 1 + program.size() + 4 +
+                     std::max<std::size_t>(extension.size(), 3));
+    defaults.append(dir).append(separator ? "/" : "").append(program).append("_v3.");
+    std::string pointer = defaults;
+    pointer.append("ini");
+    defaults.append(extension);
+    return {std::move(defaults), std::move(pointer)};
 }
 
 std::string completeExtension(std::string path, std::string_view extension) {

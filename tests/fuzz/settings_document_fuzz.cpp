@@ -122,26 +122,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)document.openDocument(p.file);
     }
 
-    const std::string kind = vtProgram ? "vt" : "5250";
     const auto fields = vtProgram ? vt::vtSettingsFields() : tn::tnSessionFields();
     static DiscardBuffer discard;
     static std::ostream out(&discard);
     static std::ostream& err = out;
+    // The tool's arguments live across runs: their strings keep their room.
+    static const std::vector<std::string> dumpArgs[2] = {{"vt", "dump", p.file},
+                                                         {"5250", "dump", p.file}};
+    const std::vector<std::string>& dump = dumpArgs[vtProgram ? 0 : 1];
     // A dump reads every field: one per run, of the file before or after the change.
     const bool dumpBefore = (data[0] & 2) != 0;
-    if (dumpBefore) tools::runSettingsTool({kind, "dump", p.file}, out, err, p.dir);
+    if (dumpBefore) tools::runSettingsTool(dump, out, err, p.dir);
 
-    std::vector<std::string> args{kind, "set", p.file};
-    std::size_t at = 0;
-    while (at < text.size() && args.size() < 11) {
-        std::size_t end = std::min(text.find('\n', at), text.size());
-        std::string line(text.substr(at, end - at));
-        if (!line.empty() && static_cast<std::uint8_t>(line[0]) < 0x20) {
-            line = std::string(fields[static_cast<std::uint8_t>(line[0]) % fields.size()].name) +
-                   line.substr(1);
-        }
-        args.push_back(std::move(line));
+    // Assignments beyond the first three arguments go back to the spares after each run.
+    static std::vector<std::string> args{"", "set", p.file};
+    static std::vector<std::string> spare;
+    for (; args.size() > 3; args.pop_back())
+        spare.push_back(std::move(args.back()));
+    args[0] = dump[0];
+    for (std::size_t at = 0; at < text.size() && args.size() < 11;) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        std::string_view line = text.substr(at, end - at);
         at = end + 1;
+        if (spare.empty()) spare.emplace_back();
+        args.push_back(std::move(spare.back()));
+        spare.pop_back();
+        std::string& arg = args.back();
+        arg.clear();
+        if (!line.empty() && static_cast<std::uint8_t>(line[0]) < 0x20) {
+            arg = fields[static_cast<std::uint8_t>(line[0]) % fields.size()].name;
+            line.remove_prefix(1);
+        }
+        arg += line;
     }
     const int status = tools::runSettingsTool(args, out, err, p.dir);
     const std::vector<std::uint8_t>& after = stored.read();
@@ -150,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 after.size() == fileSize);
     } else {
         require(after.size() == fileSize);
-        if (!dumpBefore) tools::runSettingsTool({kind, "dump", p.file}, out, err, p.dir);
+        if (!dumpBefore) tools::runSettingsTool(dump, out, err, p.dir);
     }
     p.messages.clear();
     return 0;

@@ -63,6 +63,18 @@ TEST(VtPaths, FollowTheProgramFileRule) {
     EXPECT_EQ(f.document.defaultSettingsPath(), f.path("QuillNet_VT_v3.qnvt"));
     EXPECT_EQ(f.document.pointerFilePath(), f.path("QuillNet_VT_v3.ini"));
     EXPECT_EQ(f.document.currentSettingsPath(), f.document.defaultSettingsPath());
+    // Joined as paths join: one separator, none after an empty folder.
+    const std::pair<std::string, std::string> joins[] = {
+        {"/data/qn", "/data/qn/QuillNet_VT_v3."},
+        {"/data/qn/", "/data/qn/QuillNet_VT_v3."},
+        {"/", "/QuillNet_VT_v3."},
+        {"", "QuillNet_VT_v3."},
+    };
+    for (const auto& [dir, base] : joins) {
+        const auto paths = reader::documentPaths(dir, kVtProgramName, kVtExtension);
+        EXPECT_EQ(paths.defaultSettingsPath, base + "qnvt") << dir;
+        EXPECT_EQ(paths.pointerFilePath, base + "ini") << dir;
+    }
 }
 
 TEST(VtLoad, ReadsUpToTheImageSizeAndKeepsTheRest) {

@@ -59,25 +59,17 @@ std::optional<DocumentKind> documentKind(std::string_view name) {
 
 // ---- JSON output
 
-// Each piece of the output is appended to one text, so that a dump builds no string per field.
+// The whole dump is one text, built piece by piece and written at once: a document of a few
+// thousand bytes makes no string per field, span or value.
 void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     const std::size_t at = out.size();
     out.resize(at + bytes.size() * 2);
     char* to = out.data() + at;
-    const std::uint8_t* from = bytes.data();
-    const std::uint8_t* const end = from + bytes.size();
-    while (from != end) {
-        const std::uint8_t b = *from++;
+    for (const std::uint8_t b : bytes) {
         *to++ = kDigits[b >> 4];
         *to++ = kDigits[b & 0x0F];
     }
-}
-
-std::string hexText(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    appendHex(text, bytes);
-    return text;
 }
 
 // Texts are single bytes, not UTF-8: every byte outside printable ASCII is escaped by value.
@@ -105,13 +97,8 @@ void appendJsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
-std::string jsonString(std::string_view text) {
-    std::string out;
-    appendJsonString(out, text);
-    return out;
-}
-
-void appendNumber(std::string& out, std::int64_t value) {
+template <class Integer>
+void appendNumber(std::string& out, Integer value) {
     char digits[24];
     const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
     out.append(digits, end);
@@ -173,25 +160,29 @@ std::optional<ReadFile> readDocumentFile(const std::string& path, std::size_t li
     return file;
 }
 
-class JsonObject {
+// The top-level object of a dump: each member's value is appended to the text it returns.
+class JsonDocument {
   public:
-    JsonObject(std::ostream& out, int indent) : out_(out), indent_(indent) {}
-    void member(std::string_view key, std::string_view value) {
-        line_.clear();
-        if (!first_) line_ += ",\n";
-        line_.append(static_cast<std::size_t>(indent_), ' ');
-        appendJsonString(line_, key);
-        line_ += ": ";
-        line_ += value;
-        out_ << line_;
+    explicit JsonDocument(std::size_t expected) {
+        text_.reserve(expected);
+        text_ = "{\n";
+    }
+    std::string& member(std::string_view key) {
+        if (!first_) text_ += ",\n";
         first_ = false;
+        text_ += "  ";
+        appendJsonString(text_, key);
+        text_ += ": ";
+        return text_;
+    }
+    std::string& finish() {
+        text_ += "\n}\n";
+        return text_;
     }
 
   private:
-    std::ostream& out_;
-    int indent_;
+    std::string text_;
     bool first_ = true;
-    std::string line_;
 };
 
 // The operations in the order their runs lie in the program's record, sorted once.
@@ -211,26 +202,42 @@ const std::vector<const reader::EngineOperation*>& operationsInRecordOrder(
     return program == reader::Program::Vt ? vt : tn;
 }
 
-std::string engineObject(const DocumentKind& kind, std::span<const std::uint8_t> data) {
-    const auto& ops = operationsInRecordOrder(kind.program);
-    std::string text = "{";
-    text.reserve(64 * ops.size());
+void appendEngineObject(std::string& text, const DocumentKind& kind,
+                        std::span<const std::uint8_t> data) {
     bool first = true;
-    for (const auto* op : ops) {
-        std::size_t offset = kind.engineBegin + reader::engineRunOffset(*op, kind.program);
-        if (offset + 4 * static_cast<std::size_t>(op->values) > data.size()) continue;
+    text += '{';
+    for (const auto* op : operationsInRecordOrder(kind.program)) {
+        const auto values = static_cast<std::size_t>(op->values);
+        const std::size_t offset = kind.engineBegin + reader::engineRunOffset(*op, kind.program);
+        if (offset + 4 * values > data.size()) continue;
         text += first ? "\n    " : ",\n    ";
         first = false;
         appendJsonString(text, op->name);
         text += ": [";
-        for (int i = 0; i < op->values; ++i) {
-            auto value = data.subspan(offset + 4 * static_cast<std::size_t>(i), 4);
+        for (std::size_t i = 0; i < values; ++i) {
             if (i != 0) text += ", ";
-            appendNumber(text, readNumber(value, FieldKind::I32));
+            appendNumber(text, readNumber(data.subspan(offset + 4 * i, 4), FieldKind::I32));
         }
-        text += "]";
+        text += ']';
     }
-    return text + (first ? "}" : "\n  }");
+    text += first ? "}" : "\n  }";
+}
+
+// Whether a named field (or the engine settings) covers each byte of the document (1) or not
+// (0): the same for every document of a kind, so made once.
+const std::vector<std::uint8_t>& coveredBytes(const DocumentKind& kind) {
+    auto mark = [](const DocumentKind& k) {
+        std::vector<std::uint8_t> covered(k.size, 0);
+        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(k.engineBegin),
+                    sizeof(reader::EngineSettings), 1);
+        for (const FieldInfo& field : k.fields) {
+            std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size, 1);
+        }
+        return covered;
+    };
+    static const std::vector<std::uint8_t> vt = mark(*documentKind("vt"));
+    static const std::vector<std::uint8_t> tn = mark(*documentKind("5250"));
+    return kind.program == reader::Program::Vt ? vt : tn;
 }
 
 int dump(const DocumentKind& kind, const std::string& path, std::ostream& out, std::ostream& err) {
@@ -246,45 +253,44 @@ int dump(const DocumentKind& kind, const std::string& path, std::ostream& out, s
             << kind.name << " document has " << kind.size << "\n";
     }
 
-    out << "{\n";
-    JsonObject json(out, 2);
-    json.member("program", jsonString(kind.name));
-    json.member("fileBytes", std::to_string(file->fileBytes));
-    json.member("documentBytes", std::to_string(kind.size));
+    // Room for every member with its value as long as bytes shown as hex make it.
+    JsonDocument json(8 * 1024 + 4 * all.size());
+    appendJsonString(json.member("program"), kind.name);
+    appendNumber(json.member("fileBytes"), file->fileBytes);
+    appendNumber(json.member("documentBytes"), kind.size);
 
-    // Whether a named field covers each byte (1) or not (0).
-    std::vector<std::uint8_t> covered(kind.size, 0);
-    const std::size_t engineEnd = kind.engineBegin + sizeof(reader::EngineSettings);
-    std::fill(covered.begin() + static_cast<std::ptrdiff_t>(kind.engineBegin),
-              covered.begin() + static_cast<std::ptrdiff_t>(engineEnd), 1);
     bool engineShown = false;
-    std::vector<std::string> textTails;
-    std::string value;
+    std::string textTails;
     for (const FieldInfo& field : kind.fields) {
         if (!engineShown && field.offset > kind.engineBegin) {
-            json.member("engine", engineObject(kind, data));
+            appendEngineObject(json.member("engine"), kind, data);
             engineShown = true;
         }
-        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size, 1);
         if (field.offset + field.size > data.size()) continue;
         auto bytes = data.subspan(field.offset, field.size);
-        value.clear();
-        appendFieldValue(value, field, bytes);
-        json.member(field.name, value);
+        appendFieldValue(json.member(field.name), field, bytes);
         if (field.kind == FieldKind::Text) {
             std::size_t length = reader::fixedLength(bytes);
             auto tail = withoutTrailingZeros(bytes.subspan(length));
             if (!tail.empty()) {
-                textTails.push_back("{\"field\": " + jsonString(field.name) +
-                                    ", \"offset\": " + std::to_string(field.offset + length) +
-                                    ", \"hex\": \"" + hexText(tail) + "\"}");
+                textTails += textTails.empty() ? "\n    " : ",\n    ";
+                textTails += "{\"field\": ";
+                appendJsonString(textTails, field.name);
+                textTails += ", \"offset\": ";
+                appendNumber(textTails, field.offset + length);
+                textTails += ", \"hex\": \"";
+                appendHex(textTails, tail);
+                textTails += "\"}";
             }
         }
     }
-    if (!engineShown) json.member("engine", engineObject(kind, data));
+    if (!engineShown) appendEngineObject(json.member("engine"), kind, data);
 
     // Reserved spans: whatever no named field covers, shown when it is not all zero.
-    std::string reserved = "[";
+    std::string& reserved = json.member("reserved");
+    reserved += '[';
+    bool anyReserved = false;
+    const std::vector<std::uint8_t>& covered = coveredBytes(kind);
     const auto coveredEnd = covered.begin() + static_cast<std::ptrdiff_t>(data.size());
     for (auto from = std::find(covered.begin(), coveredEnd, 0); from != coveredEnd;) {
         const auto to = std::find(from, coveredEnd, 1);
@@ -292,29 +298,36 @@ int dump(const DocumentKind& kind, const std::string& path, std::ostream& out, s
         const auto end = static_cast<std::size_t>(to - covered.begin());
         from = std::find(to, coveredEnd, 0);
         auto span = data.subspan(begin, end - begin);
-        if (std::any_of(span.begin(), span.end(), [](std::uint8_t b) { return b != 0; })) {
-            reserved += std::string(reserved.size() > 1 ? "," : "") +
-                        "\n    {\"offset\": " + std::to_string(begin) +
-                        ", \"size\": " + std::to_string(span.size()) + ", \"hex\": \"" +
-                        hexText(span) + "\"}";
-        }
+        if (std::all_of(span.begin(), span.end(), [](std::uint8_t b) { return b == 0; })) continue;
+        reserved += anyReserved ? ",\n    {\"offset\": " : "\n    {\"offset\": ";
+        anyReserved = true;
+        appendNumber(reserved, begin);
+        reserved += ", \"size\": ";
+        appendNumber(reserved, span.size());
+        reserved += ", \"hex\": \"";
+        appendHex(reserved, span);
+        reserved += "\"}";
     }
-    json.member("reserved", reserved + (reserved.size() > 1 ? "\n  ]" : "]"));
+    reserved += anyReserved ? "\n  ]" : "]";
 
     if (!textTails.empty()) {
-        std::string list = "[";
-        for (std::size_t i = 0; i < textTails.size(); ++i) {
-            list += (i == 0 ? "\n    " : ",\n    ") + textTails[i];
-        }
-        json.member("textTails", list + "\n  ]");
+        std::string& list = json.member("textTails");
+        list += '[';
+        list += textTails;
+        list += "\n  ]";
     }
     if (file->fileBytes > kind.size) {
-        auto extra = all.subspan(data.size());
-        json.member("trailing", "{\"offset\": " + std::to_string(kind.size) +
-                                    ", \"bytes\": " + std::to_string(file->fileBytes - kind.size) +
-                                    ", \"hex\": \"" + hexText(extra) + "\"}");
+        std::string& trailing = json.member("trailing");
+        trailing += "{\"offset\": ";
+        appendNumber(trailing, kind.size);
+        trailing += ", \"bytes\": ";
+        appendNumber(trailing, file->fileBytes - kind.size);
+        trailing += ", \"hex\": \"";
+        appendHex(trailing, all.subspan(data.size()));
+        trailing += "\"}";
     }
-    out << "\n}\n";
+    const std::string& text = json.finish();
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
     return kExitOk;
 }
 
