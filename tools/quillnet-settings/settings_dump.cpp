@@ -1,0 +1,277 @@
+#include "tools/quillnet-settings/settings_dump.h"
+
+#include <algorithm>
+#include <charconv>
+#include <iterator>
+
+#include "common/reader/engine_operations.h"
+#include "tools/quillnet-settings/settings_tool.h"
+
+namespace qn::tools {
+
+namespace {
+
+using reader::FieldInfo;
+using reader::FieldKind;
+
+// The whole dump is one text, built piece by piece and written at once: a document of a few
+// thousand bytes makes no string per field, span or value.
+void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    const std::size_t at = out.size();
+    out.resize(at + bytes.size() * 2);
+    char* to = out.data() + at;
+    for (const std::uint8_t b : bytes) {
+        *to++ = kDigits[b >> 4];
+        *to++ = kDigits[b & 0x0F];
+    }
+}
+
+// Texts are single bytes, not UTF-8: every byte outside printable ASCII is escaped by value.
+void appendJsonString(std::string& out, std::string_view text) {
+    auto plain = [](char c) {
+        const auto b = static_cast<std::uint8_t>(c);
+        return b >= 0x20 && b < 0x7F && b != '"' && b != '\\';
+    };
+    out += '"';
+    // Stretches of plain characters at once; names and most texts are one stretch.
+    for (auto p = text.begin(); p != text.end();) {
+        const auto stop = std::find_if_not(p, text.end(), plain);
+        out.append(p, stop);
+        if (stop == text.end()) break;
+        const auto b = static_cast<std::uint8_t>(*stop);
+        if (b == '"' || b == '\\') {
+            out += '\\';
+            out += *stop;
+        } else {
+            out += "\\u00";
+            appendHex(out, std::span<const std::uint8_t>(&b, 1));
+        }
+        p = stop + 1;
+    }
+    out += '"';
+}
+
+template <class Integer>
+void appendNumber(std::string& out, Integer value) {
+    char digits[24];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
+    out.append(digits, end);
+}
+
+std::int64_t readNumber(std::span<const std::uint8_t> bytes, FieldKind kind) {
+    switch (kind) {
+        case FieldKind::U8:
+            return bytes[0];
+        case FieldKind::U16:
+            return bytes[0] | (bytes[1] << 8);
+        case FieldKind::I32: {
+            reader::LeInt32 v;
+            std::copy_n(bytes.begin(), 4, v.raw.begin());
+            return v.get();
+        }
+        default:
+            return 0;
+    }
+}
+
+// Byte strings up to their last non-zero byte: nothing after a terminator is hidden.
+std::span<const std::uint8_t> withoutTrailingZeros(std::span<const std::uint8_t> bytes) {
+    std::size_t n = bytes.size();
+    while (n > 0 && bytes[n - 1] == 0)
+        --n;
+    return bytes.first(n);
+}
+
+void appendFieldValue(std::string& out, const FieldInfo& field,
+                      std::span<const std::uint8_t> bytes) {
+    switch (field.kind) {
+        case FieldKind::Text:
+            appendJsonString(out, reader::fixedText(bytes));
+            return;
+        case FieldKind::Bytes:
+            out += '"';
+            appendHex(out, withoutTrailingZeros(bytes));
+            out += '"';
+            return;
+        default:
+            appendNumber(out, readNumber(bytes, field.kind));
+            return;
+    }
+}
+
+// The top-level object of a dump: each member's value is appended to the text it returns.
+class JsonDocument {
+  public:
+    explicit JsonDocument(std::size_t expected) {
+        text_.reserve(expected);
+        text_ = "{\n";
+    }
+    std::string& member(std::string_view key) {
+        if (!first_) text_ += ",\n";
+        first_ = false;
+        text_ += "  ";
+        appendJsonString(text_, key);
+        text_ += ": ";
+        return text_;
+    }
+    std::string& finish() {
+        text_ += "\n}\n";
+        return text_;
+    }
+
+  private:
+    std::string text_;
+    bool first_ = true;
+};
+
+// The operations in the order their runs lie in the program's record, sorted once.
+const std::vector<const reader::EngineOperation*>& operationsInRecordOrder(
+    reader::Program program) {
+    auto sorted = [](reader::Program p) {
+        std::vector<const reader::EngineOperation*> ops;
+        for (const auto& op : reader::kEngineOperations)
+            ops.push_back(&op);
+        std::sort(ops.begin(), ops.end(), [&](const auto* a, const auto* b) {
+            return reader::engineRunOffset(*a, p) < reader::engineRunOffset(*b, p);
+        });
+        return ops;
+    };
+    static const std::vector<const reader::EngineOperation*> vt = sorted(reader::Program::Vt);
+    static const std::vector<const reader::EngineOperation*> tn = sorted(reader::Program::Tn);
+    return program == reader::Program::Vt ? vt : tn;
+}
+
+void appendEngineObject(std::string& text, const DocumentKind& kind,
+                        std::span<const std::uint8_t> data) {
+    bool first = true;
+    text += '{';
+    for (const auto* op : operationsInRecordOrder(kind.program)) {
+        const auto values = static_cast<std::size_t>(op->values);
+        const std::size_t offset = kind.engineBegin + reader::engineRunOffset(*op, kind.program);
+        if (offset + 4 * values > data.size()) continue;
+        text += first ? "\n    " : ",\n    ";
+        first = false;
+        appendJsonString(text, op->name);
+        text += ": [";
+        for (std::size_t i = 0; i < values; ++i) {
+            if (i != 0) text += ", ";
+            appendNumber(text, readNumber(data.subspan(offset + 4 * i, 4), FieldKind::I32));
+        }
+        text += ']';
+    }
+    text += first ? "}" : "\n  }";
+}
+
+// Whether a named field (or the engine settings) covers each byte of the document (1) or not
+// (0): the same for every document of a kind, so made once.
+const std::vector<std::uint8_t>& coveredBytes(const DocumentKind& kind) {
+    auto mark = [](const DocumentKind& k) {
+        std::vector<std::uint8_t> covered(k.size, 0);
+        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(k.engineBegin),
+                    sizeof(reader::EngineSettings), 1);
+        for (const FieldInfo& field : k.fields) {
+            std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size, 1);
+        }
+        return covered;
+    };
+    static const std::vector<std::uint8_t> vt = mark(*documentKind("vt"));
+    static const std::vector<std::uint8_t> tn = mark(*documentKind("5250"));
+    return kind.program == reader::Program::Vt ? vt : tn;
+}
+
+}  // namespace
+
+int dumpDocument(const DocumentKind& kind, const std::string& path, std::ostream& out,
+                 std::ostream& err) {
+    std::optional<ReadFile> file = readDocumentFile(path, kind.size + kTrailingShown);
+    if (!file) {
+        err << "quillnet-settings: cannot read " << path << "\n";
+        return kExitBadInput;
+    }
+    const std::span<const std::uint8_t> all(file->bytes);
+    const std::span<const std::uint8_t> data = all.first(std::min(all.size(), kind.size));
+    if (file->fileBytes != kind.size) {
+        err << "quillnet-settings: " << path << " has " << file->fileBytes << " bytes, a "
+            << kind.name << " document has " << kind.size << "\n";
+    }
+
+    // Room for every member with its value as long as bytes shown as hex make it.
+    JsonDocument json(8 * 1024 + 4 * all.size());
+    appendJsonString(json.member("program"), kind.name);
+    appendNumber(json.member("fileBytes"), file->fileBytes);
+    appendNumber(json.member("documentBytes"), kind.size);
+
+    bool engineShown = false;
+    std::string textTails;
+    for (const FieldInfo& field : kind.fields) {
+        if (!engineShown && field.offset > kind.engineBegin) {
+            appendEngineObject(json.member("engine"), kind, data);
+            engineShown = true;
+        }
+        if (field.offset + field.size > data.size()) continue;
+        auto bytes = data.subspan(field.offset, field.size);
+        appendFieldValue(json.member(field.name), field, bytes);
+        if (field.kind == FieldKind::Text) {
+            std::size_t length = reader::fixedLength(bytes);
+            auto tail = withoutTrailingZeros(bytes.subspan(length));
+            if (!tail.empty()) {
+                textTails += textTails.empty() ? "\n    " : ",\n    ";
+                textTails += "{\"field\": ";
+                appendJsonString(textTails, field.name);
+                textTails += ", \"offset\": ";
+                appendNumber(textTails, field.offset + length);
+                textTails += ", \"hex\": \"";
+                appendHex(textTails, tail);
+                textTails += "\"}";
+            }
+        }
+    }
+    if (!engineShown) appendEngineObject(json.member("engine"), kind, data);
+
+    // Reserved spans: whatever no named field covers, shown when it is not all zero.
+    std::string& reserved = json.member("reserved");
+    reserved += '[';
+    bool anyReserved = false;
+    const std::vector<std::uint8_t>& covered = coveredBytes(kind);
+    const auto coveredEnd = covered.begin() + static_cast<std::ptrdiff_t>(data.size());
+    for (auto from = std::find(covered.begin(), coveredEnd, 0); from != coveredEnd;) {
+        const auto to = std::find(from, coveredEnd, 1);
+        const auto begin = static_cast<std::size_t>(from - covered.begin());
+        const auto end = static_cast<std::size_t>(to - covered.begin());
+        from = std::find(to, coveredEnd, 0);
+        auto span = data.subspan(begin, end - begin);
+        if (std::all_of(span.begin(), span.end(), [](std::uint8_t b) { return b == 0; })) continue;
+        reserved += anyReserved ? ",\n    {\"offset\": " : "\n    {\"offset\": ";
+        anyReserved = true;
+        appendNumber(reserved, begin);
+        reserved += ", \"size\": ";
+        appendNumber(reserved, span.size());
+        reserved += ", \"hex\": \"";
+        appendHex(reserved, span);
+        reserved += "\"}";
+    }
+    reserved += anyReserved ? "\n  ]" : "]";
+
+    if (!textTails.empty()) {
+        std::string& list = json.member("textTails");
+        list += '[';
+        list += textTails;
+        list += "\n  ]";
+    }
+    if (file->fileBytes > kind.size) {
+        std::string& trailing = json.member("trailing");
+        trailing += "{\"offset\": ";
+        appendNumber(trailing, kind.size);
+        trailing += ", \"bytes\": ";
+        appendNumber(trailing, file->fileBytes - kind.size);
+        trailing += ", \"hex\": \"";
+        appendHex(trailing, all.subspan(data.size()));
+        trailing += "\"}";
+    }
+    const std::string& text = json.finish();
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return kExitOk;
+}
+
+}  // namespace qn::tools
