@@ -37,20 +37,20 @@ class CheckingHost final : public TnHost {
         const bool plain = std::memchr(framed.data(), 0xFF, framed.size()) == nullptr;
         std::span<const std::uint8_t> record = framed;
         if (!plain) {
-            body.clear();
+            body.resize(framed.size());
+            std::uint8_t* to = body.data();
             const std::uint8_t* p = framed.data();
             const std::uint8_t* const end = p + framed.size();
             while (p < end) {
                 const auto* iac = static_cast<const std::uint8_t*>(
                     std::memchr(p, 0xFF, static_cast<std::size_t>(end - p)));
-                if (iac == nullptr) {
-                    body.insert(body.end(), p, end);
-                    break;
-                }
-                if (iac + 1 == end || iac[1] != 0xFF) std::abort();  // every 0xFF doubled
-                body.insert(body.end(), p, iac + 1);
-                p = iac + 2;
+                const std::uint8_t* const stop = iac == nullptr ? end : iac;
+                to = std::copy(p, stop, to);
+                for (p = stop; end - p >= 2 && p[0] == 0xFF && p[1] == 0xFF; p += 2)
+                    *to++ = 0xFF;
+                if (p < end && *p == 0xFF) std::abort();  // every 0xFF doubled
             }
+            body.resize(static_cast<std::size_t>(to - body.data()));
             record = body;
         }
         if (record.size() != std::size_t(record[0] << 8 | record[1])) std::abort();

@@ -5,6 +5,21 @@
 
 namespace qn::tn {
 
+namespace {
+
+// Cells as they go out: unchanged, or with a null as a blank, looked up where they are read.
+constexpr std::array<std::uint8_t, 256> cellMap(bool nullAsBlank) {
+    std::array<std::uint8_t, 256> map{};
+    for (int i = 0; i < 256; ++i)
+        map[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    if (nullAsBlank) map[0] = 0x20;
+    return map;
+}
+constexpr std::array<std::uint8_t, 256> kSame = cellMap(false);
+constexpr std::array<std::uint8_t, 256> kNullAsBlank = cellMap(true);
+
+}  // namespace
+
 void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldEntry& field,
                      FieldDataOptions options, std::vector<std::uint8_t>& out) {
     const int start = std::max(field.start(), 0);
@@ -19,27 +34,27 @@ void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldE
         while (n > 0 && (c[n - 1] == 0 || c[n - 1] == 0x20))
             --n;
     }
-    if (options.nullsAsBlanks) std::replace(cells.begin(), cells.begin() + long(n), 0, 0x20);
-
     const std::size_t before = out.size();
-    const SbcsTable& toHost = localToSbcsTable(language);
-    // At most five bytes for three cells (SO, a pair, SI, a single byte): room for twice the
-    // cells, written in place and cut to what was written.
-    out.resize(before + 2 * n + 1);
-    std::uint8_t* const first = out.data() + before;
-    std::uint8_t* to = first;
-    const std::uint8_t* const single = toHost.data();
+    const std::uint8_t* const single = localToSbcsTable(language).data();
+    const std::array<std::uint8_t, 256>& local = options.nullsAsBlanks ? kNullAsBlank : kSame;
     if (!isDbcsLanguage(language)) {
+        out.resize(before + n);
+        std::uint8_t* const to = out.data() + before;
         for (std::size_t i = 0; i < n; ++i)
-            *to++ = single[c[i]];
+            to[i] = single[local[c[i]]];
     } else {
+        // At most five bytes for three cells (SO, a pair, SI, a single byte): room for twice
+        // the cells, written in place and cut to what was written.
+        out.resize(before + 2 * n + 1);
+        std::uint8_t* const first = out.data() + before;
+        std::uint8_t* to = first;
         // Each field starts and ends in single-byte mode, whatever state received text left.
         bool doubleByte = false;
         for (std::size_t i = 0; i < n; ++i) {
-            const std::uint8_t cell = c[i];
+            const std::uint8_t cell = local[c[i]];
             if (i + 1 < n && cell >= kLowestLocalDbcsLead &&
-                isLocalDbcsPair(language, cell, c[i + 1])) {
-                BytePair pair{cell, c[i + 1]};
+                isLocalDbcsPair(language, cell, local[c[i + 1]])) {
+                BytePair pair{cell, local[c[i + 1]]};
                 if (localToHostPair(language, pair)) {
                     if (!doubleByte) *to++ = kShiftOut;
                     doubleByte = true;
@@ -54,8 +69,8 @@ void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldE
             *to++ = single[cell];
         }
         if (doubleByte) *to++ = kShiftIn;
+        out.resize(before + static_cast<std::size_t>(to - first));
     }
-    out.resize(before + static_cast<std::size_t>(to - first));
 
     if (options.applySign && ffw::isSignedNumeric(field.ffw1) && out.size() > before) {
         const int signPosition = TnScreen::fieldEnd(field, false);

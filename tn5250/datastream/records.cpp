@@ -9,18 +9,25 @@ namespace qn::tn {
 
 namespace {
 
-// Appends the bytes with each IAC doubled, a stretch without one at a time.
+// Appends the bytes with each IAC doubled: stretches without one copied at once, and runs of
+// them (a field of nulls goes out as one) written doubled at once.
 void appendEscaped(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& wire) {
     const std::uint8_t* p = bytes.data();
     const std::uint8_t* const end = p + bytes.size();
+    const std::size_t at = wire.size();
+    wire.resize(at + 2 * bytes.size());
+    std::uint8_t* to = wire.data() + at;
     while (p < end) {
         const auto* iac = static_cast<const std::uint8_t*>(
             std::memchr(p, telnet::kIac, static_cast<std::size_t>(end - p)));
-        const std::uint8_t* const stop = iac == nullptr ? end : iac + 1;
-        wire.insert(wire.end(), p, stop);
-        if (iac != nullptr) wire.push_back(telnet::kIac);
-        p = stop;
+        const std::uint8_t* const stop = iac == nullptr ? end : iac;
+        to = std::copy(p, stop, to);
+        const std::uint8_t* const runEnd =
+            std::find_if(stop, end, [](std::uint8_t b) { return b != telnet::kIac; });
+        to = std::fill_n(to, 2 * (runEnd - stop), telnet::kIac);
+        p = runEnd;
     }
+    wire.resize(static_cast<std::size_t>(to - wire.data()));
 }
 
 }  // namespace
@@ -39,7 +46,7 @@ void frameRecord(std::span<const std::uint8_t> body, std::uint8_t flags, std::ui
                                                  0x00,
                                                  opcode};
     wire.clear();
-    wire.reserve(size + size / 16 + 4);
+    wire.reserve(2 * size + 2);  // every byte doubled at most, and IAC EOR
     appendEscaped(header, wire);
     appendEscaped(body.first(size - kGdsHeaderSize), wire);
     wire.push_back(telnet::kIac);
