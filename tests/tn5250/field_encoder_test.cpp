@@ -91,6 +91,26 @@ TEST(FieldEncoder, Cells) {
     }
 }
 
+TEST(FieldEncoder, TrailingNullsAndBlanksGoWhateverTheFieldsLength) {
+    // Long tails are searched several cells at a time: every length and every last text cell.
+    for (int length = 1; length <= 40; ++length) {
+        for (int last = -1; last < length; ++last) {
+            test::Terminal t;
+            t.screen->addField(0, 3, 0x40, 0, 0, 0, 0x44, length, 0);
+            Bytes expected;
+            for (int i = 0; i < length; ++i) {
+                const bool text = i == last || (i < last && i % 4 != 1);
+                const std::uint8_t blankOrNull = i % 3 == 0 ? 0 : ' ';
+                t.screen->setChar(3, i, text ? std::uint8_t('A' + i % 9) : blankOrNull);
+                if (i <= last) expected.push_back(text ? std::uint8_t(0xC1 + i % 9) : 0x40);
+            }
+            Bytes out;
+            appendFieldData(*t.screen, 0, t.screen->fields.entries()[0], kDrop, out);
+            EXPECT_EQ(out, expected) << "length " << length << ", last text at " << last;
+        }
+    }
+}
+
 TEST(FieldEncoder, StartsInSingleByteModeWhateverTheReceivedTextLeft) {
     test::Terminal t(4);
     t.screen->addField(0, 1, 0x40, 0, 0, 0, 0x44, 3, 0);

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace qn::tn {
 
 namespace {
 
-// Cells as they go out: unchanged, or with a null as a blank, looked up where they are read.
+// Cells as double-byte text reads them: unchanged, or with a null as a blank, looked up where
+// they are read.
 constexpr std::array<std::uint8_t, 256> cellMap(bool nullAsBlank) {
     std::array<std::uint8_t, 256> map{};
     for (int i = 0; i < 256; ++i)
@@ -31,17 +33,30 @@ void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldE
     std::size_t n = static_cast<std::size_t>(end - start + 1);
     const std::uint8_t* const c = cells.data();
     if (options.dropTrailing) {
+        // Eight cells at a time from the end: each byte of the word is null or blank exactly
+        // when nothing but the blank's bit is set anywhere in it.
+        for (std::uint64_t word = 0; n >= 8; n -= 8) {
+            std::memcpy(&word, c + n - 8, 8);
+            if ((word & ~0x2020202020202020ull) != 0) break;
+        }
         while (n > 0 && (c[n - 1] == 0 || c[n - 1] == 0x20))
             --n;
     }
     const std::size_t before = out.size();
     const std::uint8_t* const single = localToSbcsTable(language).data();
-    const std::array<std::uint8_t, 256>& local = options.nullsAsBlanks ? kNullAsBlank : kSame;
     if (!isDbcsLanguage(language)) {
+        // One lookup per cell: a null sent as a blank takes the blank's byte in a copy.
+        SbcsTable blanked;
+        const std::uint8_t* table = single;
+        if (options.nullsAsBlanks) {
+            std::memcpy(blanked.data(), single, blanked.size());
+            blanked[0] = single[0x20];
+            table = blanked.data();
+        }
         out.resize(before + n);
         std::uint8_t* const to = out.data() + before;
         for (std::size_t i = 0; i < n; ++i)
-            to[i] = single[local[c[i]]];
+            to[i] = table[c[i]];
     } else {
         // At most five bytes for three cells (SO, a pair, SI, a single byte): room for twice
         // the cells, written in place and cut to what was written.
@@ -50,6 +65,7 @@ void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldE
         std::uint8_t* to = first;
         // Each field starts and ends in single-byte mode, whatever state received text left.
         bool doubleByte = false;
+        const std::uint8_t* const local = (options.nullsAsBlanks ? kNullAsBlank : kSame).data();
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint8_t cell = local[c[i]];
             if (i + 1 < n && cell >= kLowestLocalDbcsLead &&
