@@ -1,6 +1,7 @@
 #include "tn5250/datastream/data_stream.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "tn5250/datastream/records.h"
 #include "tn5250/screen/screen_image.h"
@@ -191,10 +192,18 @@ bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
         endRecord();
         return false;
     };
-    while (p < end && (phase_ == kData || (phase_ == kOrder && paramCount_ == 0))) {
+    while (p < end) {
         const long left = recordLength_ - recordCount_;
         if (left <= 0) break;
         const std::uint8_t* const stop = p + std::min<long>(end - p, left);
+        if (phase_ == kCommand) {
+            const long run = commandRun(p, stop);
+            if (run <= 0) break;
+            takeCommandRun(p, run);
+            if (!consume(p + run)) break;
+            continue;
+        }
+        if (phase_ != kData && (phase_ != kOrder || paramCount_ != 0)) break;
         if (phase_ == kData && !screen_.state.receive.shiftOut) {
             const std::uint8_t* const next = screen_.writeText(p, stop, textTableOf(language()));
             if (next != p) {
@@ -219,6 +228,42 @@ bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
         if (!consume(p + total)) break;
     }
     return p != start;
+}
+
+long TnDataStream::commandRun(const std::uint8_t* p, const std::uint8_t* stop) {
+    if (paramCount_ == 0) return 0;
+    switch (rule_.kind) {
+        case LengthRule::UpToEsc: {
+            const auto* esc = static_cast<const std::uint8_t*>(
+                std::memchr(p, kEsc, static_cast<std::size_t>(stop - p)));
+            return (esc == nullptr ? stop : esc) - p;
+        }
+        case LengthRule::ToRecordEnd:
+            return stop - p;
+        case LengthRule::ScreenImage:
+            // Once its header is here the image's length is known (a zero length turned the
+            // rule into ToRecordEnd when the header's last byte came).
+            if (paramCount_ < 6) return 0;
+            return std::min<long>(stop - p, resolvedTotal() - paramCount_);
+        default:
+            return 0;
+    }
+}
+
+void TnDataStream::takeCommandRun(const std::uint8_t* p, long run) {
+    const auto n = static_cast<std::size_t>(run);
+    if (entry_ != nullptr && entry_->action == &DS::restoreScreen) {
+        if (image_.capacity() == 0) image_.reserve(kMaxScreenImage);
+        const std::size_t room = kMaxScreenImage - std::min(image_.size(), kMaxScreenImage);
+        image_.insert(image_.end(), p, p + std::min(n, room));
+    }
+    const auto kept = static_cast<std::size_t>(this->kept());
+    std::copy_n(p, std::min(n, kParamSize - kept), param_.begin() + static_cast<long>(kept));
+    paramCount_ += run;
+    if (rule_.kind != LengthRule::ScreenImage || paramCount_ < resolvedTotal()) return;
+    runCommand();
+    paramCount_ = 0;
+    phase_ = kWaitEsc;
 }
 
 void TnDataStream::dataByte(std::uint8_t byte) {
