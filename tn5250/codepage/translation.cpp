@@ -38,33 +38,40 @@ const SbcsTable& reverseTable(std::uint8_t language) {
     }
 }
 
-// Local pair to host pair for one table, sorted by local pair. Where several host pairs share
-// a local pair the one met first in the table (the lowest host pair) is kept, so a lookup gives
-// what a first-match scan of the table would.
-struct LocalIndexEntry {
-    std::uint16_t local;
-    std::uint16_t host;
-};
+// Local pair to host pair for one table, looked up by the local pair itself (0 where no host
+// pair gives it; no host pair is 0). Where several host pairs share a local pair the one met
+// first in the table (the lowest host pair) is kept, so a lookup gives what a first-match scan
+// of the table would. Built on first use, for the languages a program meets.
+using LocalToHost = std::vector<std::uint16_t>;
 
-std::vector<LocalIndexEntry> buildLocalIndex(std::span<const DbcsEntry> table) {
-    std::vector<LocalIndexEntry> index;
-    index.reserve(table.size());
+LocalToHost buildLocalToHost(std::span<const DbcsEntry> table) {
+    LocalToHost map(0x10000, 0);
     for (const DbcsEntry& e : table) {
-        index.push_back({pairValue(e.local1, e.local2), pairValue(e.host1, e.host2)});
+        std::uint16_t& host = map[pairValue(e.local1, e.local2)];
+        if (host == 0) host = pairValue(e.host1, e.host2);
     }
-    std::stable_sort(index.begin(), index.end(),
-                     [](const auto& a, const auto& b) { return a.local < b.local; });
-    index.erase(std::unique(index.begin(), index.end(),
-                            [](const auto& a, const auto& b) { return a.local == b.local; }),
-                index.end());
-    return index;
+    return map;
 }
 
-const std::vector<LocalIndexEntry>& localIndex(std::uint8_t language) {
-    static const std::array<std::vector<LocalIndexEntry>, 4> indexes{
-        buildLocalIndex(dbcsTable(1)), buildLocalIndex(dbcsTable(2)), buildLocalIndex(dbcsTable(3)),
-        buildLocalIndex(dbcsTable(4))};
-    return indexes[static_cast<std::size_t>(language - 1)];
+const LocalToHost& localToHost(std::uint8_t language) {
+    switch (language) {
+        case 1: {
+            static const LocalToHost map = buildLocalToHost(dbcsTable(1));
+            return map;
+        }
+        case 2: {
+            static const LocalToHost map = buildLocalToHost(dbcsTable(2));
+            return map;
+        }
+        case 3: {
+            static const LocalToHost map = buildLocalToHost(dbcsTable(3));
+            return map;
+        }
+        default: {
+            static const LocalToHost map = buildLocalToHost(dbcsTable(4));
+            return map;
+        }
+    }
 }
 
 }  // namespace
@@ -141,13 +148,9 @@ bool hostToLocalPair(std::uint8_t language, BytePair& pair) {
 
 bool localToHostPair(std::uint8_t language, BytePair& pair) {
     if (!isDbcsLanguage(language)) return false;
-    const auto& index = localIndex(language);
-    const std::uint16_t wanted = pairValue(pair[0], pair[1]);
-    const auto it =
-        std::lower_bound(index.begin(), index.end(), wanted,
-                         [](const LocalIndexEntry& e, std::uint16_t v) { return e.local < v; });
-    if (it == index.end() || it->local != wanted) return false;
-    pair = {static_cast<std::uint8_t>(it->host >> 8), static_cast<std::uint8_t>(it->host)};
+    const std::uint16_t host = localToHost(language)[pairValue(pair[0], pair[1])];
+    if (host == 0) return false;
+    pair = {static_cast<std::uint8_t>(host >> 8), static_cast<std::uint8_t>(host)};
     return true;
 }
 

@@ -35,8 +35,8 @@ inline constexpr std::uint8_t kLowestLocalDbcsLead = 0x81;
 bool isLocalDbcsPair(std::uint8_t language, std::uint8_t lead, std::uint8_t trail);
 // Host pair to local pair by binary search; false (pair unchanged) when the table has none.
 bool hostToLocalPair(std::uint8_t language, BytePair& pair);
-// Local pair to host pair: the answer of a first-match scan of the table, from an index built
-// once. False (pair unchanged) when no entry has the local pair.
+// Local pair to host pair: the answer of a first-match scan of the table, from a map by local
+// pair built on the language's first use. False (pair unchanged) when no entry has the pair.
 bool localToHostPair(std::uint8_t language, BytePair& pair);
 
 // Decoding state of received text: inside SO ... SI, and the first half of a pair.
