@@ -111,6 +111,36 @@ TEST(FieldEncoder, TrailingNullsAndBlanksGoWhateverTheFieldsLength) {
     }
 }
 
+TEST(FieldEncoder, AReplysWriterGivesEachFieldAsAlone) {
+    // Long overlapping fields over a screen of text, blanks and nulls, a signed-numeric one
+    // among them: past a screenful of cells the writer copies from planes translated once.
+    for (const std::uint8_t language : {0, 4, 6}) {
+        for (const FieldDataOptions options : {kDrop, kAll, kRaw}) {
+            test::Terminal t(language);
+            for (int i = 0; i < 40; ++i) {
+                const std::uint8_t ffw1 = i % 7 == 3 ? 0x47 : 0x40;
+                t.screen->addField(i % 80, 1 + i % 20, ffw1, 0, 0, 0, 0x44, 150 + 37 * i, 0);
+            }
+            for (int p = 0; p < kPlanePositions; ++p) {
+                const std::uint8_t cell = p % 11 == 0   ? 0
+                                          : p % 5 == 0  ? ' '
+                                          : p % 13 == 0 ? '-'
+                                                        : 'A' + p % 9;
+                t.screen->setCharAtPosition(p, cell);
+            }
+            Bytes alone;
+            Bytes written;
+            FieldDataWriter writer(*t.screen, language, options);
+            for (const FieldEntry& field : t.screen->fields.entries()) {
+                appendFieldData(*t.screen, language, field, options, alone);
+                writer.append(field, written);
+            }
+            EXPECT_GT(alone.size(), std::size_t(kPlanePositions)) << "past a screenful";
+            EXPECT_EQ(written, alone) << "language " << int(language);
+        }
+    }
+}
+
 TEST(FieldEncoder, StartsInSingleByteModeWhateverTheReceivedTextLeft) {
     test::Terminal t(4);
     t.screen->addField(0, 1, 0x40, 0, 0, 0, 0x44, 3, 0);

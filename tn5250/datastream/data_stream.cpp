@@ -835,13 +835,14 @@ void TnDataStream::sendRecord(std::span<const std::uint8_t> body, std::uint8_t f
 
 void TnDataStream::appendFields(std::vector<std::uint8_t>& body, bool allFields, bool sbaPrefix,
                                 FieldDataOptions options) const {
+    FieldDataWriter writer(screen_, language(), options);
     for (const FieldEntry& entry : screen_.fields.entries()) {
         if (!allFields && !ffw::isModified(entry.ffw1)) continue;
         const std::size_t before = body.size();
         if (sbaPrefix) {
             body.insert(body.end(), {0x11, cursorByte(entry.row), cursorByte(entry.column)});
         }
-        appendFieldData(screen_, language(), entry, options, body);
+        writer.append(entry, body);
         // Fields that would not fit the record's length are left out whole.
         if (kGdsHeaderSize + body.size() > kMaxRecordSize) {
             body.resize(before);

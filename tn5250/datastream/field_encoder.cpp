@@ -20,80 +20,137 @@ constexpr std::array<std::uint8_t, 256> cellMap(bool nullAsBlank) {
 constexpr std::array<std::uint8_t, 256> kSame = cellMap(false);
 constexpr std::array<std::uint8_t, 256> kNullAsBlank = cellMap(true);
 
+// The positions of a field's data inside the planes; none when it lies wholly outside.
+struct FieldSpan {
+    int start = 0;
+    std::size_t cells = 0;
+};
+
+FieldSpan spanOf(const FieldEntry& field) {
+    const int start = std::max(field.start(), 0);
+    const int end = std::min(TnScreen::fieldEnd(field, true), kPlanePositions - 1);
+    if (end < start) return {};
+    return {start, static_cast<std::size_t>(end - start + 1)};
+}
+
+// The cells up to the last that is neither null nor blank, eight at a time from the end: each
+// byte of a word is null or blank exactly when nothing but the blank's bit is set in it.
+std::size_t withoutTrailingBlanks(const std::uint8_t* c, std::size_t n) {
+    for (std::uint64_t word = 0; n >= 8; n -= 8) {
+        std::memcpy(&word, c + n - 8, 8);
+        if ((word & ~0x2020202020202020ull) != 0) break;
+    }
+    while (n > 0 && (c[n - 1] == 0 || c[n - 1] == 0x20))
+        --n;
+    return n;
+}
+
+// The host's single-byte table with a null sent as a blank when asked.
+const std::uint8_t* singleByteTable(std::uint8_t language, bool nullsAsBlanks, SbcsTable& blanked) {
+    const std::uint8_t* const single = localToSbcsTable(language).data();
+    if (!nullsAsBlanks) return single;
+    std::memcpy(blanked.data(), single, blanked.size());
+    blanked[0] = single[0x20];
+    return blanked.data();
+}
+
+void encodeDoubleByte(std::uint8_t language, bool nullsAsBlanks, const std::uint8_t* c,
+                      std::size_t n, std::vector<std::uint8_t>& out) {
+    const std::size_t before = out.size();
+    // At most five bytes for three cells (SO, a pair, SI, a single byte): room for twice the
+    // cells, written in place and cut to what was written.
+    out.resize(before + 2 * n + 1);
+    std::uint8_t* const first = out.data() + before;
+    std::uint8_t* to = first;
+    const std::uint8_t* const single = localToSbcsTable(language).data();
+    const std::uint8_t* const local = (nullsAsBlanks ? kNullAsBlank : kSame).data();
+    // Each field starts and ends in single-byte mode, whatever state received text left.
+    bool doubleByte = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t cell = local[c[i]];
+        if (i + 1 < n && cell >= kLowestLocalDbcsLead &&
+            isLocalDbcsPair(language, cell, local[c[i + 1]])) {
+            BytePair pair{cell, local[c[i + 1]]};
+            if (localToHostPair(language, pair)) {
+                if (!doubleByte) *to++ = kShiftOut;
+                doubleByte = true;
+                *to++ = pair[0];
+                *to++ = pair[1];
+                ++i;
+                continue;
+            }
+        }
+        if (doubleByte) *to++ = kShiftIn;
+        doubleByte = false;
+        *to++ = single[cell];
+    }
+    if (doubleByte) *to++ = kShiftIn;
+    out.resize(before + static_cast<std::size_t>(to - first));
+}
+
+// '-' in a signed-numeric field's sign position puts 0xD in the zone of its last byte sent.
+void applySign(const TnScreen& screen, const FieldEntry& field, FieldDataOptions options,
+               std::size_t before, std::vector<std::uint8_t>& out) {
+    if (!options.applySign || !ffw::isSignedNumeric(field.ffw1) || out.size() <= before) return;
+    if (screen.charAtPosition(TnScreen::fieldEnd(field, false)) == '-') {
+        out.back() = static_cast<std::uint8_t>(0xD0 | (out.back() & 0x0F));
+    }
+}
+
 }  // namespace
 
 void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldEntry& field,
                      FieldDataOptions options, std::vector<std::uint8_t>& out) {
-    const int start = std::max(field.start(), 0);
-    const int end = std::min(TnScreen::fieldEnd(field, true), kPlanePositions - 1);
-    if (end < start) return;
+    const FieldSpan span = spanOf(field);
+    if (span.cells == 0) return;
     // The field's cells side by side, however its rows lie in the planes.
     std::array<std::uint8_t, kPlanePositions> cells;
-    screen.copyPositions(start, end - start + 1, cells.data());
-    std::size_t n = static_cast<std::size_t>(end - start + 1);
+    screen.copyPositions(span.start, static_cast<int>(span.cells), cells.data());
     const std::uint8_t* const c = cells.data();
-    if (options.dropTrailing) {
-        // Eight cells at a time from the end: each byte of the word is null or blank exactly
-        // when nothing but the blank's bit is set anywhere in it.
-        for (std::uint64_t word = 0; n >= 8; n -= 8) {
-            std::memcpy(&word, c + n - 8, 8);
-            if ((word & ~0x2020202020202020ull) != 0) break;
-        }
-        while (n > 0 && (c[n - 1] == 0 || c[n - 1] == 0x20))
-            --n;
-    }
+    const std::size_t n = options.dropTrailing ? withoutTrailingBlanks(c, span.cells) : span.cells;
     const std::size_t before = out.size();
-    const std::uint8_t* const single = localToSbcsTable(language).data();
     if (!isDbcsLanguage(language)) {
-        // One lookup per cell: a null sent as a blank takes the blank's byte in a copy.
         SbcsTable blanked;
-        const std::uint8_t* table = single;
-        if (options.nullsAsBlanks) {
-            std::memcpy(blanked.data(), single, blanked.size());
-            blanked[0] = single[0x20];
-            table = blanked.data();
-        }
+        const std::uint8_t* const table = singleByteTable(language, options.nullsAsBlanks, blanked);
         out.resize(before + n);
         std::uint8_t* const to = out.data() + before;
         for (std::size_t i = 0; i < n; ++i)
             to[i] = table[c[i]];
     } else {
-        // At most five bytes for three cells (SO, a pair, SI, a single byte): room for twice
-        // the cells, written in place and cut to what was written.
-        out.resize(before + 2 * n + 1);
-        std::uint8_t* const first = out.data() + before;
-        std::uint8_t* to = first;
-        // Each field starts and ends in single-byte mode, whatever state received text left.
-        bool doubleByte = false;
-        const std::uint8_t* const local = (options.nullsAsBlanks ? kNullAsBlank : kSame).data();
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint8_t cell = local[c[i]];
-            if (i + 1 < n && cell >= kLowestLocalDbcsLead &&
-                isLocalDbcsPair(language, cell, local[c[i + 1]])) {
-                BytePair pair{cell, local[c[i + 1]]};
-                if (localToHostPair(language, pair)) {
-                    if (!doubleByte) *to++ = kShiftOut;
-                    doubleByte = true;
-                    *to++ = pair[0];
-                    *to++ = pair[1];
-                    ++i;
-                    continue;
-                }
-            }
-            if (doubleByte) *to++ = kShiftIn;
-            doubleByte = false;
-            *to++ = single[cell];
-        }
-        if (doubleByte) *to++ = kShiftIn;
-        out.resize(before + static_cast<std::size_t>(to - first));
+        encodeDoubleByte(language, options.nullsAsBlanks, c, n, out);
     }
+    applySign(screen, field, options, before, out);
+}
 
-    if (options.applySign && ffw::isSignedNumeric(field.ffw1) && out.size() > before) {
-        const int signPosition = TnScreen::fieldEnd(field, false);
-        if (screen.charAtPosition(signPosition) == '-') {
-            out.back() = static_cast<std::uint8_t>(0xD0 | (out.back() & 0x0F));
-        }
+FieldDataWriter::FieldDataWriter(const TnScreen& screen, std::uint8_t language,
+                                 FieldDataOptions options)
+    : screen_(screen), language_(language), options_(options) {}
+
+void FieldDataWriter::append(const FieldEntry& field, std::vector<std::uint8_t>& out) {
+    const FieldSpan span = spanOf(field);
+    if (isDbcsLanguage(language_) || (!planesReady_ && cellsSent_ < kPlanePositions)) {
+        cellsSent_ += span.cells;
+        appendFieldData(screen_, language_, field, options_, out);
+        return;
     }
+    if (span.cells == 0) return;
+    if (!planesReady_) {
+        screen_.copyPositions(0, kPlanePositions, local_.data());
+        SbcsTable blanked;
+        const std::uint8_t* const table =
+            singleByteTable(language_, options_.nullsAsBlanks, blanked);
+        for (std::size_t i = 0; i < local_.size(); ++i)
+            host_[i] = table[local_[i]];
+        planesReady_ = true;
+    }
+    const auto start = static_cast<std::size_t>(span.start);
+    const std::size_t n = options_.dropTrailing
+                              ? withoutTrailingBlanks(local_.data() + start, span.cells)
+                              : span.cells;
+    const std::size_t before = out.size();
+    out.insert(out.end(), host_.begin() + static_cast<long>(start),
+               host_.begin() + static_cast<long>(start + n));
+    applySign(screen_, field, options_, before, out);
 }
 
 }  // namespace qn::tn

@@ -2,6 +2,8 @@
 // Field data as the host receives it: local cells back to EBCDIC, double-byte characters inside
 // SO ... SI, and the sign of a signed-numeric field in the zone of its last byte.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -19,5 +21,24 @@ struct FieldDataOptions {
 // sign position is never sent.
 void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldEntry& field,
                      FieldDataOptions options, std::vector<std::uint8_t>& out);
+
+// The data of the fields of one reply, field by field as appendFieldData gives it. A read may
+// send every one of up to kMaxFields fields, and fields may overlap: once the cells sent pass
+// a screenful, a single-byte screen is translated once and each further field is a copy of
+// its stretch.
+class FieldDataWriter {
+  public:
+    FieldDataWriter(const TnScreen& screen, std::uint8_t language, FieldDataOptions options);
+    void append(const FieldEntry& field, std::vector<std::uint8_t>& out);
+
+  private:
+    const TnScreen& screen_;
+    std::uint8_t language_;
+    FieldDataOptions options_;
+    std::size_t cellsSent_ = 0;
+    bool planesReady_ = false;
+    std::array<std::uint8_t, kPlanePositions> local_;  // the cells by position, once ready
+    std::array<std::uint8_t, kPlanePositions> host_;   // the same in the host's code
+};
 
 }  // namespace qn::tn
