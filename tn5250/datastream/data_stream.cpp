@@ -179,7 +179,11 @@ void TnDataStream::receive(std::span<const std::uint8_t> bytes) {
     const std::uint8_t* p = bytes.data();
     const std::uint8_t* const end = p + bytes.size();
     while (p < end) {
-        if (!fastPath(p, end)) dataByte(*p++);
+        // Header bytes, the bytes before an ESC, a command's first byte and an order's
+        // parameters always go byte by byte: only text, orders and a command's bytes may run.
+        const bool mayRun = phase_ == kData || (phase_ == kOrder && paramCount_ == 0) ||
+                            (phase_ == kCommand && paramCount_ > 0);
+        if (!mayRun || !fastPath(p, end)) dataByte(*p++);
     }
 }
 
