@@ -45,6 +45,19 @@ std::size_t withoutTrailingBlanks(const std::uint8_t* c, std::size_t n) {
     return n;
 }
 
+// Whether any cell is 0x80 or above, eight at a time: text without one holds no pair.
+bool anyHighCell(const std::uint8_t* c, std::size_t n) {
+    std::uint64_t any = 0;
+    std::size_t i = 0;
+    for (std::uint64_t word = 0; i + 8 <= n; i += 8) {
+        std::memcpy(&word, c + i, 8);
+        any |= word;
+    }
+    for (; i < n; ++i)
+        any |= c[i];
+    return (any & 0x8080808080808080ull) != 0;
+}
+
 // The host's single-byte table with a null sent as a blank when asked.
 const std::uint8_t* singleByteTable(std::uint8_t language, bool nullsAsBlanks, SbcsTable& blanked) {
     const std::uint8_t* const single = localToSbcsTable(language).data();
@@ -109,7 +122,7 @@ void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldE
     const std::uint8_t* const c = cells.data();
     const std::size_t n = options.dropTrailing ? withoutTrailingBlanks(c, span.cells) : span.cells;
     const std::size_t before = out.size();
-    if (!isDbcsLanguage(language)) {
+    if (!isDbcsLanguage(language) || !anyHighCell(c, n)) {
         SbcsTable blanked;
         const std::uint8_t* const table = singleByteTable(language, options.nullsAsBlanks, blanked);
         out.resize(before + n);
