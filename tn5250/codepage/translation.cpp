@@ -53,24 +53,22 @@ LocalToHost buildLocalToHost(std::span<const DbcsEntry> table) {
     return map;
 }
 
+template <std::uint8_t Language>
+const LocalToHost& localToHostOf() {
+    static const LocalToHost map = buildLocalToHost(dbcsTable(Language));
+    return map;
+}
+
 const LocalToHost& localToHost(std::uint8_t language) {
     switch (language) {
-        case 1: {
-            static const LocalToHost map = buildLocalToHost(dbcsTable(1));
-            return map;
-        }
-        case 2: {
-            static const LocalToHost map = buildLocalToHost(dbcsTable(2));
-            return map;
-        }
-        case 3: {
-            static const LocalToHost map = buildLocalToHost(dbcsTable(3));
-            return map;
-        }
-        default: {
-            static const LocalToHost map = buildLocalToHost(dbcsTable(4));
-            return map;
-        }
+        case 1:
+            return localToHostOf<1>();
+        case 2:
+            return localToHostOf<2>();
+        case 3:
+            return localToHostOf<3>();
+        default:
+            return localToHostOf<4>();
     }
 }
 

@@ -179,11 +179,7 @@ void TnDataStream::receive(std::span<const std::uint8_t> bytes) {
     const std::uint8_t* p = bytes.data();
     const std::uint8_t* const end = p + bytes.size();
     while (p < end) {
-        // Header bytes, the bytes before an ESC, a command's first byte and an order's
-        // parameters always go byte by byte: only text, orders and a command's bytes may run.
-        const bool mayRun = phase_ == kData || (phase_ == kOrder && paramCount_ == 0) ||
-                            (phase_ == kCommand && paramCount_ > 0);
-        if (!mayRun || !fastPath(p, end)) dataByte(*p++);
+        if (!mayRun() || !fastPath(p, end)) dataByte(*p++);
     }
 }
 
@@ -196,7 +192,7 @@ bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
         endRecord();
         return false;
     };
-    while (p < end) {
+    while (p < end && mayRun()) {
         const long left = recordLength_ - recordCount_;
         if (left <= 0) break;
         const std::uint8_t* const stop = p + std::min<long>(end - p, left);
@@ -207,7 +203,6 @@ bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
             if (!consume(p + run)) break;
             continue;
         }
-        if (phase_ != kData && (phase_ != kOrder || paramCount_ != 0)) break;
         if (phase_ == kData && !screen_.state.receive.shiftOut) {
             const std::uint8_t* const next = screen_.writeText(p, stop, textTableOf(language()));
             if (next != p) {
@@ -235,7 +230,6 @@ bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
 }
 
 long TnDataStream::commandRun(const std::uint8_t* p, const std::uint8_t* stop) {
-    if (paramCount_ == 0) return 0;
     switch (rule_.kind) {
         case LengthRule::UpToEsc: {
             const auto* esc = static_cast<const std::uint8_t*>(

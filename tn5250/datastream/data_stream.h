@@ -113,9 +113,15 @@ class TnDataStream {
     // Runs of Write To Display text and whole orders straight from the receive; false when the
     // byte at p needs the byte-by-byte path.
     bool fastPath(const std::uint8_t*& p, const std::uint8_t* end);
-    // How many of the bytes from p a command takes as they come, with nothing to decide
-    // until the last (up to an ESC, to the record's end, the rest of a screen image); 0 when
-    // the next byte needs the byte-by-byte path.
+    // Text, an order's first byte and a command's bytes after its code may run; header bytes,
+    // those before an ESC, a command's code and an order's parameters go byte by byte.
+    bool mayRun() const {
+        return phase_ == kData || (phase_ == kOrder && paramCount_ == 0) ||
+               (phase_ == kCommand && paramCount_ > 0);
+    }
+    // How many of the bytes from p a command past its code takes as they come, with nothing
+    // to decide until the last (up to an ESC, to the record's end, the rest of a screen
+    // image); 0 when the next byte needs the byte-by-byte path.
     long commandRun(const std::uint8_t* p, const std::uint8_t* stop);
     // Takes them as commandByte would one by one, and runs an image that is complete.
     void takeCommandRun(const std::uint8_t* p, long run);

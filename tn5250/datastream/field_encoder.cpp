@@ -58,13 +58,19 @@ bool anyHighCell(const std::uint8_t* c, std::size_t n) {
     return (any & 0x8080808080808080ull) != 0;
 }
 
-// The host's single-byte table with a null sent as a blank when asked.
-const std::uint8_t* singleByteTable(std::uint8_t language, bool nullsAsBlanks, SbcsTable& blanked) {
-    const std::uint8_t* const single = localToSbcsTable(language).data();
-    if (!nullsAsBlanks) return single;
-    std::memcpy(blanked.data(), single, blanked.size());
-    blanked[0] = single[0x20];
-    return blanked.data();
+// Cells to the host's single bytes, one table lookup each: a null sent as a blank takes the
+// blank's byte in a copy of the table.
+void translateSingleBytes(std::uint8_t language, bool nullsAsBlanks, const std::uint8_t* c,
+                          std::size_t n, std::uint8_t* to) {
+    const std::uint8_t* table = localToSbcsTable(language).data();
+    SbcsTable blanked;
+    if (nullsAsBlanks) {
+        std::memcpy(blanked.data(), table, blanked.size());
+        blanked[0] = table[0x20];
+        table = blanked.data();
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        to[i] = table[c[i]];
 }
 
 void encodeDoubleByte(std::uint8_t language, bool nullsAsBlanks, const std::uint8_t* c,
@@ -123,12 +129,8 @@ void appendFieldData(const TnScreen& screen, std::uint8_t language, const FieldE
     const std::size_t n = options.dropTrailing ? withoutTrailingBlanks(c, span.cells) : span.cells;
     const std::size_t before = out.size();
     if (!isDbcsLanguage(language) || !anyHighCell(c, n)) {
-        SbcsTable blanked;
-        const std::uint8_t* const table = singleByteTable(language, options.nullsAsBlanks, blanked);
         out.resize(before + n);
-        std::uint8_t* const to = out.data() + before;
-        for (std::size_t i = 0; i < n; ++i)
-            to[i] = table[c[i]];
+        translateSingleBytes(language, options.nullsAsBlanks, c, n, out.data() + before);
     } else {
         encodeDoubleByte(language, options.nullsAsBlanks, c, n, out);
     }
@@ -149,11 +151,8 @@ void FieldDataWriter::append(const FieldEntry& field, std::vector<std::uint8_t>&
     if (span.cells == 0) return;
     if (!planesReady_) {
         screen_.copyPositions(0, kPlanePositions, local_.data());
-        SbcsTable blanked;
-        const std::uint8_t* const table =
-            singleByteTable(language_, options_.nullsAsBlanks, blanked);
-        for (std::size_t i = 0; i < local_.size(); ++i)
-            host_[i] = table[local_[i]];
+        translateSingleBytes(language_, options_.nullsAsBlanks, local_.data(), local_.size(),
+                             host_.data());
         planesReady_ = true;
     }
     const auto start = static_cast<std::size_t>(span.start);

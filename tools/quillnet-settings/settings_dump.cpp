@@ -55,8 +55,9 @@ void appendJsonString(std::string& out, std::string_view text) {
 }
 
 std::int32_t readInt32(std::span<const std::uint8_t> bytes) {
-    return static_cast<std::int32_t>(std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 |
-                                     std::uint32_t(bytes[2]) << 16 | std::uint32_t(bytes[3]) << 24);
+    reader::LeInt32 v;
+    std::copy_n(bytes.begin(), 4, v.raw.begin());
+    return v.get();
 }
 
 template <class Integer>

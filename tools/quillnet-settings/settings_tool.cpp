@@ -1,8 +1,6 @@
 #include "tools/quillnet-settings/settings_tool.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <optional>
