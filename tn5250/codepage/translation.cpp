@@ -144,6 +144,10 @@ bool hostToLocalPair(std::uint8_t language, BytePair& pair) {
     return false;
 }
 
+const std::uint16_t* localToHostPairs(std::uint8_t language) {
+    return isDbcsLanguage(language) ? localToHost(language).data() : nullptr;
+}
+
 bool localToHostPair(std::uint8_t language, BytePair& pair) {
     if (!isDbcsLanguage(language)) return false;
     const std::uint16_t host = localToHost(language)[pairValue(pair[0], pair[1])];

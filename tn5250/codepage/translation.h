@@ -38,6 +38,10 @@ bool hostToLocalPair(std::uint8_t language, BytePair& pair);
 // Local pair to host pair: the answer of a first-match scan of the table, from a map by local
 // pair built on the language's first use. False (pair unchanged) when no entry has the pair.
 bool localToHostPair(std::uint8_t language, BytePair& pair);
+// The map localToHostPair reads, by lead << 8 | trail: the host pair the same way, 0 where
+// there is none. Some tables give host pairs for two bytes that are not a character of the
+// language, so a hit still needs isLocalDbcsPair. Null for a single-byte language.
+const std::uint16_t* localToHostPairs(std::uint8_t language);
 
 // Decoding state of received text: inside SO ... SI, and the first half of a pair.
 struct ReceiveState {

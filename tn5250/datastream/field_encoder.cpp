@@ -69,7 +69,17 @@ void translateSingleBytes(std::uint8_t language, bool nullsAsBlanks, const std::
         blanked[0] = table[0x20];
         table = blanked.data();
     }
-    for (std::size_t i = 0; i < n; ++i)
+    // Eight cells are read and written as one word: a byte keeps its place in the word either
+    // way round, whatever the machine's byte order.
+    std::size_t i = 0;
+    for (std::uint64_t word = 0; i + 8 <= n; i += 8) {
+        std::memcpy(&word, c + i, 8);
+        std::uint64_t host = 0;
+        for (int shift = 0; shift < 64; shift += 8)
+            host |= std::uint64_t{table[(word >> shift) & 0xFF]} << shift;
+        std::memcpy(to + i, &host, 8);
+    }
+    for (; i < n; ++i)
         to[i] = table[c[i]];
 }
 
@@ -83,18 +93,20 @@ void encodeDoubleByte(std::uint8_t language, bool nullsAsBlanks, const std::uint
     std::uint8_t* to = first;
     const std::uint8_t* const single = localToSbcsTable(language).data();
     const std::uint8_t* const local = (nullsAsBlanks ? kNullAsBlank : kSame).data();
+    const std::uint16_t* const hostPairs = localToHostPairs(language);
     // Each field starts and ends in single-byte mode, whatever state received text left.
     bool doubleByte = false;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t cell = local[c[i]];
-        if (i + 1 < n && cell >= kLowestLocalDbcsLead &&
-            isLocalDbcsPair(language, cell, local[c[i + 1]])) {
-            BytePair pair{cell, local[c[i + 1]]};
-            if (localToHostPair(language, pair)) {
+        if (i + 1 < n && cell >= kLowestLocalDbcsLead) {
+            // The map first; the character test only on a hit.
+            const std::uint8_t trail = local[c[i + 1]];
+            const std::uint16_t host = hostPairs[std::size_t(cell) << 8 | trail];
+            if (host != 0 && isLocalDbcsPair(language, cell, trail)) {
                 if (!doubleByte) *to++ = kShiftOut;
                 doubleByte = true;
-                *to++ = pair[0];
-                *to++ = pair[1];
+                *to++ = static_cast<std::uint8_t>(host >> 8);
+                *to++ = static_cast<std::uint8_t>(host);
                 ++i;
                 continue;
             }
