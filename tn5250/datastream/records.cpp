@@ -10,24 +10,26 @@ namespace qn::tn {
 namespace {
 
 // Appends the bytes with each IAC doubled: stretches without one copied at once, and runs of
-// them (a field of nulls goes out as one) written doubled at once.
+// them (a field of nulls goes out as one) written doubled at once, into room reserved by the
+// caller (nothing is written twice, as zero-filled room would be).
 void appendEscaped(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& wire) {
     const std::uint8_t* p = bytes.data();
     const std::uint8_t* const end = p + bytes.size();
-    const std::size_t at = wire.size();
-    wire.resize(at + 2 * bytes.size());
-    std::uint8_t* to = wire.data() + at;
     while (p < end) {
         const auto* iac = static_cast<const std::uint8_t*>(
             std::memchr(p, telnet::kIac, static_cast<std::size_t>(end - p)));
         const std::uint8_t* const stop = iac == nullptr ? end : iac;
-        to = std::copy(p, stop, to);
-        const std::uint8_t* const runEnd =
-            std::find_if(stop, end, [](std::uint8_t b) { return b != telnet::kIac; });
-        to = std::fill_n(to, 2 * (runEnd - stop), telnet::kIac);
+        wire.insert(wire.end(), p, stop);
+        const std::uint8_t* runEnd = stop;
+        for (std::uint64_t word = 0; end - runEnd >= 8; runEnd += 8) {
+            std::memcpy(&word, runEnd, 8);
+            if (word != ~std::uint64_t{0}) break;
+        }
+        while (runEnd < end && *runEnd == telnet::kIac)
+            ++runEnd;
+        wire.insert(wire.end(), 2 * static_cast<std::size_t>(runEnd - stop), telnet::kIac);
         p = runEnd;
     }
-    wire.resize(static_cast<std::size_t>(to - wire.data()));
 }
 
 }  // namespace
