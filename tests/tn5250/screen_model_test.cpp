@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <random>
 #include <string>
+#include <vector>
 
+#include "tn5250/screen/run_length.h"
 #include "tn5250/screen/screen_model.h"
 
 namespace qn::tn {
@@ -255,6 +259,49 @@ TEST(MessageLine, SavedOnceAndRestored) {
     screen.restoreMessageRow();
     EXPECT_EQ(screen.charAt(22, 0), 'L');
     EXPECT_EQ(screen.charAt(22, 100), 'H');
+}
+
+// The packing rule, a byte at a time: a run of three or more (at most 129) is repeated; a
+// literal (at most 128) stops where three equal bytes start.
+std::vector<std::uint8_t> packedByRule(const std::vector<std::uint8_t>& c) {
+    std::vector<std::uint8_t> out;
+    std::size_t i = 0;
+    while (i < c.size()) {
+        std::size_t run = 1;
+        while (i + run < c.size() && run < 129 && c[i + run] == c[i])
+            ++run;
+        if (run >= 3) {
+            out.insert(out.end(), {std::uint8_t(0x7E + run), c[i]});
+            i += run;
+            continue;
+        }
+        std::size_t p = i + 1;
+        while (p < c.size() && p - i < 128 &&
+               !(p + 2 < c.size() && c[p] == c[p + 1] && c[p + 1] == c[p + 2]))
+            ++p;
+        out.push_back(std::uint8_t(p - i - 1));
+        out.insert(out.end(), c.begin() + long(i), c.begin() + long(p));
+        i = p;
+    }
+    return out;
+}
+
+TEST(SavedScreenRuns, PackAsTheRuleSaysAndUnpackToTheCells) {
+    // Few distinct bytes make runs and near-runs at every alignment.
+    std::mt19937 random(7);
+    for (const int alphabet : {1, 2, 3, 256}) {
+        for (std::size_t n = 0; n <= 600; n += (n < 40 ? 1 : 37)) {
+            std::vector<std::uint8_t> cells(n);
+            for (std::uint8_t& cell : cells)
+                cell = std::uint8_t(random() % unsigned(alphabet));
+            std::vector<std::uint8_t> packed;
+            packRuns(cells, packed);
+            ASSERT_EQ(packed, packedByRule(cells)) << "alphabet " << alphabet << ", " << n;
+            std::vector<std::uint8_t> back(n);
+            ASSERT_TRUE(unpackRuns(packed, back));
+            ASSERT_EQ(back, cells);
+        }
+    }
 }
 
 TEST(StylusTap, LeavingAFieldNeedsItsMandatoryCheck) {
