@@ -9,6 +9,7 @@
 // the receive size; the rest is what the host sent.
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -24,6 +25,18 @@ namespace {
 
 using namespace qn::tn;
 
+// The length of a run of 0xFF bytes from p, eight at a time.
+std::size_t iacRun(const std::uint8_t* p, const std::uint8_t* end) {
+    const std::uint8_t* q = p;
+    for (std::uint64_t word = 0; end - q >= 8; q += 8) {
+        std::memcpy(&word, q, 8);
+        if (word != ~std::uint64_t{0}) break;
+    }
+    while (q < end && *q == 0xFF)
+        ++q;
+    return static_cast<std::size_t>(q - p);
+}
+
 // Checks that every reply is a whole framed record, and keeps the body of the last Save Screen
 // reply as the host would (0xFF undoubled).
 class CheckingHost final : public TnHost {
@@ -32,41 +45,54 @@ class CheckingHost final : public TnHost {
         if (bytes.size() < 12 || bytes[bytes.size() - 2] != 0xFF || bytes.back() != 0xEF)
             std::abort();
         checksum += bytes[bytes.size() - 3];
-        // Undoubled only when there is a 0xFF to undouble or a saved screen to keep.
-        const std::span<const std::uint8_t> framed = bytes.first(bytes.size() - 2);
-        const bool plain = std::memchr(framed.data(), 0xFF, framed.size()) == nullptr;
-        std::span<const std::uint8_t> record = framed;
-        if (!plain) {
-            body.resize(framed.size());
-            std::uint8_t* to = body.data();
-            const std::uint8_t* p = framed.data();
-            const std::uint8_t* const end = p + framed.size();
-            while (p < end) {
-                const auto* iac = static_cast<const std::uint8_t*>(
-                    std::memchr(p, 0xFF, static_cast<std::size_t>(end - p)));
-                const std::uint8_t* const stop = iac == nullptr ? end : iac;
-                to = std::copy(p, stop, to);
-                for (p = stop; end - p >= 2 && p[0] == 0xFF && p[1] == 0xFF; p += 2)
-                    *to++ = 0xFF;
-                if (p < end && *p == 0xFF) std::abort();  // every 0xFF doubled
-            }
-            body.resize(static_cast<std::size_t>(to - body.data()));
-            record = body;
+        const std::uint8_t* const begin = bytes.data();
+        const std::uint8_t* const end = begin + bytes.size() - 2;
+        // Every 0xFF doubled: the record is what is left with each pair taken as one byte.
+        // Its header is read that way from its first bytes; the rest is copied out only for
+        // an image to keep.
+        std::size_t length = 0;
+        std::array<std::uint8_t, 10> header{};
+        std::size_t headerBytes = 0;
+        for (const std::uint8_t* p = begin; p < end;) {
+            const auto* iac = static_cast<const std::uint8_t*>(
+                std::memchr(p, 0xFF, static_cast<std::size_t>(end - p)));
+            const std::uint8_t* const stop = iac == nullptr ? end : iac;
+            for (const std::uint8_t* q = p; q < stop && headerBytes < header.size(); ++q)
+                header[headerBytes++] = *q;
+            const std::size_t run = iacRun(stop, end);
+            if (run % 2 != 0) std::abort();
+            for (std::size_t i = 0; i < run / 2 && headerBytes < header.size(); ++i)
+                header[headerBytes++] = 0xFF;
+            length += static_cast<std::size_t>(stop - p) + run / 2;
+            p = stop + run;
         }
-        if (record.size() != std::size_t(record[0] << 8 | record[1])) std::abort();
-        saved = record[9] == kOpcodeSaveScreen;
-        if (saved && keepImage) image.assign(record.begin() + 10, record.end());
+        if (headerBytes < header.size() || length != std::size_t(header[0] << 8 | header[1]))
+            std::abort();
+        saved = header[9] == kOpcodeSaveScreen;
+        if (saved && keepImage) keep(begin, end);
     }
     void reset() {
         checksum = 0;
         saved = false;
-        body.clear();
         image.clear();
     }
     void alarm() override { ++checksum; }
+    // The record's body after its header, undoubled.
+    void keep(const std::uint8_t* p, const std::uint8_t* end) {
+        image.clear();
+        while (p < end) {
+            const auto* iac = static_cast<const std::uint8_t*>(
+                std::memchr(p, 0xFF, static_cast<std::size_t>(end - p)));
+            const std::uint8_t* const stop = iac == nullptr ? end : iac;
+            image.insert(image.end(), p, stop);
+            const std::size_t run = iacRun(stop, end);
+            image.insert(image.end(), run / 2, 0xFF);
+            p = stop + run;
+        }
+        image.erase(image.begin(), image.begin() + 10);
+    }
     unsigned checksum = 0;
     bool saved = false;
-    std::vector<std::uint8_t> body;
     std::vector<std::uint8_t> image;  // ESC 0x12 and the image, kept for a run that restores it
     bool keepImage = false;
 };
