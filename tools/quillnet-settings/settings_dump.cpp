@@ -33,10 +33,23 @@ void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
 
 // Texts are single bytes, not UTF-8: every byte outside printable ASCII is escaped by value.
 void appendJsonString(std::string& out, std::string_view text) {
+    // Names and most texts have nothing to escape: the part up to the first byte that needs it
+    // goes in one append.
+    std::size_t plain = 0;
+    for (; plain < text.size(); ++plain) {
+        const auto b = static_cast<std::uint8_t>(text[plain]);
+        if (b < 0x20 || b >= 0x7F || b == '"' || b == '\\') break;
+    }
+    out += '"';
+    out.append(text.data(), plain);
+    text.remove_prefix(plain);
+    if (text.empty()) {
+        out += '"';
+        return;
+    }
     const std::size_t at = out.size();
-    out.resize(at + 2 + 6 * text.size());  // the quotes, and each byte at most \u00XX
+    out.resize(at + 1 + 6 * text.size());  // each byte at most \u00XX, and the quote
     char* to = out.data() + at;
-    *to++ = '"';
     for (const char c : text) {
         const auto b = static_cast<std::uint8_t>(c);
         if (b == '"' || b == '\\') {
