@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -129,6 +130,24 @@ TEST(ScreenAddress, RangeOperationsMatchTheCellByCellWalk) {
         screen.copyPositions(first, count, reinterpret_cast<std::uint8_t*>(copied.data()));
         for (int i = 0; i < count; ++i)
             EXPECT_EQ(std::uint8_t(copied[std::size_t(i)]), screen.charAtPosition(first + i));
+    }
+    // Moves either way, overlapping or not, inside the planes and partly or wholly outside.
+    const std::array<int, 3> moves[] = {
+        {0, 80, 200},     {80, 0, 200},     {100, 101, 50},   {101, 100, 50},  {-10, 5, 30},
+        {5, -10, 30},     {2630, 2600, 40}, {2600, 2630, 40}, {-100, -50, 30}, {2700, 2600, 50},
+        {-3000, 0, 6000}, {0, 0, 10},       {10, 20, 0},      {10, 20, -5},    {2639, -1, 2}};
+    for (const auto& [from, to, count] : moves) {
+        TnScreen moved = screen;
+        TnScreen walked = screen;
+        moved.movePositions(from, to, count);
+        for (int i = 0; i < count; ++i) {
+            const int at = to <= from ? i : count - 1 - i;
+            walked.setCharAtPosition(to + at, walked.charAtPosition(from + at));
+        }
+        for (int p = 0; p < kPlanePositions; ++p) {
+            ASSERT_EQ(moved.charAtPosition(p), walked.charAtPosition(p))
+                << from << " " << to << " " << count << " at " << p;
+        }
     }
     TnScreen masked;
     for (int p = 0; p < kPlanePositions; ++p)

@@ -223,34 +223,19 @@ int TnScreen::lastNonNullPosition(int first, int last) const {
 }
 
 void TnScreen::movePositions(int from, int to, int count) {
-    if (count <= 0) return;
-    if (from < 0 || to < 0 || from + count > kPlanePositions || to + count > kPlanePositions) {
-        // Partly outside the planes: cell by cell, in the direction that reads before writing.
-        if (to <= from) {
-            for (int i = 0; i < count; ++i)
-                setCharAtPosition(to + i, charAtPosition(from + i));
-        } else {
-            for (int i = count - 1; i >= 0; --i)
-                setCharAtPosition(to + i, charAtPosition(from + i));
-        }
-        return;
-    }
+    // The cells land as they were before the move: what lies outside the planes reads as null
+    // and what would land outside is dropped, so only the part landing inside is read.
+    const int first = std::max(to, 0);
+    const int last = std::min(to + std::max(count, 0), kPlanePositions);
+    if (first >= last) return;
     std::array<std::uint8_t, kPlanePositions> line;
-    for (int p = from, left = count; left > 0;) {
+    copyPositions(from + (first - to), last - first, line.data());
+    for (int p = first; p < last;) {
         const int column = p % kColumns;
-        const int n = std::min(left, kColumns - column);
-        std::memcpy(&line[static_cast<std::size_t>(p - from)],
-                    &chars_[cellIndex(p / kColumns, column)], static_cast<std::size_t>(n));
-        p += n;
-        left -= n;
-    }
-    for (int p = to, left = count; left > 0;) {
-        const int column = p % kColumns;
-        const int n = std::min(left, kColumns - column);
+        const int n = std::min(last - p, kColumns - column);
         std::memcpy(&chars_[cellIndex(p / kColumns, column)],
-                    &line[static_cast<std::size_t>(p - to)], static_cast<std::size_t>(n));
+                    &line[static_cast<std::size_t>(p - first)], static_cast<std::size_t>(n));
         p += n;
-        left -= n;
     }
 }
 
