@@ -37,6 +37,21 @@ std::size_t iacRun(const std::uint8_t* p, const std::uint8_t* end) {
     return static_cast<std::size_t>(q - p);
 }
 
+// Framed bytes as the host undoubles them: each stretch without 0xFF, then how many 0xFF the
+// run after it stands for. Every 0xFF must be doubled.
+template <class Stretch>
+void forEachUndoubled(const std::uint8_t* p, const std::uint8_t* end, Stretch stretch) {
+    while (p < end) {
+        const auto* iac = static_cast<const std::uint8_t*>(
+            std::memchr(p, 0xFF, static_cast<std::size_t>(end - p)));
+        const std::uint8_t* const stop = iac == nullptr ? end : iac;
+        const std::size_t run = iacRun(stop, end);
+        if (run % 2 != 0) std::abort();
+        stretch(p, stop, run / 2);
+        p = stop + run;
+    }
+}
+
 // Checks that every reply is a whole framed record, and keeps the body of the last Save Screen
 // reply as the host would (0xFF undoubled).
 class CheckingHost final : public TnHost {
@@ -47,25 +62,19 @@ class CheckingHost final : public TnHost {
         checksum += bytes[bytes.size() - 3];
         const std::uint8_t* const begin = bytes.data();
         const std::uint8_t* const end = begin + bytes.size() - 2;
-        // Every 0xFF doubled: the record is what is left with each pair taken as one byte.
-        // Its header is read that way from its first bytes; the rest is copied out only for
-        // an image to keep.
+        // The record is what is left with each pair of 0xFF taken as one byte. Its header is
+        // read that way from its first bytes; the rest is copied out only for an image to keep.
         std::size_t length = 0;
         std::array<std::uint8_t, 10> header{};
         std::size_t headerBytes = 0;
-        for (const std::uint8_t* p = begin; p < end;) {
-            const auto* iac = static_cast<const std::uint8_t*>(
-                std::memchr(p, 0xFF, static_cast<std::size_t>(end - p)));
-            const std::uint8_t* const stop = iac == nullptr ? end : iac;
-            for (const std::uint8_t* q = p; q < stop && headerBytes < header.size(); ++q)
-                header[headerBytes++] = *q;
-            const std::size_t run = iacRun(stop, end);
-            if (run % 2 != 0) std::abort();
-            for (std::size_t i = 0; i < run / 2 && headerBytes < header.size(); ++i)
-                header[headerBytes++] = 0xFF;
-            length += static_cast<std::size_t>(stop - p) + run / 2;
-            p = stop + run;
-        }
+        forEachUndoubled(begin, end,
+                         [&](const std::uint8_t* p, const std::uint8_t* stop, std::size_t iacs) {
+                             for (auto* q = p; q < stop && headerBytes < header.size(); ++q)
+                                 header[headerBytes++] = *q;
+                             for (std::size_t i = 0; i < iacs && headerBytes < header.size(); ++i)
+                                 header[headerBytes++] = 0xFF;
+                             length += static_cast<std::size_t>(stop - p) + iacs;
+                         });
         if (headerBytes < header.size() || length != std::size_t(header[0] << 8 | header[1]))
             std::abort();
         saved = header[9] == kOpcodeSaveScreen;
@@ -80,15 +89,11 @@ class CheckingHost final : public TnHost {
     // The record's body after its header, undoubled.
     void keep(const std::uint8_t* p, const std::uint8_t* end) {
         image.clear();
-        while (p < end) {
-            const auto* iac = static_cast<const std::uint8_t*>(
-                std::memchr(p, 0xFF, static_cast<std::size_t>(end - p)));
-            const std::uint8_t* const stop = iac == nullptr ? end : iac;
-            image.insert(image.end(), p, stop);
-            const std::size_t run = iacRun(stop, end);
-            image.insert(image.end(), run / 2, 0xFF);
-            p = stop + run;
-        }
+        forEachUndoubled(p, end,
+                         [&](const std::uint8_t* from, const std::uint8_t* stop, std::size_t iacs) {
+                             image.insert(image.end(), from, stop);
+                             image.insert(image.end(), iacs, 0xFF);
+                         });
         image.erase(image.begin(), image.begin() + 10);
     }
     unsigned checksum = 0;
