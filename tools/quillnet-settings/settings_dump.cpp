@@ -1,7 +1,9 @@
 #include "tools/quillnet-settings/settings_dump.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <iterator>
 
 #include "common/reader/engine_operations.h"
@@ -21,13 +23,23 @@ using reader::FieldKind;
 // (Written out where used: the fuzz build does not inline even a two-line helper.)
 constexpr char kHexDigits[] = "0123456789abcdef";
 
+// Each byte's two hex digits, so that a byte is one read and one write.
+constexpr auto kHexPairs = [] {
+    std::array<char, 512> pairs{};
+    for (std::size_t b = 0; b < 256; ++b) {
+        pairs[2 * b] = kHexDigits[b >> 4];
+        pairs[2 * b + 1] = kHexDigits[b & 0x0F];
+    }
+    return pairs;
+}();
+
 void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
     const std::size_t at = out.size();
     out.resize(at + 2 * bytes.size());
     char* to = out.data() + at;
     for (const std::uint8_t b : bytes) {
-        *to++ = kHexDigits[b >> 4];
-        *to++ = kHexDigits[b & 0x0F];
+        std::memcpy(to, &kHexPairs[2 * b], 2);
+        to += 2;
     }
 }
 
@@ -118,19 +130,69 @@ void appendFieldValue(std::string& out, const FieldInfo& field,
     }
 }
 
+// A member's key as it follows the member before it: `,\n  "key": `.
+std::string memberKey(std::string_view key) {
+    std::string text = ",\n  ";
+    appendJsonString(text, key);
+    text += ": ";
+    return text;
+}
+
+// What every document of a kind shares, made once: the members' keys as they stand in the text,
+// the engine operations in the order their runs lie in the record (each with its key and the
+// opening of its list), and whether a named field or the engine settings cover each byte (1)
+// or not (0).
+struct DumpLayout {
+    std::vector<std::string> fieldKeys;
+    std::vector<const reader::EngineOperation*> operations;
+    std::vector<std::string> operationKeys;  // `,\n    "Name": [`
+    std::vector<std::uint8_t> covered;
+};
+
+DumpLayout makeLayout(const DocumentKind& kind) {
+    DumpLayout layout;
+    for (const FieldInfo& field : kind.fields)
+        layout.fieldKeys.push_back(memberKey(field.name));
+    for (const auto& op : reader::kEngineOperations)
+        layout.operations.push_back(&op);
+    std::sort(layout.operations.begin(), layout.operations.end(),
+              [&](const auto* a, const auto* b) {
+                  return reader::engineRunOffset(*a, kind.program) <
+                         reader::engineRunOffset(*b, kind.program);
+              });
+    for (const auto* op : layout.operations) {
+        std::string key = ",\n    ";
+        appendJsonString(key, op->name);
+        key += ": [";
+        layout.operationKeys.push_back(std::move(key));
+    }
+    layout.covered.assign(kind.size, 0);
+    std::fill_n(layout.covered.begin() + static_cast<std::ptrdiff_t>(kind.engineBegin),
+                sizeof(reader::EngineSettings), 1);
+    for (const FieldInfo& field : kind.fields) {
+        std::fill_n(layout.covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size,
+                    1);
+    }
+    return layout;
+}
+
+const DumpLayout& layoutOf(const DocumentKind& kind) {
+    static const DumpLayout vt = makeLayout(*documentKind("vt"));
+    static const DumpLayout tn = makeLayout(*documentKind("5250"));
+    return kind.program == reader::Program::Vt ? vt : tn;
+}
+
 // The top-level object of a dump: each member's value is appended to the text it returns.
 class JsonDocument {
   public:
     explicit JsonDocument(std::size_t expected) {
         text_.reserve(expected);
-        text_ = "{\n";
+        text_ = "{";
     }
-    std::string& member(std::string_view key) {
-        if (!first_) text_ += ",\n";
+    // The key as memberKey makes it; the first member goes without the comma.
+    std::string& member(std::string_view preparedKey) {
+        text_.append(first_ ? preparedKey.substr(1) : preparedKey);
         first_ = false;
-        text_ += "  ";
-        appendJsonString(text_, key);
-        text_ += ": ";
         return text_;
     }
     std::string& finish() {
@@ -143,40 +205,22 @@ class JsonDocument {
     bool first_ = true;
 };
 
-// The operations in the order their runs lie in the program's record, sorted once.
-const std::vector<const reader::EngineOperation*>& operationsInRecordOrder(
-    reader::Program program) {
-    auto sorted = [](reader::Program p) {
-        std::vector<const reader::EngineOperation*> ops;
-        for (const auto& op : reader::kEngineOperations)
-            ops.push_back(&op);
-        std::sort(ops.begin(), ops.end(), [&](const auto* a, const auto* b) {
-            return reader::engineRunOffset(*a, p) < reader::engineRunOffset(*b, p);
-        });
-        return ops;
-    };
-    static const std::vector<const reader::EngineOperation*> vt = sorted(reader::Program::Vt);
-    static const std::vector<const reader::EngineOperation*> tn = sorted(reader::Program::Tn);
-    return program == reader::Program::Vt ? vt : tn;
-}
-
-void appendEngineObject(std::string& text, const DocumentKind& kind,
+void appendEngineObject(std::string& text, const DocumentKind& kind, const DumpLayout& layout,
                         std::span<const std::uint8_t> data) {
     bool first = true;
     text += '{';
-    for (const auto* op : operationsInRecordOrder(kind.program)) {
-        const auto values = static_cast<std::size_t>(op->values);
-        const std::size_t offset = kind.engineBegin + reader::engineRunOffset(*op, kind.program);
+    for (std::size_t n = 0; n < layout.operations.size(); ++n) {
+        const reader::EngineOperation& op = *layout.operations[n];
+        const auto values = static_cast<std::size_t>(op.values);
+        const std::size_t offset = kind.engineBegin + reader::engineRunOffset(op, kind.program);
         if (offset + 4 * values > data.size()) continue;
-        text += first ? "\n    " : ",\n    ";
+        text.append(std::string_view(layout.operationKeys[n]).substr(first ? 1 : 0));
         first = false;
-        appendJsonString(text, op->name);
-        // ": [", each value at its longest (11 characters) after its separator, "]".
+        // Each value at its longest (11 characters) after its separator, and "]".
         const std::size_t at = text.size();
-        text.resize(at + 4 + 13 * values);
+        text.resize(at + 1 + 13 * values);
         char* to = text.data() + at;
         char* const end = text.data() + text.size();
-        to = std::copy_n(": [", 3, to);
         for (std::size_t i = 0; i < values; ++i) {
             if (i != 0) to = std::copy_n(", ", 2, to);
             to = std::to_chars(to, end, readInt32(data.subspan(offset + 4 * i, 4))).ptr;
@@ -185,23 +229,6 @@ void appendEngineObject(std::string& text, const DocumentKind& kind,
         text.resize(static_cast<std::size_t>(to - text.data()));
     }
     text += first ? "}" : "\n  }";
-}
-
-// Whether a named field (or the engine settings) covers each byte of the document (1) or not
-// (0): the same for every document of a kind, so made once.
-const std::vector<std::uint8_t>& coveredBytes(const DocumentKind& kind) {
-    auto mark = [](const DocumentKind& k) {
-        std::vector<std::uint8_t> covered(k.size, 0);
-        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(k.engineBegin),
-                    sizeof(reader::EngineSettings), 1);
-        for (const FieldInfo& field : k.fields) {
-            std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size, 1);
-        }
-        return covered;
-    };
-    static const std::vector<std::uint8_t> vt = mark(*documentKind("vt"));
-    static const std::vector<std::uint8_t> tn = mark(*documentKind("5250"));
-    return kind.program == reader::Program::Vt ? vt : tn;
 }
 
 }  // namespace
@@ -222,20 +249,23 @@ int dumpDocument(const DocumentKind& kind, const std::string& path, std::ostream
 
     // Room for every member with its value as long as bytes shown as hex make it.
     JsonDocument json(8 * 1024 + 4 * all.size());
-    appendJsonString(json.member("program"), kind.name);
-    appendNumber(json.member("fileBytes"), file->fileBytes);
-    appendNumber(json.member("documentBytes"), kind.size);
+    const DumpLayout& layout = layoutOf(kind);
+    appendJsonString(json.member(",\n  \"program\": "), kind.name);
+    appendNumber(json.member(",\n  \"fileBytes\": "), file->fileBytes);
+    appendNumber(json.member(",\n  \"documentBytes\": "), kind.size);
 
     bool engineShown = false;
     std::string textTails;
-    for (const FieldInfo& field : kind.fields) {
+    constexpr std::string_view kEngineKey = ",\n  \"engine\": ";
+    for (std::size_t n = 0; n < kind.fields.size(); ++n) {
+        const FieldInfo& field = kind.fields[n];
         if (!engineShown && field.offset > kind.engineBegin) {
-            appendEngineObject(json.member("engine"), kind, data);
+            appendEngineObject(json.member(kEngineKey), kind, layout, data);
             engineShown = true;
         }
         if (field.offset + field.size > data.size()) continue;
         auto bytes = data.subspan(field.offset, field.size);
-        appendFieldValue(json.member(field.name), field, bytes);
+        appendFieldValue(json.member(layout.fieldKeys[n]), field, bytes);
         if (field.kind == FieldKind::Text) {
             std::size_t length = reader::fixedLength(bytes);
             auto tail = withoutTrailingZeros(bytes.subspan(length));
@@ -251,13 +281,13 @@ int dumpDocument(const DocumentKind& kind, const std::string& path, std::ostream
             }
         }
     }
-    if (!engineShown) appendEngineObject(json.member("engine"), kind, data);
+    if (!engineShown) appendEngineObject(json.member(kEngineKey), kind, layout, data);
 
     // Reserved spans: whatever no named field covers, shown when it is not all zero.
-    std::string& reserved = json.member("reserved");
+    std::string& reserved = json.member(",\n  \"reserved\": ");
     reserved += '[';
     bool anyReserved = false;
-    const std::vector<std::uint8_t>& covered = coveredBytes(kind);
+    const std::vector<std::uint8_t>& covered = layout.covered;
     const auto coveredEnd = covered.begin() + static_cast<std::ptrdiff_t>(data.size());
     for (auto from = std::find(covered.begin(), coveredEnd, 0); from != coveredEnd;) {
         const auto to = std::find(from, coveredEnd, 1);
@@ -278,13 +308,13 @@ int dumpDocument(const DocumentKind& kind, const std::string& path, std::ostream
     reserved += anyReserved ? "\n  ]" : "]";
 
     if (!textTails.empty()) {
-        std::string& list = json.member("textTails");
+        std::string& list = json.member(",\n  \"textTails\": ");
         list += '[';
         list += textTails;
         list += "\n  ]";
     }
     if (file->fileBytes > kind.size) {
-        std::string& trailing = json.member("trailing");
+        std::string& trailing = json.member(",\n  \"trailing\": ");
         trailing += "{\"offset\": ";
         appendNumber(trailing, kind.size);
         trailing += ", \"bytes\": ";
