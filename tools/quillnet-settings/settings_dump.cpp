@@ -37,8 +37,9 @@ void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
     const std::size_t at = out.size();
     out.resize(at + 2 * bytes.size());
     char* to = out.data() + at;
+    const char* const pairs = kHexPairs.data();
     for (const std::uint8_t b : bytes) {
-        std::memcpy(to, &kHexPairs[2 * b], 2);
+        std::memcpy(to, pairs + 2 * b, 2);
         to += 2;
     }
 }
@@ -140,13 +141,17 @@ std::string memberKey(std::string_view key) {
 
 // What every document of a kind shares, made once: the members' keys as they stand in the text,
 // the engine operations in the order their runs lie in the record (each with its key and the
-// opening of its list), and whether a named field or the engine settings cover each byte (1)
-// or not (0).
+// opening of its list), and the reserved spans, which no named field or engine value covers.
 struct DumpLayout {
+    struct Span {
+        std::size_t begin;
+        std::size_t end;
+    };
     std::vector<std::string> fieldKeys;
     std::vector<const reader::EngineOperation*> operations;
     std::vector<std::string> operationKeys;  // `,\n    "Name": [`
-    std::vector<std::uint8_t> covered;
+    std::vector<Span> reserved;
+    std::size_t textTailsRoom = 0;  // every text field's tail at its longest
 };
 
 DumpLayout makeLayout(const DocumentKind& kind) {
@@ -166,12 +171,20 @@ DumpLayout makeLayout(const DocumentKind& kind) {
         key += ": [";
         layout.operationKeys.push_back(std::move(key));
     }
-    layout.covered.assign(kind.size, 0);
-    std::fill_n(layout.covered.begin() + static_cast<std::ptrdiff_t>(kind.engineBegin),
-                sizeof(reader::EngineSettings), 1);
+    std::vector<bool> covered(kind.size, false);
+    std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(kind.engineBegin),
+                sizeof(reader::EngineSettings), true);
     for (const FieldInfo& field : kind.fields) {
-        std::fill_n(layout.covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size,
-                    1);
+        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size, true);
+        if (field.kind == FieldKind::Text) {
+            layout.textTailsRoom += 64 + field.name.size() + 2 * field.size;
+        }
+    }
+    for (auto from = std::find(covered.begin(), covered.end(), false); from != covered.end();) {
+        const auto to = std::find(from, covered.end(), true);
+        layout.reserved.push_back({static_cast<std::size_t>(from - covered.begin()),
+                                   static_cast<std::size_t>(to - covered.begin())});
+        from = std::find(to, covered.end(), false);
     }
     return layout;
 }
@@ -270,6 +283,7 @@ int dumpDocument(const DocumentKind& kind, const std::string& path, std::ostream
             std::size_t length = reader::fixedLength(bytes);
             auto tail = withoutTrailingZeros(bytes.subspan(length));
             if (!tail.empty()) {
+                if (textTails.empty()) textTails.reserve(layout.textTailsRoom);
                 textTails += textTails.empty() ? "\n    " : ",\n    ";
                 textTails += "{\"field\": ";
                 appendJsonString(textTails, field.name);
@@ -287,13 +301,11 @@ int dumpDocument(const DocumentKind& kind, const std::string& path, std::ostream
     std::string& reserved = json.member(",\n  \"reserved\": ");
     reserved += '[';
     bool anyReserved = false;
-    const std::vector<std::uint8_t>& covered = layout.covered;
-    const auto coveredEnd = covered.begin() + static_cast<std::ptrdiff_t>(data.size());
-    for (auto from = std::find(covered.begin(), coveredEnd, 0); from != coveredEnd;) {
-        const auto to = std::find(from, coveredEnd, 1);
-        const auto begin = static_cast<std::size_t>(from - covered.begin());
-        const auto end = static_cast<std::size_t>(to - covered.begin());
-        from = std::find(to, coveredEnd, 0);
+    for (const DumpLayout::Span& at : layout.reserved) {
+        // A short file cuts the spans at its end.
+        if (at.begin >= data.size()) break;
+        const std::size_t begin = at.begin;
+        const std::size_t end = std::min(at.end, data.size());
         auto span = data.subspan(begin, end - begin);
         if (std::all_of(span.begin(), span.end(), [](std::uint8_t b) { return b == 0; })) continue;
         reserved += anyReserved ? ",\n    {\"offset\": " : "\n    {\"offset\": ";
