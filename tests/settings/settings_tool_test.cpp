@@ -155,6 +155,17 @@ TEST(SettingsTool, DumpShowsWhatIsThereAndHidesNothing) {
                 HasSubstr("\"trailing\": {\"offset\": 3120, \"bytes\": 3, \"hex\": \"78797a\"}"));
     EXPECT_THAT(full.err, HasSubstr("3123 bytes"));
 
+    // Every byte value, in a run whose length is no multiple of the four bytes hex goes by.
+    std::string every, everyHex;
+    for (int b = 0; b < 259; ++b) {
+        every += static_cast<char>(b & 0xFF);
+        everyHex += "0123456789abcdef"[(b >> 4) & 0x0F];
+        everyHex += "0123456789abcdef"[b & 0x0F];
+    }
+    test::writeFile(f.path("every"), image + every);
+    EXPECT_THAT(run({"vt", "dump", f.path("every")}).out,
+                HasSubstr("\"bytes\": 259, \"hex\": \"" + everyHex + "\"}"));
+
     test::writeFile(f.path("short"), image.substr(0, 108));
     ToolRun shortRun = run({"vt", "dump", f.path("short")});
     EXPECT_EQ(shortRun.exit, kExitOk);

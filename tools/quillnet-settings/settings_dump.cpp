@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <iterator>
@@ -33,15 +34,38 @@ constexpr auto kHexPairs = [] {
     return pairs;
 }();
 
+// Four bytes' eight hex digits, first byte first, in the order a little-endian store lays them
+// out: each nibble gets a byte of its own, then '0' is added, and 39 more where it is past 9.
+std::uint64_t hexDigitsOf(std::uint32_t bytes) {
+    auto spread = [](std::uint64_t x) {
+        x = (x | x << 16) & 0x0000FFFF0000FFFFull;
+        return (x | x << 8) & 0x00FF00FF00FF00FFull;
+    };
+    const std::uint64_t high = spread((bytes >> 4) & 0x0F0F0F0Fu);
+    const std::uint64_t low = spread(bytes & 0x0F0F0F0Fu);
+    const std::uint64_t nibbles = high | low << 8;
+    const std::uint64_t past9 = ((nibbles + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
+    return nibbles + 0x3030303030303030ull + 39 * past9;
+}
+
 void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
     const std::size_t at = out.size();
     out.resize(at + 2 * bytes.size());
     char* to = out.data() + at;
-    const char* const pairs = kHexPairs.data();
-    for (const std::uint8_t b : bytes) {
-        std::memcpy(to, pairs + 2 * b, 2);
-        to += 2;
+    const std::uint8_t* from = bytes.data();
+    const std::uint8_t* const end = from + bytes.size();
+    // Long spans (the trailing bytes, reserved spans) four bytes to a word.
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; end - from >= 4; from += 4, to += 8) {
+            std::uint32_t word;
+            std::memcpy(&word, from, 4);
+            const std::uint64_t digits = hexDigitsOf(word);
+            std::memcpy(to, &digits, 8);
+        }
     }
+    const char* const pairs = kHexPairs.data();
+    for (; from != end; ++from, to += 2)
+        std::memcpy(to, pairs + 2 * *from, 2);
 }
 
 // Texts are single bytes, not UTF-8: every byte outside printable ASCII is escaped by value.
