@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/fuzz/fuzz_support.h"
 #include "tests/support/fake_services.h"
 #include "tn5250/settings/tn_document.h"
 #include "tools/quillnet-settings/settings_tool.h"
@@ -107,8 +106,13 @@ void require(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Platform p;
     static TestFile stored(p.file);
-    static qn::fuzz::Fresh<vt::VtSession> vtSession;
-    static qn::fuzz::Fresh<tn::TnSessionState> tnState;
+    // One document per program, as each program keeps one for its life and loads file after
+    // file into it; every run starts from a blank session. (A document keeps only its paths,
+    // and the path of the last File > Open, which nothing here reads.)
+    static vt::VtSession vtSession;
+    static tn::TnSessionState tnState;
+    static vt::VtDocument vtDocument(vtSession, p.reader, p.messages, p.dir);
+    static tn::TnDocument tnDocument(tnState, p.reader, p.messages, p.dir);
     if (size < 3) return 0;
     const bool vtProgram = (data[0] & 1) == 0;
     const std::size_t textLength = std::min<std::size_t>(data[1] | data[2] << 8, size - 3);
@@ -119,15 +123,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The program's own load: the first bytes of the file, however long or short it is.
     if (vtProgram) {
-        vt::VtDocument document(vtSession.make(), p.reader, p.messages, p.dir);
-        require(document.loadSettings(p.file));
+        vtSession = {};
+        require(vtDocument.loadSettings(p.file));
     } else {
-        // Each reads the file on its own and starts from a fresh document: one of them per run.
-        tn::TnDocument document(tnState.make(), p.reader, p.messages, p.dir);
+        // Each reads the file on its own: one of them per run.
+        tnState = {};
         if ((data[0] & 4) == 0) {
-            require(document.loadSettings(p.file));
+            require(tnDocument.loadSettings(p.file));
         } else {
-            (void)document.openDocument(p.file);
+            (void)tnDocument.openDocument(p.file);
         }
     }
 
