@@ -1,7 +1,7 @@
 #include "platform/ini.h"
 
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <charconv>
 #include <fstream>
 #include <system_error>
@@ -10,8 +10,24 @@ namespace qn::platform {
 
 namespace {
 
-char lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// Names compare without regard to ASCII case, whatever the process's locale: a table, so that
+// comparing two names costs a read per character and no call.
+constexpr auto kLower = [] {
+    std::array<unsigned char, 256> table{};
+    for (std::size_t c = 0; c < table.size(); ++c)
+        table[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return table;
+}();
+
+// The entry of a name, made when the map has none; a name met again, in any case, keeps the
+// entry and the spelling it was first met with.
+template <class Map>
+typename Map::mapped_type& entry(Map& map, std::string_view name) {
+    auto it = map.lower_bound(name);
+    if (it == map.end() || map.key_comp()(name, it->first)) {
+        it = map.emplace_hint(it, std::string(name), typename Map::mapped_type{});
+    }
+    return it->second;
 }
 
 std::string_view trim(std::string_view s) {
@@ -26,8 +42,14 @@ std::string_view trim(std::string_view s) {
 }  // namespace
 
 bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const noexcept {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return lower(x) < lower(y); });
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        // Ordered as chars: bytes above 0x7F sort before ASCII.
+        const auto x = static_cast<char>(kLower[static_cast<unsigned char>(a[i])]);
+        const auto y = static_cast<char>(kLower[static_cast<unsigned char>(b[i])]);
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
 }
 
 IniFile IniFile::parse(std::string_view text) {
@@ -44,7 +66,7 @@ IniFile IniFile::parse(std::string_view text) {
                 current = nullptr;  // a broken header hides its lines rather than misfiling them
                 continue;
             }
-            current = &ini.sections_[std::string(trim(line.substr(1, close - 1)))];
+            current = &entry(ini.sections_, trim(line.substr(1, close - 1)));
             continue;
         }
         std::size_t eq = line.find('=');
@@ -55,7 +77,7 @@ IniFile IniFile::parse(std::string_view text) {
         if (val.size() >= 2 && val.front() == '"' && val.back() == '"') {
             val = val.substr(1, val.size() - 2);
         }
-        (*current)[std::string(key)] = std::string(val);
+        entry(*current, key).assign(val);
     }
     return ini;
 }
