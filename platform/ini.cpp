@@ -44,7 +44,7 @@ std::string_view trim(std::string_view s) {
 bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const noexcept {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < common; ++i) {
-        // Ordered as chars: bytes above 0x7F sort before ASCII.
+        // Compared as chars: where char is signed, bytes above 0x7F sort before ASCII.
         const auto x = static_cast<char>(kLower[static_cast<unsigned char>(a[i])]);
         const auto y = static_cast<char>(kLower[static_cast<unsigned char>(b[i])]);
         if (x != y) return x < y;
