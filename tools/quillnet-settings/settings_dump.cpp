@@ -1,7 +1,6 @@
 #include "tools/quillnet-settings/settings_dump.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <charconv>
 #include <cstring>
@@ -24,16 +23,6 @@ using reader::FieldKind;
 // (Written out where used: the fuzz build does not inline even a two-line helper.)
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Each byte's two hex digits, so that a byte is one read and one write.
-constexpr auto kHexPairs = [] {
-    std::array<char, 512> pairs{};
-    for (std::size_t b = 0; b < 256; ++b) {
-        pairs[2 * b] = kHexDigits[b >> 4];
-        pairs[2 * b + 1] = kHexDigits[b & 0x0F];
-    }
-    return pairs;
-}();
-
 // Four bytes' eight hex digits, first byte first, in the order a little-endian store lays them
 // out: each nibble gets a byte of its own, then '0' is added, and 39 more where it is past 9.
 std::uint64_t hexDigitsOf(std::uint32_t bytes) {
@@ -54,7 +43,7 @@ void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
     char* to = out.data() + at;
     const std::uint8_t* from = bytes.data();
     const std::uint8_t* const end = from + bytes.size();
-    // Long spans (the trailing bytes, reserved spans) four bytes to a word.
+    // Long spans (the trailing bytes, reserved spans) four bytes to a word, the rest by byte.
     if constexpr (std::endian::native == std::endian::little) {
         for (; end - from >= 4; from += 4, to += 8) {
             std::uint32_t word;
@@ -63,9 +52,10 @@ void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
             std::memcpy(to, &digits, 8);
         }
     }
-    const char* const pairs = kHexPairs.data();
-    for (; from != end; ++from, to += 2)
-        std::memcpy(to, pairs + 2 * *from, 2);
+    for (; from != end; ++from) {
+        *to++ = kHexDigits[*from >> 4];
+        *to++ = kHexDigits[*from & 0x0F];
+    }
 }
 
 // Texts are single bytes, not UTF-8: every byte outside printable ASCII is escaped by value.
