@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/tn5250/tn_test_support.h"
 #include "tn5250/datastream/field_encoder.h"
 
@@ -112,9 +114,10 @@ TEST(FieldEncoder, TrailingNullsAndBlanksGoWhateverTheFieldsLength) {
 }
 
 TEST(FieldEncoder, AReplysWriterGivesEachFieldAsAlone) {
-    // Long overlapping fields over a screen of text, blanks and nulls, a signed-numeric one
-    // among them: past a screenful of cells the writer copies from planes translated once.
-    for (const std::uint8_t language : {0, 4, 6}) {
+    // Long overlapping fields over a screen of text, blanks, nulls and double-byte leads with
+    // trails, a signed-numeric one among them: past a screenful of cells the writer builds
+    // each field from planes translated once, pairs split at any field's start or end.
+    for (const std::uint8_t language : {0, 1, 2, 3, 4, 6}) {
         for (const FieldDataOptions options : {kDrop, kAll, kRaw}) {
             test::Terminal t(language);
             for (int i = 0; i < 40; ++i) {
@@ -125,6 +128,7 @@ TEST(FieldEncoder, AReplysWriterGivesEachFieldAsAlone) {
                 const std::uint8_t cell = p % 11 == 0   ? 0
                                           : p % 5 == 0  ? ' '
                                           : p % 13 == 0 ? '-'
+                                          : p % 7 < 3   ? 0x81 + p % 0x7E
                                                         : 'A' + p % 9;
                 t.screen->setCharAtPosition(p, cell);
             }
@@ -136,6 +140,9 @@ TEST(FieldEncoder, AReplysWriterGivesEachFieldAsAlone) {
                 writer.append(field, written);
             }
             EXPECT_GT(alone.size(), std::size_t(kPlanePositions)) << "past a screenful";
+            if (isDbcsLanguage(language)) {
+                EXPECT_GT(std::count(alone.begin(), alone.end(), kShiftOut), 100) << "pairs";
+            }
             EXPECT_EQ(written, alone) << "language " << int(language);
         }
     }

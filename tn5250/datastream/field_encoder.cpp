@@ -155,26 +155,83 @@ FieldDataWriter::FieldDataWriter(const TnScreen& screen, std::uint8_t language,
 
 void FieldDataWriter::append(const FieldEntry& field, std::vector<std::uint8_t>& out) {
     const FieldSpan span = spanOf(field);
-    if (isDbcsLanguage(language_) || (!planesReady_ && cellsSent_ < kPlanePositions)) {
+    if (!planesReady_ && cellsSent_ < kPlanePositions) {
         cellsSent_ += span.cells;
         appendFieldData(screen_, language_, field, options_, out);
         return;
     }
     if (span.cells == 0) return;
-    if (!planesReady_) {
-        screen_.copyPositions(0, kPlanePositions, local_.data());
-        translateSingleBytes(language_, options_.nullsAsBlanks, local_.data(), local_.size(),
-                             host_.data());
-        planesReady_ = true;
-    }
+    if (!planesReady_) preparePlanes();
     const auto start = static_cast<std::size_t>(span.start);
     const std::size_t n = options_.dropTrailing
                               ? withoutTrailingBlanks(local_.data() + start, span.cells)
                               : span.cells;
     const std::size_t before = out.size();
-    out.insert(out.end(), host_.begin() + static_cast<long>(start),
-               host_.begin() + static_cast<long>(start + n));
+    if (isDbcsLanguage(language_)) {
+        appendDoubleByte(start, n, out);
+    } else {
+        out.insert(out.end(), host_.begin() + static_cast<long>(start),
+                   host_.begin() + static_cast<long>(start + n));
+    }
     applySign(screen_, field, options_, before, out);
+}
+
+void FieldDataWriter::preparePlanes() {
+    screen_.copyPositions(0, kPlanePositions, local_.data());
+    translateSingleBytes(language_, options_.nullsAsBlanks, local_.data(), local_.size(),
+                         host_.data());
+    planesReady_ = true;
+    if (!isDbcsLanguage(language_)) return;
+    // The same test as encodeDoubleByte's, made once per position: where a field's walk
+    // reaches a marked position with its trail inside the field, the pair is sent.
+    const std::uint8_t* const local = (options_.nullsAsBlanks ? kNullAsBlank : kSame).data();
+    const std::uint16_t* const hostPairs = localToHostPairs(language_);
+    std::uint16_t next = kPlanePositions;
+    nextPair_[kPlanePositions] = next;
+    pairs_[kPlanePositions - 1] = 0;
+    nextPair_[kPlanePositions - 1] = next;
+    for (int p = kPlanePositions - 2; p >= 0; --p) {
+        const auto at = static_cast<std::size_t>(p);
+        const std::uint8_t lead = local[local_[at]];
+        const std::uint8_t trail = local[local_[at + 1]];
+        std::uint16_t host = 0;
+        if (lead >= kLowestLocalDbcsLead) {
+            host = hostPairs[std::size_t(lead) << 8 | trail];
+            if (host != 0 && !isLocalDbcsPair(language_, lead, trail)) host = 0;
+        }
+        pairs_[at] = host;
+        if (host != 0) next = static_cast<std::uint16_t>(p);
+        nextPair_[at] = next;
+    }
+}
+
+void FieldDataWriter::appendDoubleByte(std::size_t start, std::size_t n,
+                                       std::vector<std::uint8_t>& out) const {
+    const std::size_t before = out.size();
+    out.resize(before + 2 * n + 1);  // as encodeDoubleByte's bound
+    std::uint8_t* const first = out.data() + before;
+    std::uint8_t* to = first;
+    const std::size_t end = start + n;
+    bool doubleByte = false;
+    for (std::size_t at = start; at < end;) {
+        std::size_t pair = nextPair_[at];
+        if (pair + 1 >= end) pair = end;  // a pair needs its trail inside the field
+        if (pair > at) {
+            if (doubleByte) *to++ = kShiftIn;
+            doubleByte = false;
+            std::memcpy(to, host_.data() + at, pair - at);
+            to += pair - at;
+            at = pair;
+            continue;
+        }
+        if (!doubleByte) *to++ = kShiftOut;
+        doubleByte = true;
+        *to++ = static_cast<std::uint8_t>(pairs_[at] >> 8);
+        *to++ = static_cast<std::uint8_t>(pairs_[at]);
+        at += 2;
+    }
+    if (doubleByte) *to++ = kShiftIn;
+    out.resize(before + static_cast<std::size_t>(to - first));
 }
 
 }  // namespace qn::tn
