@@ -186,22 +186,24 @@ void FieldDataWriter::preparePlanes() {
     // reaches a marked position with its trail inside the field, the pair is sent.
     const std::uint8_t* const local = (options_.nullsAsBlanks ? kNullAsBlank : kSame).data();
     const std::uint16_t* const hostPairs = localToHostPairs(language_);
+    const std::uint8_t* const cells = local_.data();
+    std::uint16_t* const pairs = pairs_.data();
+    std::uint16_t* const nextPair = nextPair_.data();
     std::uint16_t next = kPlanePositions;
-    nextPair_[kPlanePositions] = next;
-    pairs_[kPlanePositions - 1] = 0;
-    nextPair_[kPlanePositions - 1] = next;
-    for (int p = kPlanePositions - 2; p >= 0; --p) {
-        const auto at = static_cast<std::size_t>(p);
-        const std::uint8_t lead = local[local_[at]];
-        const std::uint8_t trail = local[local_[at + 1]];
+    nextPair[kPlanePositions] = next;
+    pairs[kPlanePositions - 1] = 0;
+    nextPair[kPlanePositions - 1] = next;
+    for (std::size_t at = kPlanePositions - 1; at-- > 0;) {
+        const std::uint8_t lead = local[cells[at]];
         std::uint16_t host = 0;
         if (lead >= kLowestLocalDbcsLead) {
+            const std::uint8_t trail = local[cells[at + 1]];
             host = hostPairs[std::size_t(lead) << 8 | trail];
             if (host != 0 && !isLocalDbcsPair(language_, lead, trail)) host = 0;
         }
-        pairs_[at] = host;
-        if (host != 0) next = static_cast<std::uint16_t>(p);
-        nextPair_[at] = next;
+        pairs[at] = host;
+        if (host != 0) next = static_cast<std::uint16_t>(at);
+        nextPair[at] = next;
     }
 }
 
@@ -212,22 +214,25 @@ void FieldDataWriter::appendDoubleByte(std::size_t start, std::size_t n,
     std::uint8_t* const first = out.data() + before;
     std::uint8_t* to = first;
     const std::size_t end = start + n;
+    const std::uint8_t* const host = host_.data();
+    const std::uint16_t* const pairs = pairs_.data();
+    const std::uint16_t* const nextPair = nextPair_.data();
     bool doubleByte = false;
     for (std::size_t at = start; at < end;) {
-        std::size_t pair = nextPair_[at];
+        std::size_t pair = nextPair[at];
         if (pair + 1 >= end) pair = end;  // a pair needs its trail inside the field
         if (pair > at) {
             if (doubleByte) *to++ = kShiftIn;
             doubleByte = false;
-            std::memcpy(to, host_.data() + at, pair - at);
+            std::memcpy(to, host + at, pair - at);
             to += pair - at;
             at = pair;
             continue;
         }
         if (!doubleByte) *to++ = kShiftOut;
         doubleByte = true;
-        *to++ = static_cast<std::uint8_t>(pairs_[at] >> 8);
-        *to++ = static_cast<std::uint8_t>(pairs_[at]);
+        *to++ = static_cast<std::uint8_t>(pairs[at] >> 8);
+        *to++ = static_cast<std::uint8_t>(pairs[at]);
         at += 2;
     }
     if (doubleByte) *to++ = kShiftIn;
