@@ -621,10 +621,10 @@ void TnDataStream::writeErrorCodeToWindow() {
                 break;
         }
     }
-    for (auto it = s.messageText.rbegin(); it != s.messageText.rend() && (*it == 0x20 || *it == 0);
-         ++it) {
-        *it = 0;
-    }
+    // Trailing blanks end the text; past the bytes written it is still all nulls.
+    auto end = s.messageText.begin() + std::clamp<long>(count, 0, kPlaneColumns);
+    for (; end != s.messageText.begin() && (end[-1] == 0x20 || end[-1] == 0); --end)
+        end[-1] = 0;
 }
 
 void TnDataStream::readImmediate() {
