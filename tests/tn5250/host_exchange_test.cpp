@@ -123,6 +123,14 @@ TEST(HostExchange, RepliesHostsParse) {
              EXPECT_EQ(t.screen->state.column, 9);
              EXPECT_FALSE(t.screen->state.keyboardLocked);
          }},
+        {"bytes outside commands are passed over to the next ESC or the record's end; an ESC "
+         "that ends a record starts nothing",
+         record(join({wtd(), sba(3, 1), sf(0x40, 0x00, 0x20, 3), {0xC1}})),
+         [](Terminal& t) { ASSERT_TRUE(t.screen->tapCell(5, 9)); },
+         join({record({0xC1, 0x00, 0x04, 0x72, 0x40, 0x12}), record({0x33, 0x04})}),
+         {},
+         {0x00, 0x10, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03, 0x06, 0x0A, 0x00, 0xC1, 0x40,
+          0x40, 0xFF, 0xEF}},
         {"Read Screen leaves the cursor where it is",
          record(wtd()),
          [](Terminal& t) { ASSERT_TRUE(t.screen->tapCell(2, 3)); },

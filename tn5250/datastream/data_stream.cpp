@@ -196,6 +196,19 @@ bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
         const long left = recordLength_ - recordCount_;
         if (left <= 0) break;
         const std::uint8_t* const stop = p + std::min<long>(end - p, left);
+        if (phase_ == kWaitEsc) {
+            // What comes before the next command is no part of one.
+            const auto* esc = static_cast<const std::uint8_t*>(
+                std::memchr(p, kEsc, static_cast<std::size_t>(stop - p)));
+            if (esc == nullptr) {
+                if (!consume(stop)) break;
+                continue;
+            }
+            phase_ = kCommand;
+            paramCount_ = 0;
+            if (!consume(esc + 1)) break;
+            continue;
+        }
         if (phase_ == kCommand) {
             const long run = commandRun(p, stop);
             if (run <= 0) break;

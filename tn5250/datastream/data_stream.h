@@ -110,13 +110,13 @@ class TnDataStream {
     };
 
   private:
-    // Runs of Write To Display text and whole orders straight from the receive; false when the
-    // byte at p needs the byte-by-byte path.
+    // Runs of Write To Display text, whole orders and the bytes up to the next ESC straight
+    // from the receive; false when the byte at p needs the byte-by-byte path.
     bool fastPath(const std::uint8_t*& p, const std::uint8_t* end);
-    // Text, an order's first byte and a command's bytes after its code may run; header bytes,
-    // those before an ESC, a command's code and an order's parameters go byte by byte.
+    // Text, an order's first byte, the bytes before an ESC and a command's bytes after its code
+    // may run; header bytes, a command's code and an order's parameters go byte by byte.
     bool mayRun() const {
-        return phase_ == kData || (phase_ == kOrder && paramCount_ == 0) ||
+        return phase_ == kData || phase_ == kWaitEsc || (phase_ == kOrder && paramCount_ == 0) ||
                (phase_ == kCommand && paramCount_ > 0);
     }
     // How many of the bytes from p a command past its code takes as they come, with nothing
