@@ -178,7 +178,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static CheckingHost host;  // its buffers are kept across runs
     host.reset();
     host.keepImage = (flags & 0x80) != 0;
-    TnDataStream stream(*screen, *session, host);
+    // One stream too, as the program keeps one: reset with the screen, its reply buffers keep
+    // their room. The session it reads is made afresh in the same place each run.
+    static TnDataStream stream(*screen, *session, host);
     NegotiationSink negotiation;
     TnTelnetFilter filter(*session, negotiation, stream);
     stream.resetScreen();
