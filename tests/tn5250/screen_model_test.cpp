@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tn5250/screen/run_length.h"
@@ -209,7 +210,9 @@ TEST(FieldRules, NullFieldsAndModifiedFlags) {
     TnScreen screen;
     fieldWith(screen, 0x48, 0, "ABCDE");  // modified
     screen.addField(0, 5, 0x40, 0, 0, 0, 0x44, 3, 0);
-    screen.setChar(5, 0, 'Z');
+    screen.addField(78, 6, 0x40, 0, 0, 0, 0x44, 4, 0);  // over a row's end
+    for (const auto& [row, column] : {std::pair{5, 0}, {2, 15}, {6, 79}, {7, 1}, {7, 2}})
+        screen.setChar(row, column, 'Z');
     EXPECT_TRUE(screen.anyModified());
     screen.resetModifiedFlags(true);
     EXPECT_FALSE(screen.anyModified());
@@ -217,6 +220,10 @@ TEST(FieldRules, NullFieldsAndModifiedFlags) {
     EXPECT_EQ(screen.charAt(2, 10), 0);
     EXPECT_EQ(screen.charAt(2, 14), 0);
     EXPECT_EQ(screen.charAt(5, 0), 0);
+    EXPECT_EQ(screen.charAt(6, 79), 0);
+    EXPECT_EQ(screen.charAt(7, 1), 0);
+    EXPECT_EQ(screen.charAt(2, 15), 'Z') << "past a field";
+    EXPECT_EQ(screen.charAt(7, 2), 'Z') << "past a field";
     EXPECT_TRUE(ffw::isModified(screen.fields.entries()[0].ffw1));
     EXPECT_TRUE(ffw::isModified(screen.fields.entries()[1].ffw1));
     screen.resetModifiedFlags(false);

@@ -394,8 +394,7 @@ void TnScreen::nullFields(bool setModified) {
         if (entry.ffw1 == 0 || ffw::isBypass(entry.ffw1)) continue;
         if (setModified) entry.ffw1 |= ffw::kModified;
         const PositionRange cells = cellsOf(entry, fieldEnd(entry, false));
-        for (int p = cells.first; p <= cells.last; ++p)
-            setCharAtPosition(p, 0);
+        fillPositions(cells.first, cells.last, 0);
     }
 }
 
