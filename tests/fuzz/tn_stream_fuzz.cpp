@@ -76,7 +76,7 @@ class CheckingHost final : public TnHost {
         const std::uint8_t* const begin = bytes.data();
         const std::uint8_t* const end = begin + bytes.size() - 2;
         // The record is what is left with each pair of 0xFF taken as one byte. Its header is
-        // read that way from its first bytes; the rest is copied out only for an image to keep.
+        // read that way from its first bytes; the rest is undoubled only for an image restored.
         std::size_t length = 0;
         std::array<std::uint8_t, 10> header{};
         std::size_t headerBytes = 0;

@@ -83,6 +83,15 @@ void translateSingleBytes(std::uint8_t language, bool nullsAsBlanks, const std::
         to[i] = table[c[i]];
 }
 
+// The host's code for the pair a lead byte and a trail make, 0 for none: the map first, the
+// character test only on a hit. Callers test the lead first, so that a single byte costs no
+// look at the cell after it.
+std::uint16_t hostPairOf(std::uint8_t language, const std::uint16_t* hostPairs, std::uint8_t lead,
+                         std::uint8_t trail) {
+    const std::uint16_t host = hostPairs[std::size_t(lead) << 8 | trail];
+    return host != 0 && isLocalDbcsPair(language, lead, trail) ? host : 0;
+}
+
 void encodeDoubleByte(std::uint8_t language, bool nullsAsBlanks, const std::uint8_t* c,
                       std::size_t n, std::vector<std::uint8_t>& out) {
     const std::size_t before = out.size();
@@ -98,18 +107,16 @@ void encodeDoubleByte(std::uint8_t language, bool nullsAsBlanks, const std::uint
     bool doubleByte = false;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t cell = local[c[i]];
-        if (i + 1 < n && cell >= kLowestLocalDbcsLead) {
-            // The map first; the character test only on a hit.
-            const std::uint8_t trail = local[c[i + 1]];
-            const std::uint16_t host = hostPairs[std::size_t(cell) << 8 | trail];
-            if (host != 0 && isLocalDbcsPair(language, cell, trail)) {
-                if (!doubleByte) *to++ = kShiftOut;
-                doubleByte = true;
-                *to++ = static_cast<std::uint8_t>(host >> 8);
-                *to++ = static_cast<std::uint8_t>(host);
-                ++i;
-                continue;
-            }
+        const std::uint16_t host = i + 1 < n && cell >= kLowestLocalDbcsLead
+                                       ? hostPairOf(language, hostPairs, cell, local[c[i + 1]])
+                                       : 0;
+        if (host != 0) {
+            if (!doubleByte) *to++ = kShiftOut;
+            doubleByte = true;
+            *to++ = static_cast<std::uint8_t>(host >> 8);
+            *to++ = static_cast<std::uint8_t>(host);
+            ++i;
+            continue;
         }
         if (doubleByte) *to++ = kShiftIn;
         doubleByte = false;
@@ -182,8 +189,8 @@ void FieldDataWriter::preparePlanes() {
                          host_.data());
     planesReady_ = true;
     if (!isDbcsLanguage(language_)) return;
-    // The same test as encodeDoubleByte's, made once per position: where a field's walk
-    // reaches a marked position with its trail inside the field, the pair is sent.
+    // encodeDoubleByte's test, made once per position: where a field's walk reaches a marked
+    // position with its trail inside the field, the pair is sent.
     const std::uint8_t* const local = (options_.nullsAsBlanks ? kNullAsBlank : kSame).data();
     const std::uint16_t* const hostPairs = localToHostPairs(language_);
     const std::uint8_t* const cells = local_.data();
@@ -195,12 +202,10 @@ void FieldDataWriter::preparePlanes() {
     nextPair[kPlanePositions - 1] = next;
     for (std::size_t at = kPlanePositions - 1; at-- > 0;) {
         const std::uint8_t lead = local[cells[at]];
-        std::uint16_t host = 0;
-        if (lead >= kLowestLocalDbcsLead) {
-            const std::uint8_t trail = local[cells[at + 1]];
-            host = hostPairs[std::size_t(lead) << 8 | trail];
-            if (host != 0 && !isLocalDbcsPair(language_, lead, trail)) host = 0;
-        }
+        const std::uint16_t host =
+            lead >= kLowestLocalDbcsLead
+                ? hostPairOf(language_, hostPairs, lead, local[cells[at + 1]])
+                : 0;
         pairs[at] = host;
         if (host != 0) next = static_cast<std::uint16_t>(at);
         nextPair[at] = next;
