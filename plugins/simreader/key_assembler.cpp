@@ -71,6 +71,17 @@ std::uint8_t spacingFormOf(xkb_keysym_t sym) {
     }
 }
 
+// A scanner that types keypad keys means their digits: its Num Lock starts on (a grabbed device
+// shares no lock state with the machine's keyboard).
+xkb_state* freshState(xkb_keymap* keymap) {
+    xkb_state* state = xkb_state_new(keymap);
+    const xkb_mod_index_t numLock = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_NUM);
+    if (state != nullptr && numLock != XKB_MOD_INVALID && numLock < 32) {
+        xkb_state_update_mask(state, 0, 0, 1u << numLock, 0, 0, 0);
+    }
+    return state;
+}
+
 }  // namespace
 
 std::shared_ptr<const Keymap> Keymap::compile(const std::string& layout) {
@@ -108,7 +119,7 @@ KeyAssembler::KeyAssembler(std::shared_ptr<const Keymap> keymap, KeyOptions opti
     : keymap_(std::move(keymap)),
       options_(options),
       framer_(ScannerKind::Keyboard, options.maxBytes, options.gap),
-      state_(xkb_state_new(keymap_->keymap())) {}
+      state_(freshState(keymap_->keymap())) {}
 
 KeyAssembler::~KeyAssembler() {
     xkb_state_unref(state_);
@@ -117,7 +128,7 @@ KeyAssembler::~KeyAssembler() {
 void KeyAssembler::reset() {
     framer_.discard();
     xkb_state_unref(state_);
-    state_ = xkb_state_new(keymap_->keymap());
+    state_ = freshState(keymap_->keymap());
     altHeld_ = false;
     altDigits_ = 0;
     altValue_ = 0;
@@ -151,7 +162,7 @@ void KeyAssembler::feed(const input_event& event, ScanClock::time_point now,
         eventsDropped();
         return;
     }
-    if (event.type != EV_KEY || event.code > KEY_MAX) return;
+    if (event.type != EV_KEY || event.code > KEY_MAX || state_ == nullptr) return;
     const unsigned code = event.code;
     const xkb_keycode_t keycode = code + 8;
     if (event.value == 0) {
