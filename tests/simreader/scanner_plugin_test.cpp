@@ -207,11 +207,14 @@ TEST_F(ScannerPluginTest, TwoScannersAtOnce) {
 // A recording is read once to its end; a missing scanner and a layout that does not compile
 // stop nothing else.
 TEST_F(ScannerPluginTest, RecordingsAndMissingScanners) {
-    test::writeFile(root / "scan.hid",
-                    test::hidReport("4006381333931", "]E0") + test::hidReport("cut", "", true));
-    test::writeFile(root / "scan.kbd", typed("Q ENTER"));
     load("[scanner]\nhidraw=" + (root / "scan.hid").string() +
          ",/nonexistent/hidraw9\nevdev=" + (root / "scan.kbd").string() + "\n");
+    // The recordings appear whole once the reader is ready, as a scanner plugged in later.
+    test::writeFile(root / "hid.tmp",
+                    test::hidReport("4006381333931", "]E0") + test::hidReport("cut", "", true));
+    test::writeFile(root / "kbd.tmp", typed("Q ENTER"));
+    std::filesystem::rename(root / "hid.tmp", root / "scan.hid");
+    std::filesystem::rename(root / "kbd.tmp", root / "scan.kbd");
     auto seen = waitForDecodes(2);
     ASSERT_EQ(seen.size(), 2u);
     std::this_thread::sleep_for(600ms);  // past the retry interval: nothing is read again
@@ -222,6 +225,35 @@ TEST_F(ScannerPluginTest, RecordingsAndMissingScanners) {
     EXPECT_EQ(hid.data, "4006381333931");
     EXPECT_EQ(hid.symbology, "]E0");
     EXPECT_EQ(key.data, "q");
+}
+
+// quillnet-device --watch, as a check on a real scanner: each decode with its scanner's kind.
+TEST(QuillnetDeviceWatch, PrintsEachDecodeWithItsScanner) {
+    test::TempDir root;
+    for (const char* file : {"registry.ini", "KX2CE_SYS.so", "ScanSvc_CE.so"}) {
+        std::filesystem::copy_file(test::buildDeviceRoot() / file, root / file);
+    }
+    FifoScanner scanner(root / "hid");
+    test::writeFile(root / "reader.ini", "[scanner]\nhidraw=" + scanner.path().string() + "\n");
+    const std::string command = "QUILLNET_DEVICE_ROOT='" + root.path().string() + "' '" +
+                                (test::buildBinDir() / "quillnet-device").string() +
+                                "' --watch 2 2>/dev/null";
+    FILE* tool = ::popen(command.c_str(), "r");
+    ASSERT_NE(tool, nullptr);
+    // Scans are read once the tool has switched the trigger on.
+    std::string output;
+    char line[512];
+    while (output.find("waiting") == std::string::npos && std::fgets(line, sizeof line, tool)) {
+        output += line;
+    }
+    ASSERT_TRUE(scanner.plug());
+    scanner.write(test::hidReport("4006381333931", "]E0") +
+                  test::hidReport(std::string("A") + '\x1D' + "B"));
+    while (std::size_t n = std::fread(line, 1, sizeof line, tool))
+        output.append(line, n);
+    EXPECT_EQ(::pclose(tool), 0);
+    EXPECT_NE(output.find("\nhidpos ]E0: 4006381333931\nhidpos: A\\x1DB\n"), std::string::npos)
+        << output;
 }
 
 }  // namespace
