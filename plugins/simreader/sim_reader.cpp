@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "plugins/common/plugin_support.h"
 #include "plugins/simreader/key_assembler.h"
@@ -30,6 +31,9 @@ constexpr auto kClientDeadline = 2s;
 // How often a scanner that is missing or went away is looked for again; a udev event about its
 // kind of device looks at once.
 constexpr auto kScannerRetry = 250ms;
+// Scanners are read on while the program fetches: a device whose events are not read in time
+// loses them (the kernel keeps only a few dozen per reader). Complete decodes wait here.
+constexpr std::size_t kMaxQueuedDecodes = 64;
 
 constexpr std::array<std::int32_t, kNotificationValues> kFactoryNotification{1, 1, 1, 2, 3, 1};
 // Show UID, show user data, start position, maximum length, decode timeout (s).
@@ -516,6 +520,8 @@ void SimReader::startThreads() {
     for (const auto& name : config.scanner.hidraw) {
         sources.push_back(ScannerSource::hidPos(name, scan::kMaxBarcodeBytes));
     }
+    if (sources.empty()) return;
+    poster_ = std::thread([this] { postLoop(); });
     for (auto& source : sources) {
         scanners_.emplace_back(
             [this, owned = std::move(source)]() mutable { scannerLoop(std::move(owned)); });
@@ -529,6 +535,8 @@ void SimReader::stopThreads() {
         stopping_ = true;
     }
     fetched_.notify_all();
+    queued_.notify_all();
+    room_.notify_all();
     if (wakeWrite_ >= 0) {
         // Never read: the byte keeps every thread's poll awake until the pipe is closed.
         [[maybe_unused]] auto written = ::write(wakeWrite_, "x", 1);
@@ -538,11 +546,13 @@ void SimReader::stopThreads() {
         if (scanner.joinable()) scanner.join();
     }
     scanners_.clear();
+    if (poster_.joinable()) poster_.join();
     closeListenSocket();
     closeFd(wakeRead_);
     closeFd(wakeWrite_);
     std::lock_guard lock(mutex_);
     stopping_ = false;
+    queuedDecodes_.clear();
 }
 
 bool SimReader::openListenSocket() {
@@ -655,13 +665,37 @@ void SimReader::setScannerOpen(ScannerKind kind, bool open) {
     }
 }
 
+void SimReader::postLoop() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+        queued_.wait(lock, [this] { return stopping_ || !queuedDecodes_.empty(); });
+        if (stopping_) return;
+        ScannerDecode decode = std::move(queuedDecodes_.front());
+        queuedDecodes_.pop_front();
+        room_.notify_all();
+        lock.unlock();
+        deliver({scan::DecodeKind::Barcode, std::move(decode.data), {}}, decode.kind,
+                std::move(decode.symbology));
+        lock.lock();
+    }
+}
+
 void SimReader::scannerLoop(std::unique_ptr<ScannerSource> source) {
     HotplugMonitor hotplug(source->subsystem());
     std::vector<ScannerDecode> decodes;
     auto post = [&] {
-        for (auto& decode : decodes) {
-            deliver({scan::DecodeKind::Barcode, std::move(decode.data), {}}, decode.kind,
-                    std::move(decode.symbology));
+        if (decodes.empty()) return;
+        {
+            std::unique_lock lock(mutex_);
+            for (auto& decode : decodes) {
+                // A program far behind holds the scanner back rather than lose its scans.
+                room_.wait(lock, [this] {
+                    return stopping_ || queuedDecodes_.size() < kMaxQueuedDecodes;
+                });
+                if (stopping_) break;
+                queuedDecodes_.push_back(std::move(decode));
+                queued_.notify_one();
+            }
         }
         decodes.clear();
     };
@@ -672,8 +706,9 @@ void SimReader::scannerLoop(std::unique_ptr<ScannerSource> source) {
         counted = false;
     };
     bool ended = false;  // a recording read to its end is not read again
+    bool gone = false;   // a device that went away is looked for after the retry interval
     while (true) {
-        if (!source->isOpen() && (ended || !source->open())) {
+        if (!source->isOpen() && (ended || std::exchange(gone, false) || !source->open())) {
             // Wait for the scanner to come (back): a udev event, or the retry interval.
             pollfd fds[2] = {{wakeRead_, POLLIN, 0}, {hotplug.fd(), POLLIN, 0}};
             const int timeout = ended ? -1 : static_cast<int>(kScannerRetry.count());
@@ -705,6 +740,7 @@ void SimReader::scannerLoop(std::unique_ptr<ScannerSource> source) {
         post();
         if (result != ScannerSource::ReadResult::More) {
             ended = result == ScannerSource::ReadResult::Ended;
+            gone = !ended;
             close();
         }
     }

@@ -132,6 +132,7 @@ class SimReader {
     void listenLoop();
     void serveClient(int client);
     void scannerLoop(std::unique_ptr<ScannerSource> source);
+    void postLoop();
     void setScannerOpen(ScannerKind kind, bool open);
     // False when woken for shutdown before the time was up.
     bool sleepUnlessWoken(std::chrono::milliseconds duration) const;
@@ -140,6 +141,8 @@ class SimReader {
 
     mutable std::mutex mutex_;  // guards everything below up to the threads
     std::condition_variable fetched_;
+    std::condition_variable queued_;
+    std::condition_variable room_;
     ReaderConfig config_;
     Values values_;
     QnPostRegisteredMessage post_ = nullptr;
@@ -152,6 +155,7 @@ class SimReader {
     int scannerOpens_ = 0;
     ScannerKind lastSource_ = ScannerKind::Socket;
     std::string lastSymbology_;
+    std::deque<ScannerDecode> queuedDecodes_;  // read from scanners, not yet posted
     std::string barcode_;
     std::string rfidUid_;
     std::string rfidData_;
@@ -166,6 +170,7 @@ class SimReader {
     std::uint64_t listenInode_ = 0;
     std::thread listener_;
     std::vector<std::thread> scanners_;
+    std::thread poster_;
 };
 
 }  // namespace qn::sim
