@@ -673,10 +673,12 @@ void SimReader::postLoop() {
         ScannerDecode decode = std::move(queuedDecodes_.front());
         queuedDecodes_.pop_front();
         room_.notify_all();
+        ++delivering_;
         lock.unlock();
         deliver({scan::DecodeKind::Barcode, std::move(decode.data), {}}, decode.kind,
                 std::move(decode.symbology));
         lock.lock();
+        --delivering_;
     }
 }
 
@@ -684,18 +686,25 @@ void SimReader::scannerLoop(std::unique_ptr<ScannerSource> source) {
     HotplugMonitor hotplug(source->subsystem());
     std::vector<ScannerDecode> decodes;
     auto post = [&] {
-        if (decodes.empty()) return;
-        {
+        for (auto& decode : decodes) {
             std::unique_lock lock(mutex_);
-            for (auto& decode : decodes) {
-                // A program far behind holds the scanner back rather than lose its scans.
-                room_.wait(lock, [this] {
-                    return stopping_ || queuedDecodes_.size() < kMaxQueuedDecodes;
-                });
-                if (stopping_) break;
+            // A program far behind holds the scanner back rather than lose its scans.
+            room_.wait(lock,
+                       [this] { return stopping_ || queuedDecodes_.size() < kMaxQueuedDecodes; });
+            if (stopping_) break;
+            if (!queuedDecodes_.empty() || delivering_ > 0 || unfetched_) {
                 queuedDecodes_.push_back(std::move(decode));
                 queued_.notify_one();
+                continue;
             }
+            // Nothing ahead of it and nothing to wait for: posted from here, a thread switch
+            // sooner.
+            ++delivering_;
+            lock.unlock();
+            deliver({scan::DecodeKind::Barcode, std::move(decode.data), {}}, decode.kind,
+                    std::move(decode.symbology));
+            lock.lock();
+            --delivering_;
         }
         decodes.clear();
     };

@@ -156,6 +156,7 @@ class SimReader {
     ScannerKind lastSource_ = ScannerKind::Socket;
     std::string lastSymbology_;
     std::deque<ScannerDecode> queuedDecodes_;  // read from scanners, not yet posted
+    int delivering_ = 0;                       // scanner decodes being posted now
     std::string barcode_;
     std::string rfidUid_;
     std::string rfidData_;
