@@ -158,6 +158,23 @@ TEST_F(ScannerPluginTest, KeyboardScannerThroughTriggerAndUnplug) {
     EXPECT_EQ(data, (std::vector<std::string>{"zY1", "done", "again"}));
 }
 
+// A scanner that sends no terminator: the gap ends its decodes, and Tab ends one sooner.
+TEST_F(ScannerPluginTest, GapEndsADecodeWithoutATerminator) {
+    FifoScanner scanner(root / "kbd");
+    load("[scanner]\nevdev=" + scanner.path().string() + "\nterminator=Tab\ngap-ms=40\n");
+    ASSERT_TRUE(scanner.plug());
+    const auto start = std::chrono::steady_clock::now();
+    scanner.write(typed("X +LEFTSHIFT Y -LEFTSHIFT"));
+    ASSERT_EQ(waitForDecodes(1).size(), 1u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 40ms);
+    scanner.write(typed("Z ENTER TAB 1"));
+    const auto seen = waitForDecodes(3);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].data, "xY");
+    EXPECT_EQ(seen[1].data, "z\r");
+    EXPECT_EQ(seen[2].data, "1");
+}
+
 // Two scanners of different kinds at once, each flooding the reader with decodes: every decode
 // arrives whole, each scanner's in its own order.
 TEST_F(ScannerPluginTest, TwoScannersAtOnce) {
