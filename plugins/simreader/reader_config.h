@@ -19,8 +19,8 @@
 //   hidraw=NAME        ; HID POS scanners, named the same ways
 //   layout=us          ; the keyboard layout the scanner types in ("de", "de(nodeadkeys)", ...)
 //   terminator=Enter   ; the key that ends a decode: Enter or Tab
-//   gap-ms=0           ; a decode also ends after this long without a key (0: only at the
-//                      ; terminator); 0..10000
+//   gap-ms=0           ; a decode also ends after this long without a key, or a byte from a
+//                      ; serial scanner (0: only at the terminator); 0..10000
 //
 // A missing or unreadable file, or a line whose value does not parse or is out of range, leaves
 // that setting at its default (the values shown above; no serial device).
