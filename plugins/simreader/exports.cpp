@@ -284,6 +284,19 @@ QN_PLUGIN_EXPORT int QnSimSerialOpen(void) {
     return reader().serialOpen() ? 1 : 0;
 }
 
+QN_PLUGIN_EXPORT int QnSimScannerOpens(void) {
+    return reader().scannerOpens();
+}
+
+QN_PLUGIN_EXPORT int QnSimDecodeSource(char* kind, int kindSize, char* symbology,
+                                       int symbologySize) {
+    auto [source, id] = reader().decodeSource();
+    if (source.empty()) return 0;
+    qn::plugin::copyOut(source, kind, kindSize);
+    qn::plugin::copyOut(id, symbology, symbologySize);
+    return 1;
+}
+
 QN_PLUGIN_EXPORT int QnSimInjectDecode(int kind, const unsigned char* data, int dataSize,
                                        const unsigned char* userData, int userDataSize) {
     if (kind != QN_DECODE_BARCODE && kind != QN_DECODE_RFID) return QN_SIM_BAD_REQUEST;

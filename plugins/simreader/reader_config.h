@@ -13,6 +13,15 @@
 //   baud=9600
 //   fetch_wait_ms=2000 ; how long a new decode waits for the previous one to be fetched
 //
+//   [scanner]
+//   evdev=NAME         ; keyboard-mode scanners: a device path, a /dev/input/by-id name or
+//                      ; vendor:product in hex; several separated by commas (up to 4)
+//   hidraw=NAME        ; HID POS scanners, named the same ways
+//   layout=us          ; the keyboard layout the scanner types in ("de", "de(nodeadkeys)", ...)
+//   terminator=Enter   ; the key that ends a decode: Enter or Tab
+//   gap-ms=0           ; a decode also ends after this long without a key, or a byte from a
+//                      ; serial scanner (0: only at the terminator); 0..10000
+//
 // A missing or unreadable file, or a line whose value does not parse or is out of range, leaves
 // that setting at its default (the values shown above; no serial device).
 
@@ -20,12 +29,25 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/ini.h"
+#include "plugins/simreader/scanner_decode.h"
 
 namespace qn::sim {
 
 inline constexpr std::size_t kMaxVersionText = 99;
+inline constexpr std::size_t kMaxScannersPerKind = 4;
+inline constexpr std::size_t kMaxScannerName = 255;
+
+struct ScannerConfig {
+    std::vector<std::string> evdev;
+    std::vector<std::string> hidraw;
+    std::string layout = "us";
+    ScanTerminator terminator = ScanTerminator::Enter;
+    std::chrono::milliseconds gap{0};
+    bool operator==(const ScannerConfig&) const = default;
+};
 
 struct ReaderConfig {
     std::uint32_t readerType = 0x15;
@@ -38,6 +60,7 @@ struct ReaderConfig {
     std::string serialPath;
     int baud = 9600;
     std::chrono::milliseconds fetchWait{2000};
+    ScannerConfig scanner;
     bool operator==(const ReaderConfig&) const = default;
 };
 

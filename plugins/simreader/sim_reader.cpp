@@ -1,11 +1,11 @@
 #include "plugins/simreader/sim_reader.h"
 
 #include <fcntl.h>
+#include <libudev.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,8 +13,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "plugins/common/plugin_support.h"
+#include "plugins/simreader/key_assembler.h"
+#include "plugins/simreader/scanner_source.h"
 
 namespace qn::sim {
 
@@ -25,8 +28,12 @@ using namespace std::chrono_literals;
 constexpr const char* kDecodeMessageName = "WM_DECODEDATA";
 // A client has this long to send its whole request; the listener serves one client at a time.
 constexpr auto kClientDeadline = 2s;
-// How often a serial device that failed or went away is tried again.
-constexpr auto kSerialRetry = 1s;
+// How often a scanner that is missing or went away is looked for again; a udev event about its
+// kind of device looks at once.
+constexpr auto kScannerRetry = 250ms;
+// Scanners are read on while the program fetches: a device whose events are not read in time
+// loses them (the kernel keeps only a few dozen per reader). Complete decodes wait here.
+constexpr std::size_t kMaxQueuedDecodes = 64;
 
 constexpr std::array<std::int32_t, kNotificationValues> kFactoryNotification{1, 1, 1, 2, 3, 1};
 // Show UID, show user data, start position, maximum length, decode timeout (s).
@@ -66,54 +73,40 @@ void closeFd(int& fd) {
     fd = -1;
 }
 
-speed_t baudConstant(int baud) {
-    switch (baud) {
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        case 230400:
-            return B230400;
-        case 460800:
-            return B460800;
-        case 921600:
-            return B921600;
-        default:
-            return B9600;
+// Tells of devices of one subsystem coming and going; where udev cannot be reached (a container,
+// a test machine) it never fires and the retry interval alone finds a scanner again.
+class HotplugMonitor {
+  public:
+    explicit HotplugMonitor(const char* subsystem) {
+        udev_ = udev_new();
+        if (udev_ == nullptr) return;
+        monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
+        if (monitor_ == nullptr ||
+            udev_monitor_filter_add_match_subsystem_devtype(monitor_, subsystem, nullptr) < 0 ||
+            udev_monitor_enable_receiving(monitor_) < 0) {
+            return;
+        }
+        fd_ = udev_monitor_get_fd(monitor_);
     }
-}
-
-// A serial scanner sends raw bytes: no echo, no line editing, no translation.
-int openSerial(const std::string& path, int baud) {
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !(S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))) {
-        ::close(fd);
-        return -1;
+    ~HotplugMonitor() {
+        if (monitor_ != nullptr) udev_monitor_unref(monitor_);
+        if (udev_ != nullptr) udev_unref(udev_);
     }
-    if (::isatty(fd)) {
-        termios settings{};
-        if (::tcgetattr(fd, &settings) == 0) {
-            ::cfmakeraw(&settings);
-            settings.c_cflag |= CLOCAL | CREAD;
-            ::cfsetispeed(&settings, baudConstant(baud));
-            ::cfsetospeed(&settings, baudConstant(baud));
-            ::tcsetattr(fd, TCSANOW, &settings);
+    HotplugMonitor(const HotplugMonitor&) = delete;
+    HotplugMonitor& operator=(const HotplugMonitor&) = delete;
+    int fd() const { return fd_; }
+    void drain() {
+        if (fd_ < 0) return;
+        while (udev_device* device = udev_monitor_receive_device(monitor_)) {
+            udev_device_unref(device);
         }
     }
-    return fd;
-}
+
+  private:
+    udev* udev_ = nullptr;
+    udev_monitor* monitor_ = nullptr;
+    int fd_ = -1;
+};
 
 bool fillAddress(const std::string& path, sockaddr_un& address) {
     address = {};
@@ -150,6 +143,8 @@ void SimReader::reset() {
     rfidUid_.clear();
     rfidData_.clear();
     callLog_.clear();
+    scannerOpens_ = 0;
+    lastSymbology_.clear();
 }
 
 void SimReader::loadFreshStateLocked() {
@@ -412,7 +407,8 @@ int SimReader::registerDecodeTarget(QnPostRegisteredMessage post, void* target) 
     return 1;
 }
 
-scan::ScanReply SimReader::deliver(const scan::ScanRequest& request) {
+scan::ScanReply SimReader::deliver(const scan::ScanRequest& request, ScannerKind source,
+                                   std::string symbology) {
     using scan::ReplyStatus;
     const bool isBarcode = request.kind == scan::DecodeKind::Barcode;
     std::unique_lock deliverLock(deliverMutex_);
@@ -440,6 +436,8 @@ scan::ScanReply SimReader::deliver(const scan::ScanRequest& request) {
         rfidData_ = upperHex(request.userData);
     }
     lastKind_ = request.kind;
+    lastSource_ = source;
+    lastSymbology_ = std::move(symbology);
     haveDecode_ = true;
     unfetched_ = true;
     QnPostRegisteredMessage post = post_;
@@ -477,23 +475,57 @@ bool SimReader::serialOpen() const {
     return serialOpen_;
 }
 
+int SimReader::scannerOpens() const {
+    std::lock_guard lock(mutex_);
+    return scannerOpens_;
+}
+
+std::pair<std::string, std::string> SimReader::decodeSource() const {
+    std::lock_guard lock(mutex_);
+    if (!haveDecode_) return {};
+    return {scannerKindName(lastSource_), lastSymbology_};
+}
+
 // ---- threads
 
 void SimReader::startThreads() {
     std::lock_guard lifecycle(lifecycleMutex_);
-    if (listener_.joinable() || serial_.joinable()) return;
+    if (listener_.joinable() || !scanners_.empty()) return;
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
-    std::string serialPath;
+    ReaderConfig config;
     {
         std::lock_guard lock(mutex_);
         socketPath_ = scan::scanSocketPath(deviceRoot_);
-        serialPath = config_.serialPath;
+        config = config_;
     }
     if (openListenSocket()) listener_ = std::thread([this] { listenLoop(); });
-    if (!serialPath.empty()) serial_ = std::thread([this] { serialLoop(); });
+    std::vector<std::unique_ptr<ScannerSource>> sources;
+    if (!config.serialPath.empty()) {
+        sources.push_back(ScannerSource::serial(config.serialPath, config.baud,
+                                                scan::kMaxBarcodeBytes, config.scanner.gap));
+    }
+    if (!config.scanner.evdev.empty()) {
+        // One keymap for every keyboard scanner; a layout that does not compile leaves them off.
+        if (auto keymap = Keymap::compile(config.scanner.layout)) {
+            const KeyOptions options{config.scanner.terminator, config.scanner.gap,
+                                     scan::kMaxBarcodeBytes};
+            for (const auto& name : config.scanner.evdev) {
+                sources.push_back(ScannerSource::keyboard(name, keymap, options));
+            }
+        }
+    }
+    for (const auto& name : config.scanner.hidraw) {
+        sources.push_back(ScannerSource::hidPos(name, scan::kMaxBarcodeBytes));
+    }
+    if (sources.empty()) return;
+    poster_ = std::thread([this] { postLoop(); });
+    for (auto& source : sources) {
+        scanners_.emplace_back(
+            [this, owned = std::move(source)]() mutable { scannerLoop(std::move(owned)); });
+    }
 }
 
 void SimReader::stopThreads() {
@@ -503,17 +535,24 @@ void SimReader::stopThreads() {
         stopping_ = true;
     }
     fetched_.notify_all();
+    queued_.notify_all();
+    room_.notify_all();
     if (wakeWrite_ >= 0) {
         // Never read: the byte keeps every thread's poll awake until the pipe is closed.
         [[maybe_unused]] auto written = ::write(wakeWrite_, "x", 1);
     }
     if (listener_.joinable()) listener_.join();
-    if (serial_.joinable()) serial_.join();
+    for (auto& scanner : scanners_) {
+        if (scanner.joinable()) scanner.join();
+    }
+    scanners_.clear();
+    if (poster_.joinable()) poster_.join();
     closeListenSocket();
     closeFd(wakeRead_);
     closeFd(wakeWrite_);
     std::lock_guard lock(mutex_);
     stopping_ = false;
+    queuedDecodes_.clear();
 }
 
 bool SimReader::openListenSocket() {
@@ -617,66 +656,104 @@ bool SimReader::sleepUnlessWoken(std::chrono::milliseconds duration) const {
     return ::poll(&fd, 1, static_cast<int>(duration.count())) == 0;
 }
 
-void SimReader::serialLoop() {
-    std::string path;
-    int baud;
-    {
-        std::lock_guard lock(mutex_);
-        path = config_.serialPath;
-        baud = config_.baud;
-    }
-    int fd = -1;
-    std::string line;
-    bool overflow = false;  // a line past the bound is dropped up to its end
-    auto setOpen = [this](bool open) {
-        std::lock_guard lock(mutex_);
+void SimReader::setScannerOpen(ScannerKind kind, bool open) {
+    std::lock_guard lock(mutex_);
+    if (kind == ScannerKind::Serial) {
         serialOpen_ = open;
-    };
+    } else if (open) {
+        ++scannerOpens_;
+    }
+}
+
+void SimReader::postLoop() {
+    std::unique_lock lock(mutex_);
     while (true) {
-        if (fd < 0) {
-            fd = openSerial(path, baud);
-            if (fd < 0) {
-                if (!sleepUnlessWoken(kSerialRetry)) break;
+        queued_.wait(lock, [this] { return stopping_ || !queuedDecodes_.empty(); });
+        if (stopping_) return;
+        ScannerDecode decode = std::move(queuedDecodes_.front());
+        queuedDecodes_.pop_front();
+        room_.notify_all();
+        ++delivering_;
+        lock.unlock();
+        deliver({scan::DecodeKind::Barcode, std::move(decode.data), {}}, decode.kind,
+                std::move(decode.symbology));
+        lock.lock();
+        --delivering_;
+    }
+}
+
+void SimReader::scannerLoop(std::unique_ptr<ScannerSource> source) {
+    HotplugMonitor hotplug(source->subsystem());
+    std::vector<ScannerDecode> decodes;
+    auto post = [&] {
+        for (auto& decode : decodes) {
+            std::unique_lock lock(mutex_);
+            // A program far behind holds the scanner back rather than lose its scans.
+            room_.wait(lock,
+                       [this] { return stopping_ || queuedDecodes_.size() < kMaxQueuedDecodes; });
+            if (stopping_) break;
+            if (!queuedDecodes_.empty() || delivering_ > 0 || unfetched_) {
+                queuedDecodes_.push_back(std::move(decode));
+                queued_.notify_one();
                 continue;
             }
-            setOpen(true);
+            // Nothing ahead of it and nothing to wait for: posted from here, a thread switch
+            // sooner.
+            ++delivering_;
+            lock.unlock();
+            deliver({scan::DecodeKind::Barcode, std::move(decode.data), {}}, decode.kind,
+                    std::move(decode.symbology));
+            lock.lock();
+            --delivering_;
         }
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        decodes.clear();
+    };
+    bool counted = false;
+    auto close = [&] {
+        source->close();
+        if (counted) setScannerOpen(source->kind(), false);
+        counted = false;
+    };
+    bool ended = false;  // a recording read to its end is not read again
+    bool gone = false;   // a device that went away is looked for after the retry interval
+    while (true) {
+        if (!source->isOpen() && (ended || std::exchange(gone, false) || !source->open())) {
+            // Wait for the scanner to come (back): a udev event, or the retry interval.
+            pollfd fds[2] = {{wakeRead_, POLLIN, 0}, {hotplug.fd(), POLLIN, 0}};
+            const int timeout = ended ? -1 : static_cast<int>(kScannerRetry.count());
+            if (::poll(fds, hotplug.fd() >= 0 ? 2 : 1, timeout) < 0 && errno != EINTR) break;
+            if (fds[0].revents != 0) break;
+            if (fds[1].revents != 0) hotplug.drain();
+            continue;
+        }
+        if (!counted) {
+            setScannerOpen(source->kind(), true);
+            counted = true;
+        }
+        pollfd fds[2] = {{source->fd(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        const auto gapLeft = source->untilExpiry(ScanClock::now());
+        const int timeout = gapLeft ? static_cast<int>(gapLeft->count()) : -1;
+        const int ready = ::poll(fds, 2, timeout);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (fds[1].revents != 0) break;
-        if (fds[0].revents == 0) continue;
-        char chunk[256];
-        ssize_t count = ::read(fd, chunk, sizeof chunk);
-        if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (count <= 0) {
-            // Unplugged or hung up: try again a little later.
-            closeFd(fd);
-            setOpen(false);
-            line.clear();
-            overflow = false;
-            if (!sleepUnlessWoken(kSerialRetry)) break;
+        if (ready == 0) {
+            source->expire(ScanClock::now(), decodes);
+            post();
             continue;
         }
-        for (ssize_t i = 0; i < count; ++i) {
-            const char byte = chunk[i];
-            if (byte == '\r' || byte == '\n') {
-                if (!line.empty() && !overflow) {
-                    deliver({scan::DecodeKind::Barcode, line, {}});
-                }
-                line.clear();
-                overflow = false;
-            } else if (line.size() < scan::kMaxBarcodeBytes) {
-                line.push_back(byte);
-            } else {
-                overflow = true;
-            }
+        const auto result = source->read(ScanClock::now(), decodes);
+        // Complete decodes read before an unplug are posted; what was under way is dropped.
+        post();
+        if (result != ScannerSource::ReadResult::More) {
+            ended = result == ScannerSource::ReadResult::Ended;
+            gone = !ended;
+            close();
         }
     }
-    closeFd(fd);
-    setOpen(false);
+    close();
 }
 
 }  // namespace qn::sim

@@ -1,24 +1,30 @@
 #pragma once
 // The simulated reader behind the C operations of ScanSvc_CE.so: engine values with factory
 // defaults, trigger and active devices, the last decode, and the threads that receive decodes
-// (the scan socket, and a serial scanner when reader.ini names one).
+// (the scan socket, and the scanners reader.ini names: serial, keyboard-mode, HID POS).
 
 #include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/reader/engine_operations.h"
 #include "common/reader/reader_abi.h"
 #include "plugins/simreader/reader_config.h"
 #include "plugins/simreader/scan_protocol.h"
+#include "plugins/simreader/scanner_decode.h"
 
 namespace qn::sim {
+
+class ScannerSource;
 
 inline constexpr std::size_t kCallLogEntries = 4096;
 inline constexpr int kNotificationValues = 6;
@@ -85,12 +91,17 @@ class SimReader {
     // Hands a decode to the program as a trigger pull would: refused while the trigger is off,
     // the device inactive or nobody registered; waits up to fetch_wait for the previous decode
     // to be fetched.
-    scan::ScanReply deliver(const scan::ScanRequest& request);
+    scan::ScanReply deliver(const scan::ScanRequest& request,
+                            ScannerKind source = ScannerKind::Socket, std::string symbology = {});
 
     std::string callLog() const;
     void clearCallLog();
     std::string socketPath() const;
     bool serialOpen() const;
+    // How often a keyboard-mode or HID POS scanner was opened (found, or found again).
+    int scannerOpens() const;
+    // Where the last decode came from, and its symbology identifier when the scanner sent one.
+    std::pair<std::string, std::string> decodeSource() const;
     // Back to the state of a freshly loaded library: threads stopped, reader.ini read again.
     void reset();
 
@@ -120,7 +131,9 @@ class SimReader {
     void closeListenSocket();
     void listenLoop();
     void serveClient(int client);
-    void serialLoop();
+    void scannerLoop(std::unique_ptr<ScannerSource> source);
+    void postLoop();
+    void setScannerOpen(ScannerKind kind, bool open);
     // False when woken for shutdown before the time was up.
     bool sleepUnlessWoken(std::chrono::milliseconds duration) const;
 
@@ -128,6 +141,8 @@ class SimReader {
 
     mutable std::mutex mutex_;  // guards everything below up to the threads
     std::condition_variable fetched_;
+    std::condition_variable queued_;
+    std::condition_variable room_;
     ReaderConfig config_;
     Values values_;
     QnPostRegisteredMessage post_ = nullptr;
@@ -137,6 +152,11 @@ class SimReader {
     bool unfetched_ = false;
     bool stopping_ = false;
     bool serialOpen_ = false;
+    int scannerOpens_ = 0;
+    ScannerKind lastSource_ = ScannerKind::Socket;
+    std::string lastSymbology_;
+    std::deque<ScannerDecode> queuedDecodes_;  // read from scanners, not yet posted
+    int delivering_ = 0;                       // scanner decodes being posted now
     std::string barcode_;
     std::string rfidUid_;
     std::string rfidData_;
@@ -150,7 +170,8 @@ class SimReader {
     int listenFd_ = -1;
     std::uint64_t listenInode_ = 0;
     std::thread listener_;
-    std::thread serial_;
+    std::vector<std::thread> scanners_;
+    std::thread poster_;
 };
 
 }  // namespace qn::sim

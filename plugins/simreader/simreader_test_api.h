@@ -15,6 +15,13 @@ typedef void (*QnSimClearCallLogFn)(void);
 typedef int (*QnSimSocketPathFn)(char* buffer, int size);
 /* 1 while the serial scanner of reader.ini is open. */
 typedef int (*QnSimSerialOpenFn)(void);
+/* How often a keyboard-mode or HID POS scanner of reader.ini was opened (found, or found again
+ * after an unplug) since the library was loaded or reset. */
+typedef int (*QnSimScannerOpensFn)(void);
+/* Where the last decode came from ("socket", "serial", "keyboard", "hidpos") and the symbology
+ * identifier its scanner sent ("" when none); each copies at most size - 1 bytes and a
+ * terminator. Returns 0 before the first decode. */
+typedef int (*QnSimDecodeSourceFn)(char* kind, int kindSize, char* symbology, int symbologySize);
 /* Delivers a decode as if it came from the scan socket: kind 7 barcode (data), 8 RFID (UID in
  * data, user data). Returns a reply status: QN_SIM_DELIVERED, QN_SIM_TRIGGER_OFF, ... */
 typedef int (*QnSimInjectDecodeFn)(int kind, const unsigned char* data, int dataSize,

@@ -1,6 +1,10 @@
 // quillnet-device: brings up the handheld stand-in the way the programs do at start-up (model,
 // system library, reader library) and reports what it found; optionally plays a sound, vibrates
 // and prints the decodes that arrive. For checking a device root on a desktop or a handheld.
+// --scanners lists the scanners attached to this machine, for filling in reader.ini.
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +14,8 @@
 #include "common/device/device.h"
 #include "common/reader/reader_library.h"
 #include "platform/paths.h"
+#include "plugins/simreader/scanner_devices.h"
+#include "plugins/simreader/simreader_test_api.h"
 
 namespace {
 
@@ -25,8 +31,53 @@ class ConsoleMessageBoxes final : public qn::platform::MessageBoxes {
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: quillnet-device [--sound N] [--vibrate STEPS] [--wait SECONDS]\n");
+    std::fprintf(stderr,
+                 "usage: quillnet-device [--sound N] [--vibrate STEPS] [--wait SECONDS]\n"
+                 "       quillnet-device --watch SECONDS   (each decode with its scanner kind)\n"
+                 "       quillnet-device --scanners        (the scanners on this machine)\n");
     return 64;
+}
+
+// One line a scanner, with the reader.ini line that names it.
+int listScanners() {
+    const auto devices = qn::sim::findScannerDevices();
+    int others = 0, listed = 0;
+    for (const auto& device : devices) {
+        if (!device.likelyScanner) {
+            ++others;
+            continue;
+        }
+        ++listed;
+        const char* kind = qn::sim::scannerKindName(device.kind);
+        std::printf("%-8s %04x:%04x  %s\n", kind, device.id.vendor, device.id.product,
+                    device.name.c_str());
+        std::printf(
+            "         node:  %s%s\n", device.node.c_str(),
+            ::access(device.node.c_str(), R_OK) == 0 ? "" : "  (not readable by this user)");
+        if (!device.byId.empty()) std::printf("         by-id: %s\n", device.byId.c_str());
+        const std::string byIdName =
+            device.byId.empty() ? "" : device.byId.substr(device.byId.rfind('/') + 1);
+        switch (device.kind) {
+            case qn::sim::ScannerKind::Keyboard:
+                std::printf("         reader.ini: [scanner] evdev=%s\n",
+                            byIdName.empty() ? device.node.c_str() : byIdName.c_str());
+                break;
+            case qn::sim::ScannerKind::HidPos:
+                std::printf("         reader.ini: [scanner] hidraw=%04x:%04x\n", device.id.vendor,
+                            device.id.product);
+                break;
+            default:
+                std::printf("         reader.ini: [reader] serial=%s\n",
+                            device.byId.empty() ? device.node.c_str() : device.byId.c_str());
+                break;
+        }
+    }
+    if (listed == 0) std::printf("no scanner found\n");
+    if (others > 0) {
+        std::printf("%d other keyboard%s not listed (they have LEDs and no scanner name)\n", others,
+                    others == 1 ? "" : "s");
+    }
+    return 0;
 }
 
 std::string printable(const unsigned char* data, int length) {
@@ -48,6 +99,8 @@ std::string printable(const unsigned char* data, int length) {
 
 int main(int argc, char** argv) {
     int sound = 0, vibrateSteps = 0, waitSeconds = 0;
+    bool watch = false;
+    if (argc == 2 && std::strcmp(argv[1], "--scanners") == 0) return listScanners();
     for (int i = 1; i < argc; ++i) {
         auto number = [&](int& out) {
             if (i + 1 >= argc) return false;
@@ -63,6 +116,8 @@ int main(int argc, char** argv) {
             ok = number(vibrateSteps);
         else if (std::strcmp(argv[i], "--wait") == 0)
             ok = number(waitSeconds);
+        else if (std::strcmp(argv[i], "--watch") == 0)
+            ok = watch = number(waitSeconds);
         if (!ok) return usage();
     }
 
@@ -96,6 +151,13 @@ int main(int argc, char** argv) {
     if (waitSeconds > 0) {
         const auto decodeMessage =
             qn::platform::registerWindowMessage(qn::reader::kDecodeMessageName);
+        // The simulated reader tells which scanner a decode came from; another library does not.
+        QnSimDecodeSourceFn decodeSource = nullptr;
+        void* self = ::dlopen((root / "ScanSvc_CE.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (self != nullptr) {
+            decodeSource =
+                reinterpret_cast<QnSimDecodeSourceFn>(::dlsym(self, "QnSimDecodeSource"));
+        }
         reader.setTriggerKey(1);
         std::printf("waiting %d s for decodes\n", waitSeconds);
         std::fflush(stdout);
@@ -109,8 +171,18 @@ int main(int argc, char** argv) {
             unsigned char buffer[260] = {};
             const auto& ops = reader.ops();
             if (message->wParam == QN_DECODE_BARCODE && ops.GetOutputRecord) {
+                // Asked before the fetch: the decode cannot be replaced until it is fetched.
+                char kind[16] = {}, symbology[8] = {};
+                const bool known =
+                    watch && decodeSource != nullptr &&
+                    decodeSource(kind, sizeof kind, symbology, sizeof symbology) == 1;
                 int length = ops.GetOutputRecord(QN_DECODE_BARCODE, buffer, sizeof buffer);
-                std::printf("barcode: %s\n", printable(buffer, length).c_str());
+                if (known) {
+                    std::printf("%s%s%s: %s\n", kind, symbology[0] != 0 ? " " : "", symbology,
+                                printable(buffer, length).c_str());
+                } else {
+                    std::printf("barcode: %s\n", printable(buffer, length).c_str());
+                }
             } else if (ops.GetDecodeRfidUID) {
                 int length = ops.GetDecodeRfidUID(buffer, sizeof buffer);
                 std::printf("rfid uid: %s\n", printable(buffer, length).c_str());
@@ -118,6 +190,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
         reader.setTriggerKey(0);
+        if (self != nullptr) ::dlclose(self);
     } else {
         // Leave time for a sound to be heard before the player goes away.
         if (sound != 0) clock.sleepFor(std::chrono::milliseconds(500));
