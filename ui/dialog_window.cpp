@@ -209,7 +209,6 @@ void DialogWindow::build() {
             case ControlClass::ListBox: {
                 if (c.kind == ControlClass::ComboBox) {
                     auto* combo = new QComboBox(this);
-                    combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
                     for (const auto& item : c.items)
                         combo->addItem(text(item));
                     combo->setEditable(c.editable);
@@ -278,7 +277,20 @@ void DialogWindow::fitTo(QSize room) {
 
 void DialogWindow::fitControls(QRect area) {
     // The largest font at which everything fits; at each size first the model's own places, then
-    // the lines packed closer.
+    // the lines packed closer, then short lines joined. The large screen takes the small
+    // screen's choice, doubled, so that both look alike.
+    const int scale = scale_;
+    for (int pixels = kLargestPixels; pixels >= kSmallestPixels; --pixels) {
+        for (int packing : {0, 1, 2}) {
+            scale_ = 1;
+            const QRect small(area.x() / scale, area.y() / scale, area.width() / scale,
+                              area.height() / scale);
+            const bool fits = layOut(small, pixels, packing);
+            scale_ = scale;
+            if (fits && (scale == 1 || layOut(area, pixels, packing))) return;
+            if (fits) break;
+        }
+    }
     for (int pixels = kLargestPixels; pixels >= kSmallestPixels; --pixels) {
         for (int packing : {0, 1, 2}) {
             if (layOut(area, pixels, packing)) return;
@@ -453,10 +465,15 @@ bool DialogWindow::layOut(QRect area, int pixels, int packing) {
                 item.want = std::max(designWidth, shown);
                 break;
             }
-            case ControlClass::ComboBox:
-                item.need = w->sizeHint().width();
+            case ControlClass::ComboBox: {
+                // Its longest entry beside the arrow.
+                int widest = metrics.horizontalAdvance(value);
+                for (const auto& entry : c->items)
+                    widest = std::max(widest, metrics.horizontalAdvance(text(entry)));
+                item.need = widest + 4 * frame + 12 + lineHeight;
                 item.want = std::max(designWidth, item.need);
                 break;
+            }
             case ControlClass::ListBox: {
                 int widest = 0;
                 for (const auto& entry : c->items)
