@@ -279,22 +279,26 @@ void DialogWindow::fitControls(QRect area) {
     // The largest font at which everything fits; at each size first the model's own places, then
     // the lines packed closer, then short lines joined. The large screen takes the small
     // screen's choice, doubled, so that both look alike.
-    const int scale = scale_;
-    for (int pixels = kLargestPixels; pixels >= kSmallestPixels; --pixels) {
-        for (int packing : {0, 1, 2}) {
-            scale_ = 1;
-            const QRect small(area.x() / scale, area.y() / scale, area.width() / scale,
-                              area.height() / scale);
-            const bool fits = layOut(small, pixels, packing);
-            scale_ = scale;
-            if (fits && (scale == 1 || layOut(area, pixels, packing))) return;
-            if (fits) break;
-        }
+    // Rows are joined only where no font size down to the last but one fits otherwise.
+    std::vector<std::pair<int, int>> tries;
+    for (int pixels = kLargestPixels; pixels > kSmallestPixels; --pixels) {
+        tries.emplace_back(pixels, 0);
+        tries.emplace_back(pixels, 1);
     }
-    for (int pixels = kLargestPixels; pixels >= kSmallestPixels; --pixels) {
-        for (int packing : {0, 1, 2}) {
-            if (layOut(area, pixels, packing)) return;
-        }
+    for (int pixels = kLargestPixels; pixels >= kSmallestPixels; --pixels)
+        tries.emplace_back(pixels, 2);
+    const int scale = scale_;
+    for (const auto& [pixels, packing] : tries) {
+        scale_ = 1;
+        const QRect small(area.x() / scale, area.y() / scale, area.width() / scale,
+                          area.height() / scale);
+        const bool fits = layOut(small, pixels, packing);
+        scale_ = scale;
+        if (fits && (scale == 1 || layOut(area, pixels, packing))) return;
+        if (fits) break;
+    }
+    for (const auto& [pixels, packing] : tries) {
+        if (layOut(area, pixels, packing)) return;
     }
     layOut(area, kSmallestPixels, 2);
 }
