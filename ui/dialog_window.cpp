@@ -377,6 +377,111 @@ bool placeRow(Row& row, int left, int right, int gap) {
     return true;
 }
 
+bool oneLine(const Row& row) {
+    return std::none_of(row.items.begin(), row.items.end(),
+                        [](const Item& item) { return tall(*item.control); });
+}
+
+const Item& leftmost(const Row& row) {
+    return *std::min_element(row.items.begin(), row.items.end(),
+                             [](const Item& a, const Item& b) { return a.designX < b.designX; });
+}
+
+const Item& rightmost(const Row& row) {
+    return *std::max_element(row.items.begin(), row.items.end(),
+                             [](const Item& a, const Item& b) { return a.designX < b.designX; });
+}
+
+bool takesInput(ControlClass kind) {
+    return kind == ControlClass::Edit || kind == ControlClass::ComboBox ||
+           kind == ControlClass::Spin;
+}
+
+// A one-word label ending in a full stop, alone on its row: the unit of the control before it
+// ("byte.").
+bool isUnit(const Row& row) {
+    if (row.items.size() != 1 || row.items.front().control->kind != ControlClass::Static)
+        return false;
+    const QString value = text(row.items.front().control->text);
+    return value.size() > 1 && value.endsWith(QLatin1Char('.')) &&
+           !value.contains(QLatin1Char(' '));
+}
+
+// Any other label alone on its row heads the rows below it ("Input", "Data").
+bool isHeading(const Row& row) {
+    return row.items.size() == 1 && row.items.front().control->kind == ControlClass::Static &&
+           !isUnit(row);
+}
+
+// A caption without letters or digits ("->") links its control to the control before it.
+bool isLink(const Row& row) {
+    const Item& first = leftmost(row);
+    if (row.items.size() < 2 || first.control->kind != ControlClass::Static) return false;
+    const QString value = text(first.control->text);
+    return !value.isEmpty() &&
+           std::none_of(value.begin(), value.end(), [](QChar ch) { return ch.isLetterOrNumber(); });
+}
+
+// Whether a row reads as the end of the row before it: a unit after its control, a linked
+// pair, a check box's own uncaptioned control after it.
+bool continues(const Row& before, const Row& row) {
+    if (!oneLine(before) || !oneLine(row)) return false;
+    if (isUnit(row)) return takesInput(rightmost(before).control->kind);
+    if (isLink(row)) return !isHeading(before);
+    return before.items.size() == 1 &&
+           before.items.front().control->kind == ControlClass::CheckBox &&
+           takesInput(leftmost(row).control->kind);
+}
+
+void append(Row& to, Row& row) {
+    // Later rows' controls come after the earlier ones on the line.
+    int shift = 0;
+    for (const Item& item : to.items)
+        shift = std::max(shift, item.designRight);
+    for (Item& item : row.items) {
+        item.designX += shift;
+        to.items.push_back(item);
+    }
+    to.designBottom = row.designBottom;
+}
+
+// Joins the rows the dialog means as one line; with packing 2 also whole rows of one-line
+// controls that fit side by side, headings kept on lines of their own. A joined row too wide
+// for the screen wraps onto a second line rather than into the next row.
+std::vector<Row> joinRows(std::vector<Row> rows, int packing, int width, int gap) {
+    std::vector<Row> joined;
+    for (Row& row : rows) {
+        if (!joined.empty() && continues(joined.back(), row)) {
+            // The room a check box leaves on its line goes to its control.
+            Row& before = joined.back();
+            if (before.items.size() == 1 &&
+                before.items.front().control->kind == ControlClass::CheckBox)
+                before.items.front().want = before.items.front().need;
+            append(before, row);
+        } else {
+            joined.push_back(std::move(row));
+        }
+    }
+    if (packing < 2) return joined;
+    auto needs = [gap](const Row& row) {
+        int sum = -gap;
+        for (const Item& item : row.items)
+            sum += item.need + gap;
+        return sum;
+    };
+    std::vector<Row> packed;
+    for (Row& row : joined) {
+        if (!packed.empty() && oneLine(packed.back()) && oneLine(row) &&
+            !isHeading(packed.back()) && !isHeading(row) &&
+            needs(packed.back()) + gap + needs(row) <= width) {
+            append(packed.back(), row);
+        } else {
+            packed.push_back(std::move(row));
+        }
+    }
+    return packed;
+}
+
 }  // namespace
 
 bool DialogWindow::layOut(QRect area, int pixels, int packing) {
@@ -509,37 +614,7 @@ bool DialogWindow::layOut(QRect area, int pixels, int packing) {
 
     const int left = area.left() + margin;
     const int right = area.right() + 1 - margin;
-    if (packing == 2) {
-        // Rows of one-line controls that fit side by side become one.
-        auto needs = [gap](const Row& row) {
-            int sum = -gap;
-            for (const Item& item : row.items)
-                sum += item.need + gap;
-            return sum;
-        };
-        auto oneLine = [](const Row& row) {
-            return std::none_of(row.items.begin(), row.items.end(),
-                                [](const Item& item) { return tall(*item.control); });
-        };
-        std::vector<Row> packed;
-        for (Row& row : rows) {
-            if (!packed.empty() && oneLine(packed.back()) && oneLine(row) &&
-                needs(packed.back()) + gap + needs(row) <= right - left) {
-                // Later rows' controls come after the earlier ones on the line.
-                int shift = 0;
-                for (const Item& item : packed.back().items)
-                    shift = std::max(shift, item.designRight);
-                for (Item& item : row.items) {
-                    item.designX += shift;
-                    packed.back().items.push_back(item);
-                }
-                packed.back().designBottom = row.designBottom;
-            } else {
-                packed.push_back(std::move(row));
-            }
-        }
-        rows = std::move(packed);
-    }
+    rows = joinRows(std::move(rows), packing, right - left, gap);
     bool fits = true;
     int previousBottom = area.top();
     int previousDesignBottom = 0;

@@ -51,8 +51,9 @@ class DialogWindow final : public QDialog {
     void build();
     void finishIfClosed();
     void fitControls(QRect area);
-    // packing 0: rows where the model has them; 1: rows packed closer; 2: rows that fit side by
-    // side share a line too.
+    // packing 0: rows where the model has them, a unit, a linked control ("->") or a check
+    // box's own control beside the control before it; 1: rows packed closer; 2: rows that fit
+    // side by side share a line too, headings apart.
     bool layOut(QRect area, int pixels, int packing);
 
     dialogs::Dialog& model_;
