@@ -348,6 +348,13 @@ bool placeRow(Row& row, int left, int right, int gap) {
             used = width;
             ++end;
         }
+        // Spin arrows do not start a line: their edit moves down with them.
+        if (end < items.size() && end > first + 1 &&
+            items[end].control->kind == ControlClass::Spin &&
+            items[end].control->buddy == items[end - 1].control->id) {
+            --end;
+            used -= items[end].need + gap;
+        }
         int spare = std::max(0, right - left - used);
         // Room to spare goes to the items that want more, in order.
         for (std::size_t i = first; i < end; ++i) {
@@ -423,14 +430,14 @@ bool isLink(const Row& row) {
 }
 
 // Whether a row reads as the end of the row before it: a unit after its control, a linked
-// pair, a check box's own uncaptioned control after it.
+// pair, a check box's own uncaptioned edit after it.
 bool continues(const Row& before, const Row& row) {
     if (!oneLine(before) || !oneLine(row)) return false;
     if (isUnit(row)) return takesInput(rightmost(before).control->kind);
     if (isLink(row)) return !isHeading(before);
     return before.items.size() == 1 &&
            before.items.front().control->kind == ControlClass::CheckBox &&
-           takesInput(leftmost(row).control->kind);
+           leftmost(row).control->kind == ControlClass::Edit;
 }
 
 void append(Row& to, Row& row) {
