@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -275,6 +276,55 @@ void checkSheet(ui::SheetWindow& sheet, const QString& name, int mode) {
     }
 }
 
+// Controls that read together share a line; a heading and the row after it, or two rows of their
+// own, do not. Without a second text the second control is the one after the first.
+struct LineCase {
+    const char* dialog;
+    const char* first;
+    const char* second;
+    bool sameLine;
+};
+constexpr LineCase kLineCases[] = {
+    {"CDlgRfid", "Maximum length:", "byte.", true},
+    {"CDlgRfid", "byte.", "Field delimiter:", false},
+    {"CDlgVTAdvanced", "Input", "Check Leading Code", false},
+    {"CDlgVTAdvanced", "Check Leading Code", nullptr, true},
+    {"CDlgVTAdvanced", "Check Code Length", nullptr, true},
+    {"CDlgVTAdvanced", "Maximum Length:", "Data", false},
+    {"CDlgVTAdvanced", "Data", "Prefix Code", false},
+    {"CDlgVTAdvanced", "Prefix Code", nullptr, true},
+    {"CDlgVTAdvanced", "Suffix Code", nullptr, true},
+    {"CDlgVTAdvanced", "Auto Enter", "Char replace", false},
+    {"CDlgVTAdvanced", "Char replace", "->", true},
+    {"CDlgVTAdvanced", "->", "more", false},
+    {"CDlgTNAdvanced", "Input", "Check Leading Code", false},
+    {"CDlgTNAdvanced", "Check Leading Code", nullptr, true},
+};
+
+void checkLines(const ui::DialogWindow& window, const dialogs::Dialog& model, const QString& name,
+                int mode) {
+    const auto& controls = model.controls();
+    auto find = [&](const char* text) {
+        return std::find_if(controls.begin(), controls.end(),
+                            [text](const dialogs::Control& c) { return c.text == text; });
+    };
+    for (const LineCase& line : kLineCases) {
+        if (name != QLatin1String(line.dialog)) continue;
+        const auto first = find(line.first);
+        QVERIFY2(first != controls.end(), line.first);
+        const auto second = line.second != nullptr ? find(line.second) : std::next(first);
+        QVERIFY2(second != controls.end(), line.first);
+        const QRect a = inWindow(window.widget(first->id));
+        const QRect b = inWindow(window.widget(second->id));
+        const bool shared = a.top() <= b.bottom() && b.top() <= a.bottom();
+        QVERIFY2(shared == line.sameLine,
+                 qPrintable(QStringLiteral("%1 at %2: \"%3\" and \"%4\" %5 a line")
+                                .arg(name, sizeName(mode), QLatin1String(line.first),
+                                     QString::fromStdString(second->text),
+                                     QLatin1String(line.sameLine ? "do not share" : "share"))));
+    }
+}
+
 }  // namespace
 
 class ScreenFitTest : public QObject {
@@ -305,6 +355,7 @@ class ScreenFitTest : public QObject {
                 model.open(context);
                 ui::DialogWindow window(model);
                 check(window, QString::fromStdString(table->className), mode);
+                checkLines(window, model, QString::fromStdString(table->className), mode);
             }
             // The 5250 program's scanner dialogs, on its own record.
             tn::TnSessionState state;
@@ -318,6 +369,7 @@ class ScreenFitTest : public QObject {
                 model.open(context);
                 ui::DialogWindow window(model);
                 check(window, QLatin1String(name), mode);
+                checkLines(window, model, QLatin1String(name), mode);
             }
         }
     }
