@@ -102,6 +102,32 @@ bool scrollBarsShown(reader::LeInt32& setting) {
     return true;
 }
 
+namespace {
+
+QFont cellFont(QFont font) {
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    font.setKerning(false);
+    return font;
+}
+
+QFont cellFont(const QString& family) {
+    return cellFont(QFont(family));
+}
+
+// A face whose narrowest and widest characters advance alike draws the grid evenly.
+bool evenAdvances(const QFont& font) {
+    const QFontMetricsF metrics(font);
+    return std::abs(metrics.horizontalAdvance(QChar(u'i')) -
+                    metrics.horizontalAdvance(QChar(u'W'))) < 0.01;
+}
+
+}  // namespace
+
 CellView::CellView(QWidget* parent) : QAbstractScrollArea(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::NoFrame);
@@ -113,22 +139,26 @@ void CellView::fitFont(int height, int width) {
     height = std::clamp(height == 0 ? 16 : height, kMinFontHeight, kMaxFontHeight);
     width = std::clamp(width, 0, kMaxFontWidth);
 
-    QFont font(QStringLiteral("Times New Roman"));
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
-    font.setWeight(QFont::Normal);
-    font.setItalic(false);
-    font.setUnderline(false);
-    font.setStrikeOut(false);
-    font.setKerning(false);
-    // Where the face is missing the system substitutes; only a fixed-pitch one will do.
+    QFont font = cellFont(QStringLiteral("Times New Roman"));
+    // Where the face is missing the system substitutes; only a fixed-pitch one will do. The
+    // system's own fixed font is not always one (some monospaced faces declare proportional
+    // metrics), so a face every Debian system has comes first, and the advances decide last.
     if (!QFontInfo(font).fixedPitch()) {
-        QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        fixed.setStyleHint(QFont::TypeWriter);
-        fixed.setFixedPitch(true);
-        fixed.setKerning(false);
-        fixed.setWeight(QFont::Normal);
-        font = fixed;
+        const QFont candidates[] = {cellFont(QStringLiteral("DejaVu Sans Mono")),
+                                    cellFont(QFontDatabase::systemFont(QFontDatabase::FixedFont)),
+                                    cellFont(QStringLiteral("Liberation Mono")),
+                                    cellFont(QStringLiteral("monospace"))};
+        const QFont* chosen = nullptr;
+        for (const QFont& candidate : candidates) {
+            if (QFontInfo(candidate).fixedPitch()) {
+                chosen = &candidate;
+                break;
+            }
+        }
+        for (const QFont& candidate : candidates) {
+            if (chosen == nullptr && evenAdvances(candidate)) chosen = &candidate;
+        }
+        font = chosen != nullptr ? *chosen : candidates[0];
     }
     // The largest pixel size whose line fits the cell height, then stretched to the cell width.
     for (int pixels = height; pixels >= 4; --pixels) {

@@ -14,11 +14,22 @@ class QWidget;
 
 namespace qn::ui {
 
+// The window fills the screen of the model's mode. A caption strip at its top carries the caption,
+// OK and the close button (Cancel); the controls keep the model's order and relative places, get
+// heights from the dialog font's metrics and widths their texts need, and move down or onto a
+// line of their own where the handheld's rectangles are too small for the font. The font shrinks
+// step by step until every control fits the screen; the large screen is the small one doubled.
 class DialogWindow final : public QDialog {
   public:
+    enum class Strip {
+        OkAndClose,  // a dialog
+        CloseOnly,   // a panel whose every button ends it
+        None,        // a page of a sheet: the sheet has the strip
+    };
     // The model must have been opened (its layout fitted to the screen mode). An embedded
     // window is a page of a sheet: the sheet has the OK and Cancel buttons.
     DialogWindow(dialogs::Dialog& model, QWidget* parent = nullptr, bool embedded = false);
+    DialogWindow(dialogs::Dialog& model, QWidget* parent, Strip strip);
 
     // Shows the model modally; the result is the model's.
     dialogs::DialogResult run();
@@ -28,6 +39,10 @@ class DialogWindow final : public QDialog {
     void refresh();
     // Cancel, Escape or the window closed: the model's cancel, then the window ends.
     void reject() override;
+    // A page: lays the controls out again in the room its sheet leaves it.
+    void fitTo(QSize room);
+    // The pixel size of the dialog font at the small screen's scale, as last fitted.
+    int fontPixels() const { return fontPixels_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -35,10 +50,16 @@ class DialogWindow final : public QDialog {
   private:
     void build();
     void finishIfClosed();
-    int comboHeight() const;
+    void fitControls(QRect area);
+    // packing 0: rows where the model has them, a unit, a linked control ("->") or a check
+    // box's own control beside the control before it; 1: rows packed closer; 2: rows that fit
+    // side by side share a line too, headings apart.
+    bool layOut(QRect area, int pixels, int packing);
 
     dialogs::Dialog& model_;
     bool embedded_;
+    int scale_ = 1;  // 2 on the 480 × 640 screen
+    int fontPixels_ = 0;
     std::map<int, QWidget*> widgets_;
     bool refreshing_ = false;
 };

@@ -42,7 +42,8 @@ void TnApplication::openKeyPanel() {
     dialogs::DialogContext context = dialogContext(runner);
     tn::TnKeyPanel panel;
     panel.open(context);
-    runner.runModal(panel);
+    // Every key of the panel ends it: the strip has only the close button.
+    DialogWindow(panel, frame(), DialogWindow::Strip::CloseOnly).run();
     if (const int function = panel.function(); function > 0)
         view_->postKeyUpdate(program_->runPanelFunction(function));
 }

@@ -37,7 +37,8 @@ void VtApplication::openKeyPanel() {
     dialogs::DialogContext context = dialogContext(runner);
     vt::VtKeyPanel panel;
     panel.open(context);
-    runner.runModal(panel);
+    // Every key of the panel ends it: the strip has only the close button.
+    DialogWindow(panel, frame(), DialogWindow::Strip::CloseOnly).run();
     // The panel's keys go through the key map like real keys.
     if (const int key = panel.virtualKey(); key != 0) program_->keyboard().keyDown(key);
 }

@@ -22,9 +22,9 @@ struct ToolRun {
     std::string out, err;
 };
 
-ToolRun run(std::vector<std::string> args) {
+ToolRun run(std::vector<std::string> args, const std::filesystem::path& root = {}) {
     std::ostringstream out, err;
-    const int status = runDialogsTool(args, out, err);
+    const int status = runDialogsTool(args, out, err, root);
     return {status, out.str(), err.str()};
 }
 
@@ -63,6 +63,41 @@ TEST(DialogsTool, AnOutOfRangeNumberIsRefusedWithTheFrameworksMessage) {
     EXPECT_EQ(r.err, "Enter an integer between 1 and 55.\n");
     EXPECT_EQ(run({"show", "vt", "CDlgNone"}).status, 2);
     EXPECT_EQ(run({"show", "vt", "CDlg4407Code93", "--click", "7"}).status, 2);
+}
+
+// "Reset" on a document whose reader fields were changed: with the device root's reader library
+// its defaults and the program's come back silently; without one the missing defaults are
+// reported and the program's own still come back.
+TEST(DialogsTool, ResetUsesTheDeviceRootsReaderOrReportsItsAbsence) {
+    test::TempDir dir;
+    const std::filesystem::path withReader = dir / "with";
+    const std::filesystem::path without = dir / "without";
+    std::filesystem::create_directories(withReader);
+    std::filesystem::create_directories(without);
+    test::writeFile(withReader / "reader.ini", "[reader]\ntype=0x05\nactive=0x27\n");
+    test::copyPlugin(withReader, "ScanSvc_CE.so", "ScanSvc_CE.so");
+    struct Case {
+        std::filesystem::path root;
+        std::string err;
+    };
+    for (const Case& c :
+         {Case{withReader, ""}, Case{without, "Failed to get DLL default setting!!\n"}}) {
+        auto changed = std::make_unique<vt::VtSettings>();
+        readerSettings(*changed).scan.maximumLength = 99;
+        const std::string file = (dir / "s.vt").string();
+        test::writeFile(file, std::string(reinterpret_cast<const char*>(changed->bytes().data()),
+                                          changed->bytes().size()));
+        const ToolRun r = run(
+            {"show", "vt", "CDlg4407Main", "--settings", file, "--click", "1170", "--out", file},
+            c.root);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, c.err) << c.root;
+        auto reset = std::make_unique<vt::VtSettings>();
+        const std::string bytes = test::readFile(file);
+        ASSERT_EQ(bytes.size(), reset->bytes().size());
+        std::copy(bytes.begin(), bytes.end(), reset->bytes().begin());
+        EXPECT_EQ(readerSettings(*reset).scan.maximumLength, 20) << c.root;
+    }
 }
 
 }  // namespace

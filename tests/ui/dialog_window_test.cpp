@@ -186,9 +186,7 @@ class DialogWindowTest : public QObject {
             if (way == 0) QTest::keyClick(window_.get(), Qt::Key_Escape);
             if (way == 1) window_->close();
             if (way == 2) {
-                for (auto* button : window_->findChildren<QPushButton*>()) {
-                    if (button->text() == QStringLiteral("Cancel")) button->click();
-                }
+                window_->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
             }
             QCOMPARE(model_->cancels, 1);
             QVERIFY(!model_->isOpen());
@@ -313,10 +311,7 @@ void DialogWindowTest::sheetWithNestedDialogs() {
         for (auto* box : window.findChildren<QCheckBox*>()) {
             if (box->text() == QStringLiteral("ScrollBar")) box->click();
         }
-        for (auto* button : window.findChildren<QPushButton*>()) {
-            if (button->text() == QStringLiteral("OK") && button->parent() == &window)
-                button->click();
-        }
+        window.findChild<QPushButton*>(QStringLiteral("ok"))->click();
     });
     QVERIFY(window.run());
     QCOMPARE(vt::slotFunction(session->settings, 1), std::uint8_t{21});

@@ -71,9 +71,7 @@ void grab(QWidget& window, const QString& name, int mode) {
 
 // The sheet window's OK (not a page's button of that name).
 void pressSheetOk(QDialog& sheet) {
-    for (auto* button : sheet.findChildren<QPushButton*>()) {
-        if (button->text() == QStringLiteral("OK") && button->parent() == &sheet) button->click();
-    }
+    sheet.findChild<QPushButton*>(QStringLiteral("ok"))->click();
 }
 
 QPushButton* buttonNamed(QWidget& parent, const QString& text) {

@@ -8,6 +8,13 @@
 #include <optional>
 
 #include "common/dialogs/engine/engine_dialogs.h"
+#include "common/reader/reader_library.h"
+#include "platform/clock.h"
+#include "platform/library.h"
+#include "platform/message_queue.h"
+#include "platform/registry.h"
+#include "platform/services.h"
+#include "platform/sound.h"
 #include "tn5250/settings/tn_settings.h"
 #include "vt/settings/vt_settings.h"
 
@@ -56,6 +63,36 @@ void describe(const dialogs::Dialog& dialog, std::ostream& out) {
     }
 }
 
+class SilentSound final : public platform::SoundPlayer {
+  public:
+    void stop() override {}
+    void playAsync(const std::filesystem::path&) override {}
+};
+
+// The device root's reader library, for "Reset"; left unloaded when the root has none, and
+// "Reset" then falls back as the program does on a library without defaults.
+struct Reader {
+    Reader(const std::filesystem::path& root, platform::MessageBoxes& messages)
+        : registry(root / "registry.ini"), services{registry, loader, messages, queue,
+                                                    clock,    sound,  root} {
+        std::error_code ec;
+        if (!root.empty() && std::filesystem::exists(root / reader::kReaderLibraryFile, ec) &&
+            library.load())
+            library.initialise();
+    }
+    ~Reader() {
+        library.halt();
+        if (auto released = library.releaseLibrary()) released->release();
+    }
+    platform::IniRegistry registry;
+    platform::DlLibraryLoader loader;
+    platform::BlockingMessageQueue queue;
+    platform::SystemClock clock;
+    SilentSound sound;
+    platform::Services services;
+    reader::ReaderLibrary library{services};
+};
+
 class NoNestedDialogs final : public dialogs::DialogRunner {
   public:
     dialogs::DialogResult runModal(dialogs::Dialog&) override {
@@ -76,17 +113,21 @@ bool split(const std::string& arg, int& id, std::string& value) {
 
 template <class Record>
 int show(Record& record, std::span<const reader::FieldInfo> fields,
-         const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+         const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+         const std::filesystem::path& deviceRoot) {
     const dialogs::DialogTable* table = dialogs::engines::findEngineTable(args[2]);
     if (table == nullptr) {
         err << "no dialog " << args[2] << "\n";
         return 2;
     }
     platform::RecordingMessageBoxes messages;
+    Reader reader(deviceRoot, messages);
+    // Only what "Reset" reports is the tool's to pass on.
+    messages.clear();
     NoNestedDialogs runner;
     dialogs::DialogContext context{messages, runner, 1};
     dialogs::TableEnvironment environment =
-        dialogs::engines::engineEnvironment(record, fields, nullptr, messages);
+        dialogs::engines::engineEnvironment(record, fields, &reader.library, messages);
     std::string outFile;
     bool ok = false;
     // Options that shape the opening come first; actions run on the open dialog in order.
@@ -139,6 +180,8 @@ int show(Record& record, std::span<const reader::FieldInfo> fields,
         return 1;
     }
     describe(dialog, out);
+    for (const auto& text : messages.texts())
+        err << text << "\n";
     if (!outFile.empty()) {
         std::ofstream file(outFile, std::ios::binary | std::ios::trunc);
         const auto bytes = record.bytes();
@@ -170,7 +213,8 @@ bool load(std::span<std::uint8_t> record, const std::vector<std::string>& args, 
 
 }  // namespace
 
-int runDialogsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int runDialogsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   const std::filesystem::path& deviceRoot) {
     if (args.size() == 1 && args[0] == "list") {
         for (const auto& table : dialogs::engines::engineTables())
             out << table.className << " \"" << table.caption << "\"\n";
@@ -183,11 +227,11 @@ int runDialogsTool(const std::vector<std::string>& args, std::ostream& out, std:
     if (args[1] == "vt") {
         auto record = std::make_unique<vt::VtSettings>();
         if (!load(record->bytes(), args, err)) return 1;
-        return show(*record, vt::vtSettingsFields(), args, out, err);
+        return show(*record, vt::vtSettingsFields(), args, out, err, deviceRoot);
     }
     auto record = std::make_unique<tn::TnSession>();
     if (!load(record->bytes(), args, err)) return 1;
-    return show(*record, tn::tnSessionFields(), args, out, err);
+    return show(*record, tn::tnSessionFields(), args, out, err, deviceRoot);
 }
 
 }  // namespace qn::tools
