@@ -212,11 +212,13 @@ void VtEmulator::feed(const std::uint8_t* data, std::size_t length) {
     loadHostCommands();
     const std::uint8_t* p = data;
     const std::uint8_t* const end = data + length;
+    // A control string is passed over whole where it starts, so the loop below never sees one.
+    if (parserState_ >= kControlString) p = consumeControlString(p, end);
     while (p != end) {
         // The common paths run here without leaving the loop; everything else goes through
         // receiveByte one byte at a time.
         const std::uint8_t byte = *p;
-        if (byte < 0x20 && parserState_ < kControlString) {  // controls act alike in these states
+        if (byte < 0x20) {  // controls act alike in every state
             ++p;
             if (byte == kEsc) {
                 seqLength_ = 0;
@@ -244,11 +246,9 @@ void VtEmulator::feed(const std::uint8_t* data, std::size_t length) {
                 endControlSequence(*p++);
                 continue;
             }
-        } else if (parserState_ >= kControlString) {
-            p = consumeControlString(p, end);
-            continue;
         }
         receiveByte(*p++);
+        if (parserState_ >= kControlString) p = consumeControlString(p, end);
     }
 }
 
@@ -302,25 +302,22 @@ const std::uint8_t* VtEmulator::printRun(const std::uint8_t* p, const std::uint8
     return p;
 }
 
-// Passes over a control string's bytes, showing and running none of them. ESC \\ ends it, and
-// BEL an OSC; CAN and SUB cancel it; an ESC followed by anything else ends it and starts that
-// escape sequence.
+// Passes over a control string's bytes, showing and running none of them, up to its end or the
+// chunk's. ESC \\ ends it, and BEL an OSC; CAN and SUB cancel it; an ESC followed by anything
+// else ends it and starts that escape sequence.
 const std::uint8_t* VtEmulator::consumeControlString(const std::uint8_t* p,
                                                      const std::uint8_t* end) {
-    if (parserState_ == kControlStringEscape) {
-        if (*p == '\\') {
-            parserState_ = kGround;
-            return p + 1;
-        }
-        parserState_ = kEscape;
-        return p;  // the byte goes on as the one after an ESC
-    }
     for (; p != end; ++p) {
         const std::uint8_t byte = *p;
+        if (parserState_ == kControlStringEscape) {
+            parserState_ = byte == '\\' ? kGround : kEscape;
+            // Any other byte goes on as the one after an ESC.
+            return byte == '\\' ? p + 1 : p;
+        }
         if (byte < 0x20) {
             if (byte == kEsc) {
                 parserState_ = kControlStringEscape;
-                return p + 1;
+                continue;
             }
             if (byte == 0x18 || byte == 0x1A || (byte == kBel && stringEndsAtBel_)) {
                 parserState_ = kGround;
