@@ -1,5 +1,5 @@
 // The VT emulator over the four generated streams, fed in 1024-byte receives as the read
-// thread does.
+// thread does, under each emulation.
 
 #include <benchmark/benchmark.h>
 
@@ -35,11 +35,13 @@ const std::string& stream(bench::StreamKind kind) {
     return s;
 }
 
-void feedStream(benchmark::State& state, bench::StreamKind kind) {
+void feedStream(benchmark::State& state, bench::StreamKind kind,
+                VtEmulation emulation = VtEmulation::Vt100) {
     const std::string& bytes = stream(kind);
     VtSettings settings{};
     NullHost host;
     VtEmulator emulator(settings, host);
+    emulator.setEmulation(emulation);
     emulator.vtReset();
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     for (auto _ : state) {
@@ -57,6 +59,15 @@ BENCHMARK_CAPTURE(feedStream, fullscreen, bench::StreamKind::FullScreen)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(feedStream, cursor, bench::StreamKind::Cursor)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(feedStream, linedraw, bench::StreamKind::LineDraw)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(feedStream, plain_classic, bench::StreamKind::Plain, VtEmulation::Classic)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(feedStream, fullscreen_classic, bench::StreamKind::FullScreen,
+                  VtEmulation::Classic)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(feedStream, cursor_classic, bench::StreamKind::Cursor, VtEmulation::Classic)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(feedStream, linedraw_classic, bench::StreamKind::LineDraw, VtEmulation::Classic)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -2,8 +2,8 @@
 // size, with the sign-on check after each: nothing the host sends may reach outside the screen
 // buffers, and the cursor and scroll region stay on the screen.
 //
-// Input: byte 0 picks the reader-command settings, byte 1 the receive size; the rest is the
-// host's output.
+// Input: byte 0 picks the reader-command settings, byte 1 the receive size (low seven bits)
+// and the emulation (top bit: classic); the rest is the host's output.
 
 #include <algorithm>
 #include <cstddef>
@@ -55,7 +55,8 @@ void checkScreen(const VtScreen& s) {
     const bool ok = s.cursorRow >= 0 && s.cursorRow < kScreenRows && s.cursorCol >= 0 &&
                     s.cursorCol <= kScreenColumns && s.savedRow >= 0 && s.savedRow < kScreenRows &&
                     s.savedCol >= 0 && s.savedCol <= kScreenColumns && s.regionTop >= 1 &&
-                    s.regionTop < s.regionBottom && s.regionBottom <= kScreenRows;
+                    s.regionTop < s.regionBottom && s.regionBottom <= kScreenRows &&
+                    (s.originMode == 0 || s.originMode == 1);
     if (!ok) std::abort();
 }
 
@@ -91,12 +92,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     HostSender answers(host);
     VtTelnetFilter filter(*session, answers, terminal);
     AutoSignOn signOn;
+    emulator.setEmulation((data[1] & 0x80) != 0 ? VtEmulation::Classic : VtEmulation::Vt100);
     emulator.vtReset();
     filter.setSgaAgreed(true);
     for (std::size_t at = 2; at < size; at += chunk) {
         filter.receive({data + at, std::min(chunk, size - at)});
         signOn.check(*settings, terminal, host);
         checkScreen(emulator.screen());
+        // Control strings are a vt100 state only.
+        const std::int32_t state = emulator.parserState();
+        const bool classic = emulator.emulation() == VtEmulation::Classic;
+        if (state < kGround || state > (classic ? kEscapeIntermediate : kControlStringEscape)) {
+            std::abort();
+        }
     }
     return 0;
 }

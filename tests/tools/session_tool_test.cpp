@@ -219,6 +219,8 @@ TEST(SessionTool, RefusedBeforeConnecting) {
         {"vt", "dump --json\n", {}, "line 1: dump takes only --text\n"},
         {"vt", "", {"--settings", "/nonexistent/x.qnvt"}, "cannot read settings"},
         {"vt", "", {"--timeout", "0"}, "usage: quillnet-session"},
+        {"vt", "", {"--emulation", "vt52"}, "usage: quillnet-session"},
+        {"5250", "", {"--emulation", "classic"}, "usage: quillnet-session"},
         {"vt", "", {"--host", "a-host-name-longer-than-twenty"}, "longer than the session's field"},
     };
     for (const auto& c : cases) {

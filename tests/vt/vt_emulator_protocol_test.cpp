@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "tests/vt/vt_test_support.h"
 
@@ -57,6 +58,7 @@ struct ModeCase {
     std::string input;
     std::int32_t VtScreen::*field;
     std::int32_t expected;
+    Under under = Under::Both;
 };
 
 TEST(VtEmulatorModes, SetAndReset) {
@@ -64,7 +66,8 @@ TEST(VtEmulatorModes, SetAndReset) {
         {"?1h application cursor keys", "\033[?1h", &VtScreen::cursorKeysNormal, 0},
         {"?1l", "\033[?1h\033[?1l", &VtScreen::cursorKeysNormal, 1},
         {"1h without the private mark", "\033[1h", &VtScreen::cursorKeysNormal, 1},
-        {"? alone counts as ?1", "\033[?h", &VtScreen::cursorKeysNormal, 0},
+        {"? alone counts as ?1", "\033[?h", &VtScreen::cursorKeysNormal, 0, Under::Classic},
+        {"? alone names no mode", "\033[?h", &VtScreen::cursorKeysNormal, 1, Under::Vt100},
         {"4h insert", "\033[4h", &VtScreen::replaceMode, 0},
         {"4l replace", "\033[4h\033[4l", &VtScreen::replaceMode, 1},
         {"?4h is no mode", "\033[?4h", &VtScreen::replaceMode, 1},
@@ -72,7 +75,18 @@ TEST(VtEmulatorModes, SetAndReset) {
         {"7h without the mark", "\033[7h", &VtScreen::autoWrap, 0},
         {"20h new-line mode", "\033[20h", &VtScreen::newLineModeOff, 0},
         {"20l", "\033[20h\033[20l", &VtScreen::newLineModeOff, 1},
-        {"?1;25h is one number", "\033[?1;25h", &VtScreen::cursorKeysNormal, 1},
+        {"?1;25h is one number", "\033[?1;25h", &VtScreen::cursorKeysNormal, 1, Under::Classic},
+        {"?7;8h is one number", "\033[?7;8h", &VtScreen::autoWrap, 0, Under::Classic},
+        {"?1;25h sets ?1", "\033[?1;25h", &VtScreen::cursorKeysNormal, 0, Under::Vt100},
+        {"?7;8h sets ?7", "\033[?7;8h", &VtScreen::autoWrap, 1, Under::Vt100},
+        {"several parameters reset too", "\033[?1;7h\033[?1;7l", &VtScreen::autoWrap, 0,
+         Under::Vt100},
+        {"an empty parameter is skipped", "\033[?;;1;h", &VtScreen::cursorKeysNormal, 0,
+         Under::Vt100},
+        {"4;20h sets both", "\033[4;20h", &VtScreen::newLineModeOff, 0, Under::Vt100},
+        {"4;20h sets both: insert", "\033[4;20h", &VtScreen::replaceMode, 0, Under::Vt100},
+        {"each keeps its own mark: ?4 is no mode", "\033[?4;7h", &VtScreen::replaceMode, 1,
+         Under::Vt100},
         {"ESC = keypad", "\033=", &VtScreen::keypadNumeric, 0},
         {"ESC >", "\033=\033>", &VtScreen::keypadNumeric, 1},
         {"ESC c is ignored", "\033[?7h\033c", &VtScreen::autoWrap, 1},
@@ -80,7 +94,7 @@ TEST(VtEmulatorModes, SetAndReset) {
     };
     for (const ModeCase& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(runAllWays(c.input).screen.*(c.field), c.expected);
+        EXPECT_EQ(runAllWays(c.input, {}, c.under).screen.*(c.field), c.expected);
     }
 }
 
@@ -90,11 +104,12 @@ struct EventCase {
     std::string input;
     Strings events;
     Strings sends;
+    Under under = Under::Both;
 };
 
 void checkEvents(const EventCase& c) {
     SCOPED_TRACE(c.name);
-    const Outcome out = runAllWays(c.input, c.configure);
+    const Outcome out = runAllWays(c.input, c.configure, c.under);
     EXPECT_EQ(out.events, c.events);
     EXPECT_EQ(out.sends, c.sends);
 }
@@ -189,6 +204,18 @@ TEST(VtEmulatorHostCommands, TriggerAndFeedback) {
          "\033[?25l\033[?25h\033[25l",
          {"caret hide", "caret show"},
          {}},
+        {"?25 among several parameters",
+         {},
+         "\033[?7;25l\033[?25;1h",
+         {"caret hide", "caret show"},
+         {},
+         Under::Vt100},
+        {"?25 among several parameters is lost",
+         {},
+         "\033[?7;25l\033[?25;1h",
+         {},
+         {},
+         Under::Classic},
     };
     for (const EventCase& c : cases)
         checkEvents(c);
@@ -270,6 +297,7 @@ struct ParserCase {
     std::string row0;
     int cursorRow;
     int cursorCol;
+    Under under = Under::Both;
 };
 
 TEST(VtEmulatorParser, ControlsInsideSequencesAndBadInput) {
@@ -299,7 +327,7 @@ TEST(VtEmulatorParser, ControlsInsideSequencesAndBadInput) {
     };
     for (const ParserCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const Outcome out = runAllWays(c.input);
+        const Outcome out = runAllWays(c.input, {}, c.under);
         EXPECT_EQ(rowText(out.screen, 0), c.row0);
         EXPECT_EQ(out.screen.cursorRow, c.cursorRow);
         EXPECT_EQ(out.screen.cursorCol, c.cursorCol);
@@ -307,15 +335,60 @@ TEST(VtEmulatorParser, ControlsInsideSequencesAndBadInput) {
     }
 }
 
-TEST(VtEmulatorParser, StatesAfterOpenSequences) {
-    const std::pair<std::string, std::int32_t> cases[] = {
-        {"\033", kEscape},          {"\033[12", kControlSequence},
-        {"\x9b", kControlSequence}, {"\033(", kEscapeIntermediate},
-        {"\033[1\033", kEscape},    {"\033[1\030", kGround},
+// What a control string (DCS, SOS, OSC, PM, APC) shows: nothing under vt100, its text under
+// the classic rules. Row 0, the cursor, and whether a BEL inside it beeped.
+TEST(VtEmulatorParser, ControlStrings) {
+    const std::string title = "\033]0;user@host: ~\007";
+    const ParserCase cases[] = {
+        {"OSC ended by BEL", "a" + title + "b", "ab", 0, 2, Under::Vt100},
+        {"OSC ended by ST", "a\033]2;title\033\\b", "ab", 0, 2, Under::Vt100},
+        {"DCS ended by ST", "a\033P1$r0m\033\\b", "ab", 0, 2, Under::Vt100},
+        {"SOS, PM and APC", "\033Xs\033\\\033^p\033\\\033_a\033\\b", "b", 0, 1, Under::Vt100},
+        {"BEL does not end a DCS", "\033Pzz\007zz\033\\b", "b", 0, 1, Under::Vt100},
+        {"controls inside do nothing", "ab\033]0;\r\n\b\t\016\005x\007c", "abc", 0, 3,
+         Under::Vt100},
+        {"8-bit bytes and DEL inside", "\033]0;\x9b\x9c\x7f\xff\007c", "c", 0, 1, Under::Vt100},
+        {"CAN cancels it", "\033]0;x\030y", "y", 0, 1, Under::Vt100},
+        {"SUB cancels it", "\033Px\032y", "y", 0, 1, Under::Vt100},
+        {"another escape ends it and runs", "\033]0;x\033[2;3Hy", "", 1, 3, Under::Vt100},
+        {"ESC ESC \\ ends it once", "\033Px\033\033\\y", "y", 0, 1, Under::Vt100},
+        {"an overlong one is given up, the rest shows",
+         "\033P" + repeat('a', kMaxControlString) + "bc", "bc", 0, 2, Under::Vt100},
+        {"one at the bound is still passed over",
+         "\033]" + repeat('a', kMaxControlString) + "\007bc", "bc", 0, 2, Under::Vt100},
+        {"the device command is no OSC", "\033[1;5]x", "x", 0, 1},
+        {"OSC prints its text", "a" + title + "b", "a0;user@host: ~b", 0, 16, Under::Classic},
+        {"DCS prints its text", "a\033P1$r0m\033\\b", "a1$r0mb", 0, 7, Under::Classic},
     };
-    for (const auto& [input, state] : cases) {
+    for (const ParserCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome out = runAllWays(c.input, {}, c.under);
+        EXPECT_EQ(rowText(out.screen, 0), c.row0);
+        EXPECT_EQ(out.screen.cursorRow, c.cursorRow);
+        EXPECT_EQ(out.screen.cursorCol, c.cursorCol);
+        EXPECT_EQ(out.parserState, kGround);
+        EXPECT_TRUE(out.sends.empty());
+    }
+    // A BEL inside a DCS is part of it; the classic rules ring it.
+    EXPECT_EQ(runAllWays("\033P\007\033\\", {}, Under::Vt100).events, Strings{});
+    EXPECT_EQ(runAllWays("\033P\007\033\\", {}, Under::Classic).events, Strings{"beep"});
+}
+
+TEST(VtEmulatorParser, StatesAfterOpenSequences) {
+    const std::tuple<std::string, std::int32_t, Under> cases[] = {
+        {"\033", kEscape, Under::Both},
+        {"\033[12", kControlSequence, Under::Both},
+        {"\x9b", kControlSequence, Under::Both},
+        {"\033(", kEscapeIntermediate, Under::Both},
+        {"\033[1\033", kEscape, Under::Both},
+        {"\033[1\030", kGround, Under::Both},
+        {"\033]0;x", kControlString, Under::Vt100},
+        {"\033P\033", kControlStringEscape, Under::Vt100},
+        {"\033]0;x", kGround, Under::Classic},
+    };
+    for (const auto& [input, state, under] : cases) {
         SCOPED_TRACE(input);
-        EXPECT_EQ(runAllWays(input).parserState, state);
+        EXPECT_EQ(runAllWays(input, {}, under).parserState, state);
     }
 }
 
@@ -365,19 +438,21 @@ TEST(VtEmulatorLocalEcho, DirectEntryPoints) {
     emulator.printChar('a');
     emulator.printChar(0x1F);  // below 32: not printed
     emulator.printChar('b');
+    // The line editor's erase blanks the cell it backs onto; a host's BS only moves.
+    emulator.backOverCell();
     EXPECT_EQ(emulator.controlChar('\b'), ControlResult::None);
     EXPECT_EQ(emulator.controlChar(0x1B), ControlResult::Escape);
     EXPECT_EQ(emulator.controlChar(0x18), ControlResult::Cancel);
     EXPECT_EQ(rowText(emulator.screen(), 0), "a ");
-    EXPECT_EQ(emulator.screen().cursorCol, 1);
+    EXPECT_EQ(emulator.screen().cursorCol, 0);
 
     // The teardown blanks the characters only.
     const std::string reverse = "\033[7mxyz";
     emulator.feed(reinterpret_cast<const std::uint8_t*>(reverse.data()), reverse.size());
     emulator.clearScreenChars();
     EXPECT_EQ(rowText(emulator.screen(), 0), "");
-    EXPECT_EQ(reverseText(emulator.screen(), 0), "0111");
-    EXPECT_EQ(emulator.screen().cursorCol, 4);
+    EXPECT_EQ(reverseText(emulator.screen(), 0), "111");
+    EXPECT_EQ(emulator.screen().cursorCol, 3);
 }
 
 // Random host output made of the pieces real output is made of, plus noise.
@@ -406,10 +481,12 @@ std::string randomHostOutput(std::mt19937& random, std::size_t pieces) {
                 break;
             }
             case 4: {
+                // Control strings, and their ends, open and close anywhere.
                 static const char* const escapes[] = {
-                    "\033D",  "\033E",  "\033M",  "\0337", "\0338", "\033H", "\033(0",
-                    "\033(B", "\033)0", "\033#8", "\033Z", "\033=", "\033>"};
-                out += escapes[pick(13)];
+                    "\033D",  "\033E",   "\033M",  "\0337",        "\0338",  "\033H",
+                    "\033(0", "\033(B",  "\033)0", "\033#8",       "\033Z",  "\033=",
+                    "\033>",  "\033]0;", "\033P",  "\033_x\033\\", "\033\\", "\033X"};
+                out += escapes[pick(18)];
                 break;
             }
             case 5:
@@ -447,13 +524,14 @@ TEST(VtEmulatorParser, RandomOutputAgreesAcrossChunkings) {
         const std::string input = randomHostOutput(random, 400);
         // Some rounds start in insert mode with autowrap, so both print paths are crossed.
         const std::string stream = (round % 3 == 0 ? "\033[4h\033[?7h" : "") + input;
-        const Outcome whole = runCut(stream, configure, {});
+        const VtEmulation emulation = round % 2 ? VtEmulation::Classic : VtEmulation::Vt100;
+        const Outcome whole = runCut(stream, configure, {}, false, emulation);
         std::vector<std::size_t> cuts;
         for (std::size_t at = 1 + random() % 50; at < stream.size(); at += 1 + random() % 200) {
             cuts.push_back(at);
         }
-        EXPECT_EQ(difference(whole, runCut(stream, configure, cuts)), "");
-        EXPECT_EQ(difference(whole, runCut(stream, configure, {}, true)), "");
+        EXPECT_EQ(difference(whole, runCut(stream, configure, cuts, false, emulation)), "");
+        EXPECT_EQ(difference(whole, runCut(stream, configure, {}, true, emulation)), "");
         const VtScreen& s = whole.screen;
         EXPECT_TRUE(s.cursorRow >= 0 && s.cursorRow < kScreenRows) << s.cursorRow;
         EXPECT_TRUE(s.cursorCol >= 0 && s.cursorCol <= kScreenColumns) << s.cursorCol;

@@ -30,10 +30,12 @@ std::string hexOf(const std::string& text) {
     return out;
 }
 
-VtReplayResult script(const std::string& steps, std::optional<std::string> settings = {}) {
+VtReplayResult script(const std::string& steps, std::optional<std::string> settings = {},
+                      vt::VtEmulation emulation = vt::VtEmulation::Vt100) {
     VtReplayOptions options;
     options.script = true;
     options.settingsPath = std::move(settings);
+    options.emulation = emulation;
     return replayVt(bytes(steps), options);
 }
 
@@ -121,7 +123,8 @@ struct GoldenSession {
 };
 
 // Whole operator sessions through the program's keyboard and decode handling: each case's
-// sends, in order and one by one, its operator events, and the screen row the typing is on.
+// sends, in order and one by one, its operator events, and the screen row the typing is on,
+// the same under either emulation.
 TEST(VtReplay, GoldenSessions) {
     const std::vector<std::string> connect{"trigger 0", "trigger 1"};
     auto after = [&](std::vector<std::string> more) {
@@ -211,19 +214,69 @@ TEST(VtReplay, GoldenSessions) {
          0},
     };
     for (const GoldenSession& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string doc = settingsFrom(c.settings);
-        const VtReplayResult r = script(c.steps, doc);
-        std::filesystem::remove(doc);
+        for (const vt::VtEmulation emulation : {vt::VtEmulation::Vt100, vt::VtEmulation::Classic}) {
+            SCOPED_TRACE(c.name);
+            SCOPED_TRACE(vt::vtEmulationName(emulation));
+            const std::string doc = settingsFrom(c.settings);
+            const VtReplayResult r = script(c.steps, doc, emulation);
+            std::filesystem::remove(doc);
+            ASSERT_EQ(r.exitCode, 0) << r.error;
+            std::vector<std::string> sends;
+            for (const std::string& send : c.sends)
+                sends.push_back(hexOf(send));
+            EXPECT_TRUE(contains(r.json, "\"sends\": " + jsonList(sends) + ",")) << r.json;
+            EXPECT_TRUE(contains(r.json, "\"events\": " + jsonList(c.events) + "\n")) << r.json;
+            EXPECT_TRUE(contains(r.json, "\"screen\": [\n    \"" + c.firstRow)) << r.json;
+            EXPECT_TRUE(contains(r.json, "\"cursor\": {\"row\": 0, \"col\": " +
+                                             std::to_string(c.cursorColumn) + "}"))
+                << r.json;
+        }
+    }
+}
+
+// One capture of host output that leans on every rule the emulations differ in, replayed under
+// each: the screen rows, the cursor and the report's emulation.
+TEST(VtReplay, EmulationOption) {
+    const std::string capture =
+        "\033]0;user@host: ~\007"                          // a shell's title
+        "1\r\n2\r\n3\r\n4\r\n5\033[2;5r\033[5;1H\n\033[r"  // a region scrolled by LF
+        "\033[7;1H12956\b\b\b3\033[?7;25h"                 // an edit with BS; modes set together
+        "\033[8;1Habc\033[1K\033[2Cz";  // erasing, then moving on from the cursor
+    const struct {
+        vt::VtEmulation emulation;
+        std::vector<std::string> rows;  // rows 0..7, trailing blanks left off
+        std::string cursor;
+        std::string autoWrap;
+    } cases[] = {
+        {vt::VtEmulation::Vt100,
+         {"1", "3", "4", "5", "", "", "12356", "     z"},
+         "{\"row\": 7, \"col\": 6}",
+         "\"autoWrap\": 1"},
+        {vt::VtEmulation::Classic,
+         {"0;user@host: ~1", "2", "3", "4", "5", "", "123", "  z"},
+         "{\"row\": 7, \"col\": 3}",
+         "\"autoWrap\": 0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(vt::vtEmulationName(c.emulation));
+        VtReplayOptions options;
+        options.emulation = c.emulation;
+        const VtReplayResult r = replayVt(bytes(capture), options);
         ASSERT_EQ(r.exitCode, 0) << r.error;
-        std::vector<std::string> sends;
-        for (const std::string& send : c.sends)
-            sends.push_back(hexOf(send));
-        EXPECT_TRUE(contains(r.json, "\"sends\": " + jsonList(sends) + ",")) << r.json;
-        EXPECT_TRUE(contains(r.json, "\"events\": " + jsonList(c.events) + "\n")) << r.json;
-        EXPECT_TRUE(contains(r.json, "\"screen\": [\n    \"" + c.firstRow)) << r.json;
+        std::string screen = "\"screen\": [\n";
+        for (std::size_t row = 0; row < c.rows.size(); ++row) {
+            screen += (row ? ",\n    \"" : "    \"") + c.rows[row] +
+                      std::string(80 - c.rows[row].size(), ' ') + "\"";
+        }
+        EXPECT_TRUE(contains(r.json, screen)) << r.json;
+        EXPECT_TRUE(contains(r.json, "\"cursor\": " + c.cursor)) << r.json;
+        EXPECT_TRUE(contains(r.json, c.autoWrap)) << r.json;
         EXPECT_TRUE(contains(
-            r.json, "\"cursor\": {\"row\": 0, \"col\": " + std::to_string(c.cursorColumn) + "}"))
+            r.json, "\"emulation\": \"" + std::string(vt::vtEmulationName(c.emulation)) + "\""));
+        EXPECT_TRUE(contains(
+            r.json, "\"events\": [\"trigger 0\", \"trigger 1\"" +
+                        std::string(c.emulation == vt::VtEmulation::Classic ? ", \"beep\"]"
+                                                                            : ", \"caret show\"]")))
             << r.json;
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Runs host output through a fresh emulator, as a connect leaves it, and compares what comes
-// out whichever way the bytes are cut into receives.
+// out whichever way the bytes are cut into receives, and under either emulation.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,9 @@
 namespace qn::vt::test {
 
 using Configure = std::function<void(VtSettings&, RecordingVtHost&)>;
+
+// The emulations a table case holds for. Both: the two must also agree on everything.
+enum class Under { Both, Classic, Vt100 };
 
 // The fields the emulator reads, at their defaults.
 inline void applyEmulatorDefaults(VtSettings& settings) {
@@ -45,12 +48,14 @@ inline std::string asText(const std::vector<std::uint8_t>& bytes) {
 // Feeds the input in chunks cut at the given offsets (ascending, inside the input); with
 // byteByByte every byte goes through vtReceiveByte alone.
 inline Outcome runCut(const std::string& input, const Configure& configure,
-                      const std::vector<std::size_t>& cuts, bool byteByByte = false) {
+                      const std::vector<std::size_t>& cuts, bool byteByByte = false,
+                      VtEmulation emulation = VtEmulation::Vt100) {
     VtSettings settings{};
     applyEmulatorDefaults(settings);
     RecordingVtHost host;
     if (configure) configure(settings, host);
     VtEmulator emulator(settings, host);
+    emulator.setEmulation(emulation);
     emulator.vtReset();
     const auto* data = reinterpret_cast<const std::uint8_t*>(input.data());
     if (byteByByte) {
@@ -91,6 +96,7 @@ inline std::string difference(const Outcome& a, const Outcome& b) {
         {"regionTop", &VtScreen::regionTop},
         {"regionBottom", &VtScreen::regionBottom},
         {"noRegion", &VtScreen::noRegion},
+        {"originMode", &VtScreen::originMode},
         {"autoWrap", &VtScreen::autoWrap},
         {"replaceMode", &VtScreen::replaceMode},
         {"keypadNumeric", &VtScreen::keypadNumeric},
@@ -107,15 +113,31 @@ inline std::string difference(const Outcome& a, const Outcome& b) {
 
 // Runs the input whole, then cut once at every byte boundary, then byte by byte, expects the
 // same outcome each time, and returns it.
-inline Outcome runAllWays(const std::string& input, const Configure& configure = {}) {
-    Outcome whole = runCut(input, configure, {});
+inline Outcome runAllWays(const std::string& input, const Configure& configure,
+                          VtEmulation emulation) {
+    SCOPED_TRACE(vtEmulationName(emulation));
+    Outcome whole = runCut(input, configure, {}, false, emulation);
     for (std::size_t cut = 1; cut < input.size(); ++cut) {
-        const std::string diff = difference(whole, runCut(input, configure, {cut}));
+        const std::string diff =
+            difference(whole, runCut(input, configure, {cut}, false, emulation));
         EXPECT_EQ(diff, "") << "cut at byte " << cut;
         if (!diff.empty()) break;
     }
-    EXPECT_EQ(difference(whole, runCut(input, configure, {}, true)), "") << "byte by byte";
+    EXPECT_EQ(difference(whole, runCut(input, configure, {}, true, emulation)), "")
+        << "byte by byte";
     return whole;
+}
+
+// As above under the emulations named; under Both the two outcomes must be the same.
+inline Outcome runAllWays(const std::string& input, const Configure& configure = {},
+                          Under under = Under::Both) {
+    if (under == Under::Vt100) return runAllWays(input, configure, VtEmulation::Vt100);
+    Outcome classic = runAllWays(input, configure, VtEmulation::Classic);
+    if (under == Under::Both) {
+        EXPECT_EQ(difference(classic, runAllWays(input, configure, VtEmulation::Vt100)), "")
+            << "the emulations differ";
+    }
+    return classic;
 }
 
 // A row as text: an empty cell is '.', trailing empty cells are left off.

@@ -1,4 +1,5 @@
-// quillnet-replay vt [--settings F.qnvt] [--chunk N] [--script] [--bench [--repeat K]] [FILE]
+// quillnet-replay vt [--settings F.qnvt] [--emulation vt100|classic] [--chunk N] [--script]
+//                    [--bench [--repeat K]] [FILE]
 // quillnet-replay 5250 [--settings F.qntn] [--language N] [--chunk N] [--script] [--bench] [FILE]
 // Shows what the VT terminal would display for captured host output (stdin without FILE).
 
@@ -18,8 +19,8 @@ namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: quillnet-replay vt [--settings F.qnvt] [--chunk N] [--script] "
-                 "[--bench [--repeat K]] [FILE]\n"
+                 "usage: quillnet-replay vt [--settings F.qnvt] [--emulation vt100|classic] "
+                 "[--chunk N] [--script] [--bench [--repeat K]] [FILE]\n"
                  "       quillnet-replay 5250 [--settings F.qntn] [--language N] [--chunk N] "
                  "[--script] [--bench [--repeat K]] [FILE]\n");
     return 1;
@@ -50,6 +51,10 @@ int main(int argc, char** argv) {
         long value = 0;
         if (arg == "--settings" && i + 1 < argc) {
             options.settingsPath = argv[++i];
+        } else if (arg == "--emulation" && i + 1 < argc) {
+            const auto emulation = qn::vt::parseVtEmulation(argv[++i]);
+            if (!emulation) return usage();
+            options.emulation = *emulation;
         } else if (arg == "--chunk") {
             if (!number(value)) return usage();
             options.chunk = static_cast<std::size_t>(value);
@@ -78,7 +83,8 @@ int main(int argc, char** argv) {
     }
 
     if (bench) {
-        const auto result = qn::tools::benchVt(input, options.chunk, static_cast<int>(repeat));
+        const auto result =
+            qn::tools::benchVt(input, options.chunk, static_cast<int>(repeat), options.emulation);
         std::printf("bytes=%.0f seconds=%.6f MBps=%.1f\n", result.bytes, result.seconds,
                     result.seconds > 0 ? result.bytes / result.seconds / 1e6 : 0.0);
         return 0;

@@ -111,6 +111,7 @@ struct Terminal {
 VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOptions& options) {
     auto terminal = std::make_unique<Terminal>();
     VtStation& station = terminal->station;
+    station.emulator.setEmulation(options.emulation);
     station.start();
     if (options.settingsPath) {
         if (!station.document.loadSettings(*options.settingsPath)) {
@@ -141,7 +142,8 @@ VtReplayResult replayVt(const std::vector<std::uint8_t>& input, const VtReplayOp
     return {0, terminal->report(), {}};
 }
 
-VtBenchResult benchVt(const std::vector<std::uint8_t>& input, std::size_t chunk, int repeat) {
+VtBenchResult benchVt(const std::vector<std::uint8_t>& input, std::size_t chunk, int repeat,
+                      vt::VtEmulation emulation) {
     class NullHost : public vt::VtHost {
       public:
         void sendBytes(const std::uint8_t*, std::size_t) override {}
@@ -156,6 +158,7 @@ VtBenchResult benchVt(const std::vector<std::uint8_t>& input, std::size_t chunk,
     auto settings = std::make_unique<VtSettings>();
     NullHost host;
     VtEmulator emulator(*settings, host);
+    emulator.setEmulation(emulation);
     emulator.vtReset();
     if (chunk == 0) chunk = 1;
     const auto start = std::chrono::steady_clock::now();

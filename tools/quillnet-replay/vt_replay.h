@@ -9,12 +9,15 @@
 #include <string_view>
 #include <vector>
 
+#include "vt/emulator/vt_emulator.h"
+
 namespace qn::tools {
 
 struct VtReplayOptions {
     std::optional<std::string> settingsPath;  // a .qnvt document instead of the defaults
     std::size_t chunk = 1024;                 // receive size for raw input
     bool script = false;                      // the input is a step file
+    vt::VtEmulation emulation = vt::VtEmulation::Vt100;
 };
 
 struct VtReplayResult {
@@ -36,6 +39,7 @@ struct VtBenchResult {
 
 // Feeds the bytes straight into the emulator (no telnet filter, no pause) in chunks, repeat
 // times; times the feeding alone.
-VtBenchResult benchVt(const std::vector<std::uint8_t>& input, std::size_t chunk, int repeat);
+VtBenchResult benchVt(const std::vector<std::uint8_t>& input, std::size_t chunk, int repeat,
+                      vt::VtEmulation emulation = vt::VtEmulation::Vt100);
 
 }  // namespace qn::tools

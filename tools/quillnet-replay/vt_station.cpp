@@ -89,9 +89,11 @@ std::string VtStation::report(const std::vector<std::vector<std::uint8_t>>& send
         {"noRegion", s.noRegion},
         {"regionTop", s.regionTop},
         {"regionBottom", s.regionBottom},
+        {"originMode", s.originMode},
         {"lineDrawing", s.lineDrawing},
         {"localEcho", settings.localEcho},
     };
+    out += ",\n  \"emulation\": \"" + std::string(vt::vtEmulationName(emulator.emulation())) + '"';
     out += ",\n  \"modes\": {";
     for (std::size_t i = 0; i < std::size(modes); ++i) {
         if (i) out += ", ";

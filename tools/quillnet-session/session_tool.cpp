@@ -35,7 +35,8 @@ using namespace std::chrono_literals;
 
 constexpr const char* kUsage =
     "usage: quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S] "
-    "[SCRIPT]\n";
+    "[SCRIPT]\n"
+    "       (vt also [--emulation vt100|classic])\n";
 constexpr std::string_view kRegistry =
     "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\nName=QNSESSION\n";
 constexpr std::uint16_t kDefaultPort = 23;
@@ -229,7 +230,10 @@ class LiveStation : public LiveTerminal {
 // The VT program's connection, emulator, keyboard and decode handling.
 class VtLive final : public LiveStation<VtStation>, telnet::ConnectionView, telnet::TriggerSwitch {
   public:
-    explicit VtLive(ScreenWatch& watch) : LiveStation(watch) { attach(transport_); }
+    VtLive(ScreenWatch& watch, vt::VtEmulation emulation) : LiveStation(watch) {
+        station_.emulator.setEmulation(emulation);
+        attach(transport_);
+    }
 
     StepSet steps() const override { return kVtSteps; }
     bool loadSettings(const std::string& path) override {
@@ -512,6 +516,7 @@ struct Options {
     std::optional<std::string> settings;
     std::chrono::milliseconds timeout = kDefaultSessionTimeout;
     std::optional<std::string> scriptPath;
+    std::optional<vt::VtEmulation> emulation;
 };
 
 std::optional<Options> parseArgs(const std::vector<std::string>& args) {
@@ -535,6 +540,9 @@ std::optional<Options> parseArgs(const std::vector<std::string>& args) {
             const double seconds = std::strtod(args[++i].c_str(), &end);
             if (*end != '\0' || !(seconds > 0) || seconds > kTimeoutMaxSeconds) return std::nullopt;
             options.timeout = std::chrono::milliseconds(std::lround(seconds * 1000));
+        } else if (arg == "--emulation" && hasValue && !options.tn5250) {
+            options.emulation = vt::parseVtEmulation(args[++i]);
+            if (!options.emulation) return std::nullopt;
         } else if (!arg.starts_with("--") && !options.scriptPath) {
             options.scriptPath = arg;
         } else {
@@ -572,7 +580,8 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
     if (options->tn5250) {
         terminal = std::make_unique<TnLive>(watch);
     } else {
-        terminal = std::make_unique<VtLive>(watch);
+        terminal =
+            std::make_unique<VtLive>(watch, options->emulation.value_or(vt::VtEmulation::Vt100));
     }
 
     const Script script = parseScript(source, terminal->steps());

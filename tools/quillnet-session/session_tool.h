@@ -3,6 +3,7 @@
 //
 //   quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S] [SCRIPT]
 //
+// vt also takes --emulation vt100|classic (vt100 unless given): the rules the emulator follows.
 // The program's own connection, telnet layer, emulator or interpreter, field editor, key map
 // and decode handling run as in the program, with a scripted reader library for the scan and
 // rfid steps and without a display. The script (SCRIPT, else standard input) is in the step

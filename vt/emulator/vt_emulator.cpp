@@ -11,6 +11,7 @@ namespace qn::vt {
 
 namespace {
 
+constexpr std::uint8_t kBel = 0x07;
 constexpr std::uint8_t kEsc = 0x1B;
 constexpr std::uint8_t kCsi8Bit = 0x9B;
 constexpr int kLastColumn = kScreenColumns - 1;
@@ -141,7 +142,22 @@ int saturatedInt(std::int64_t value) {
     return static_cast<int>(std::min<std::int64_t>(value, std::numeric_limits<int>::max()));
 }
 
+// ESC P, X, ], ^ and _ open DCS, SOS, OSC, PM and APC.
+constexpr bool opensControlString(std::uint8_t byte) {
+    return byte == 'P' || byte == 'X' || byte == ']' || byte == '^' || byte == '_';
+}
+
 }  // namespace
+
+std::optional<VtEmulation> parseVtEmulation(std::string_view name) {
+    if (name == "vt100") return VtEmulation::Vt100;
+    if (name == "classic") return VtEmulation::Classic;
+    return std::nullopt;
+}
+
+std::string_view vtEmulationName(VtEmulation emulation) {
+    return emulation == VtEmulation::Classic ? "classic" : "vt100";
+}
 
 const VtEmulator::CsiFinalEntry VtEmulator::CsiFinalTable[] = {
     {'m', &VtEmulator::selectGraphicRendition},
@@ -196,6 +212,8 @@ void VtEmulator::feed(const std::uint8_t* data, std::size_t length) {
     loadHostCommands();
     const std::uint8_t* p = data;
     const std::uint8_t* const end = data + length;
+    // A control string is passed over whole where it starts, so the loop below never sees one.
+    if (parserState_ >= kControlString) p = consumeControlString(p, end);
     while (p != end) {
         // The common paths run here without leaving the loop; everything else goes through
         // receiveByte one byte at a time.
@@ -230,6 +248,7 @@ void VtEmulator::feed(const std::uint8_t* data, std::size_t length) {
             }
         }
         receiveByte(*p++);
+        if (parserState_ >= kControlString) p = consumeControlString(p, end);
     }
 }
 
@@ -283,6 +302,36 @@ const std::uint8_t* VtEmulator::printRun(const std::uint8_t* p, const std::uint8
     return p;
 }
 
+// Passes over a control string's bytes, showing and running none of them, up to its end or the
+// chunk's. ESC \\ ends it, and BEL an OSC; CAN and SUB cancel it; an ESC followed by anything
+// else ends it and starts that escape sequence.
+const std::uint8_t* VtEmulator::consumeControlString(const std::uint8_t* p,
+                                                     const std::uint8_t* end) {
+    for (; p != end; ++p) {
+        const std::uint8_t byte = *p;
+        if (parserState_ == kControlStringEscape) {
+            parserState_ = byte == '\\' ? kGround : kEscape;
+            // Any other byte goes on as the one after an ESC.
+            return byte == '\\' ? p + 1 : p;
+        }
+        if (byte < 0x20) {
+            if (byte == kEsc) {
+                parserState_ = kControlStringEscape;
+                continue;
+            }
+            if (byte == 0x18 || byte == 0x1A || (byte == kBel && stringEndsAtBel_)) {
+                parserState_ = kGround;
+                return p + 1;
+            }
+        }
+        if (++controlStringLength_ > kMaxControlString) {
+            parserState_ = kGround;
+            return p;
+        }
+    }
+    return p;
+}
+
 const std::uint8_t* VtEmulator::collectSequence(const std::uint8_t* p, const std::uint8_t* end) {
     std::size_t length = seqLength_;
     while (p != end && static_cast<std::uint8_t>(*p - 0x20) <= 0x1F) {
@@ -313,6 +362,10 @@ void VtEmulator::receiveByte(std::uint8_t byte) {
         case kEscape:
             if (byte == '[') {
                 openControlSequence(byte);
+            } else if (!classic() && opensControlString(byte)) {
+                parserState_ = kControlString;
+                stringEndsAtBel_ = byte == ']';
+                controlStringLength_ = 0;
             } else if (byte <= 0x2F) {
                 seqBuffer_[0] = byte;
                 seqLength_ = 1;
@@ -461,7 +514,10 @@ void VtEmulator::c1Control(std::uint8_t code) {
             }
             break;
         case 0x8D:  // ESC M, reverse index
-            if (screen_.cursorRow > topLine()) {
+            if (!classic() && screen_.cursorRow < topLine()) {
+                // Above the region it only moves up, and stops on row 0.
+                if (screen_.cursorRow > 0) --screen_.cursorRow;
+            } else if (screen_.cursorRow > topLine()) {
                 --screen_.cursorRow;
             } else {
                 screen_.cursorRow = topLine();
@@ -502,13 +558,13 @@ ControlResult VtEmulator::controlChar(std::uint8_t c) {
         case 7:  // BEL
             host_.beep();
             break;
-        case 8: {  // BS blanks the cell it moves to
-            int col = std::min(screen_.cursorCol, kLastColumn);
-            col = col > 0 ? col - 1 : 0;
-            screen_.cursorCol = col;
-            *charsAt(screen_.cursorRow, col) = ' ';
+        case 8:  // BS; the classic rules also blank the cell it moves to
+            if (classic()) {
+                backOverCell();
+            } else {
+                screen_.cursorCol = std::max(std::min(screen_.cursorCol, kLastColumn) - 1, 0);
+            }
             break;
-        }
         case 9: {  // HT
             int next = kLastColumn;
             for (int col = screen_.cursorCol + 1; col < kScreenColumns; ++col) {
@@ -561,6 +617,18 @@ void VtEmulator::printChar(std::uint8_t c) {
     ++screen_.cursorCol;
 }
 
+void VtEmulator::backOverCell() {
+    const int col = std::max(std::min(screen_.cursorCol, kLastColumn) - 1, 0);
+    screen_.cursorCol = col;
+    *charsAt(screen_.cursorRow, col) = ' ';
+}
+
+void VtEmulator::setEmulation(VtEmulation emulation) {
+    emulation_ = emulation;
+    screen_.originMode = 0;
+    if (parserState_ >= kControlString) parserState_ = kGround;
+}
+
 void VtEmulator::clearScreenChars() {
     screen_.screenChars.fill(0);
 }
@@ -572,6 +640,7 @@ void VtEmulator::vtReset() {
     screen_.cursorCol = screen_.cursorRow = 0;
     screen_.savedCol = screen_.savedRow = 0;
     screen_.noRegion = 1;
+    screen_.originMode = 0;
     screen_.replaceMode = 1;
     screen_.keypadNumeric = 1;
     screen_.regionTop = 1;
@@ -700,13 +769,21 @@ void VtEmulator::selectGraphicRendition(Text text) {
 void VtEmulator::cursorPosition(Text text) {
     const auto [row, col] = leadingPieces<2>(text);
     int targetRow = boundedIndex(row, kLastRow);
-    if (!screen_.noRegion) targetRow = std::min(targetRow + screen_.regionTop - 1, kLastRow);
+    if (classic()) {
+        if (!screen_.noRegion) targetRow = std::min(targetRow + screen_.regionTop - 1, kLastRow);
+    } else if (screen_.originMode) {
+        targetRow = std::min(targetRow + screen_.regionTop - 1, screen_.regionBottom - 1);
+    }
     screen_.cursorRow = targetRow;
     screen_.cursorCol = boundedIndex(col, kLastColumn);
 }
 
 void VtEmulator::eraseInLine(Text text) {
     const int selector = text.empty() ? 0 : text.back() - '0';
+    if (!classic()) {
+        eraseInLineVt100(selector);
+        return;
+    }
     const int row = screen_.cursorRow;
     const int col = std::min(screen_.cursorCol, kScreenColumns);
     switch (selector) {
@@ -728,6 +805,10 @@ void VtEmulator::eraseInLine(Text text) {
 
 void VtEmulator::eraseInDisplay(Text text) {
     const int selector = text.empty() ? 0 : text.back() - '0';
+    if (!classic()) {
+        eraseInDisplayVt100(selector);
+        return;
+    }
     const int row = screen_.cursorRow;
     const int col = std::min(screen_.cursorCol, kScreenColumns);
     switch (selector) {
@@ -749,14 +830,43 @@ void VtEmulator::eraseInDisplay(Text text) {
     }
 }
 
+// Erasing leaves the cursor where it is; at the pending-wrap column it is on the last one.
+void VtEmulator::eraseInLineVt100(int selector) {
+    const int row = screen_.cursorRow;
+    const int col = std::min(screen_.cursorCol, kLastColumn);
+    if (selector == 0) clearCells(row, col, kScreenColumns);
+    if (selector == 1) clearCells(row, 0, col + 1);
+    if (selector == 2) clearCells(row, 0, kScreenColumns);
+}
+
+void VtEmulator::eraseInDisplayVt100(int selector) {
+    const int row = screen_.cursorRow;
+    const int col = std::min(screen_.cursorCol, kLastColumn);
+    if (selector == 0) {
+        clearCells(row, col, kScreenColumns);
+        clearRows(row + 1, kScreenRows);
+    } else if (selector == 1) {
+        clearRows(0, row);
+        clearCells(row, 0, col + 1);
+    } else if (selector == 2) {
+        clearRows(0, kScreenRows);
+    }
+}
+
+// The classic rules keep the cursor inside a set region; a VT100 stops it at a margin only
+// when it starts between the margins, so a cursor outside the region can still reach it.
 void VtEmulator::cursorUp(Text text) {
     const int n = std::max(boundedCount(wholeNumber(text), kScreenRows), 1);
-    screen_.cursorRow = std::max(screen_.cursorRow - n, topLine());
+    int top = topLine();
+    if (!classic() && screen_.cursorRow < top) top = 0;
+    screen_.cursorRow = std::max(screen_.cursorRow - n, top);
 }
 
 void VtEmulator::cursorDown(Text text) {
     const int n = std::max(boundedCount(wholeNumber(text), kScreenRows), 1);
-    screen_.cursorRow = std::min(screen_.cursorRow + n, bottomLine());
+    int bottom = bottomLine();
+    if (!classic() && screen_.cursorRow > bottom) bottom = kLastRow;
+    screen_.cursorRow = std::min(screen_.cursorRow + n, bottom);
 }
 
 void VtEmulator::cursorForward(Text text) {
@@ -769,10 +879,11 @@ void VtEmulator::cursorBackward(Text text) {
     screen_.cursorCol = std::max(screen_.cursorCol - n, 0);
 }
 
+// A VT100 inserts and deletes lines only inside the region; the classic rules also above it.
 void VtEmulator::insertLines(Text text) {
     const int scrollBottom = screen_.noRegion ? kScreenRows : screen_.regionBottom;
     const int row = screen_.cursorRow;
-    if (row >= scrollBottom) return;
+    if (row >= scrollBottom || (!classic() && row < topLine())) return;
     const int left = scrollBottom - row;
     const int n = std::min(std::max(boundedCount(wholeNumber(text), kScreenRows), 1), left);
     moveRows(row + n, row, left - n);
@@ -782,7 +893,7 @@ void VtEmulator::insertLines(Text text) {
 void VtEmulator::deleteLines(Text text) {
     const int scrollBottom = screen_.noRegion ? kScreenRows : screen_.regionBottom;
     const int row = screen_.cursorRow;
-    if (row >= scrollBottom) return;
+    if (row >= scrollBottom || (!classic() && row < topLine())) return;
     const int left = scrollBottom - row;
     const int n = std::min(boundedCount(wholeNumber(text), kScreenRows), left);
     if (n == 0) return;
@@ -811,7 +922,9 @@ void VtEmulator::cursorColumn(Text text) {
 }
 
 void VtEmulator::cursorRowAbsolute(Text text) {
-    screen_.cursorRow = boundedIndex(static_cast<std::int32_t>(wholeNumber(text)), kLastRow);
+    int row = boundedIndex(static_cast<std::int32_t>(wholeNumber(text)), kLastRow);
+    if (screen_.originMode) row = std::min(row + screen_.regionTop - 1, screen_.regionBottom - 1);
+    screen_.cursorRow = row;
 }
 
 void VtEmulator::deleteCharacters(Text text) {
@@ -828,7 +941,8 @@ void VtEmulator::deleteCharacters(Text text) {
 }
 
 void VtEmulator::eraseCharacters(Text text) {
-    const int col = screen_.cursorCol;
+    int col = screen_.cursorCol;
+    if (col >= kScreenColumns && !classic()) col = kLastColumn;
     if (col >= kScreenColumns) return;
     const int n = std::min(boundedCount(wholeNumber(text), kScreenColumns), kScreenColumns - col);
     std::memset(charsAt(screen_.cursorRow, col), 0, static_cast<std::size_t>(n));
@@ -849,7 +963,21 @@ void VtEmulator::resetMode(Text text) {
 void VtEmulator::changeMode(Text text, bool set) {
     const bool isPrivate = !text.empty() && text[0] == '?';
     if (isPrivate) text = text.subspan(1);
-    const std::uint32_t mode = wholeNumber(text);
+    if (classic()) {
+        changeOneMode(isPrivate, wholeNumber(text), set);
+        return;
+    }
+    // Each parameter as if sent alone; an empty one names no mode.
+    while (true) {
+        const auto semicolon = std::find(text.begin(), text.end(), ';');
+        const Text piece = text.first(static_cast<std::size_t>(semicolon - text.begin()));
+        if (!piece.empty()) changeOneMode(isPrivate, wholeNumber(piece), set);
+        if (semicolon == text.end()) break;
+        text = text.subspan(piece.size() + 1);
+    }
+}
+
+void VtEmulator::changeOneMode(bool isPrivate, std::uint32_t mode, bool set) {
     if (isPrivate) {
         switch (mode) {
             case 1:
@@ -864,14 +992,18 @@ void VtEmulator::changeMode(Text text, bool set) {
                 }
                 break;
             case 6:
-                if (set) {
+                if (!classic()) {
+                    screen_.originMode = set ? 1 : 0;
+                    moveToHome();
+                } else if (set) {
                     screen_.noRegion = 0;
                     screen_.cursorRow = screen_.regionTop - 1;
+                    screen_.cursorCol = 0;
                 } else {
                     screen_.noRegion = 1;
                     screen_.cursorRow = 0;
+                    screen_.cursorCol = 0;
                 }
-                screen_.cursorCol = 0;
                 break;
             case 7:
                 screen_.autoWrap = set ? 1 : 0;
@@ -917,6 +1049,10 @@ void VtEmulator::mediaCopy(Text) {}
 
 void VtEmulator::setScrollRegion(Text text) {
     const auto [top, bottom] = leadingPieces<2>(text);
+    if (!classic()) {
+        setScrollRegionVt100(top, bottom);
+        return;
+    }
     const bool given = top != 0 || bottom != 0;
     if (given && (top >= bottom || top <= 0)) return;
     if (bottom > kScreenRows) return;  // the screen has 24 rows
@@ -932,6 +1068,24 @@ void VtEmulator::setScrollRegion(Text text) {
         screen_.regionBottom = bottom;
         screen_.cursorRow = top;  // the row below the region's first row
     }
+    screen_.cursorCol = 0;
+}
+
+// 0 or a missing number is the screen's edge; the cursor goes home, and the region is kept valid
+// for a later origin-mode switch.
+void VtEmulator::setScrollRegionVt100(std::int32_t top, std::int32_t bottom) {
+    if (top == 0) top = 1;
+    if (bottom == 0) bottom = kScreenRows;
+    if (top < 0 || top >= bottom || bottom > kScreenRows) return;
+    screen_.regionTop = top;
+    screen_.regionBottom = bottom;
+    screen_.noRegion = top == 1 && bottom == kScreenRows ? 1 : 0;
+    moveToHome();
+}
+
+// The region's first row in origin mode, else the screen's.
+void VtEmulator::moveToHome() {
+    screen_.cursorRow = screen_.originMode ? screen_.regionTop - 1 : 0;
     screen_.cursorCol = 0;
 }
 

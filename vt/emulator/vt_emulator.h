@@ -9,13 +9,26 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
 
 #include "vt/emulator/vt_host.h"
 #include "vt/emulator/vt_screen.h"
 #include "vt/settings/vt_settings.h"
 
 namespace qn::vt {
+
+// The rules the emulator follows. Vt100: a DEC VT100's, as the host's terminal description
+// promises. Classic: the rules of the handheld this program replaces, which host screens built
+// for it may rely on: row addressing counts from the scroll region whenever one is set and
+// CSI r puts the cursor below its top, BS blanks the cell it backs onto, some erase forms
+// return the carriage, a mode sequence is read as one number, and control strings are printed.
+enum class VtEmulation : std::uint8_t { Vt100, Classic };
+
+// "vt100" or "classic", as a connection file or a command line names them.
+std::optional<VtEmulation> parseVtEmulation(std::string_view name);
+std::string_view vtEmulationName(VtEmulation emulation);
 
 // What controlChar tells the byte entry.
 enum class ControlResult { None, Escape, Cancel };
@@ -25,6 +38,9 @@ enum ParserState : std::int32_t {
     kEscape = 1,
     kControlSequence = 2,
     kEscapeIntermediate = 3,
+    // Vt100 only: inside DCS, OSC, APC, PM or SOS, and just after an ESC inside one.
+    kControlString = 4,
+    kControlStringEscape = 5,
 };
 
 inline constexpr std::size_t kSeqBufferSize = 256;
@@ -35,6 +51,10 @@ inline constexpr std::size_t kSeqCapacity = kSeqBufferSize - 2;
 inline constexpr int kMaxDeviceNumbers = 255;
 // Digits of one device-command number that are looked at.
 inline constexpr int kMaxDeviceNumberChars = 19;
+
+// A control string without its terminator is given up after this many bytes, so a lost ST
+// cannot hide the host's output for the rest of the session.
+inline constexpr std::uint32_t kMaxControlString = 4096;
 
 inline constexpr char kAnswerback[] = "qarnebt";
 
@@ -52,6 +72,10 @@ class VtEmulator {
     // bytes through feed instead: each call here rereads the host commands.
     void vtReceiveByte(std::uint8_t byte);
 
+    // Vt100 until told otherwise; chosen per host before the connect and kept by vtReset.
+    void setEmulation(VtEmulation emulation);
+    VtEmulation emulation() const { return emulation_; }
+
     // At every connect. The parser state and a sequence in progress survive it; the telnet
     // side's sgaAgreed is set by the connect that calls this.
     void vtReset();
@@ -59,6 +83,8 @@ class VtEmulator {
     void printChar(std::uint8_t c);
     // C0 controls, also for local echo of one-byte keys.
     ControlResult controlChar(std::uint8_t c);
+    // The local line editor's erase: back one cell and blank it, whatever the emulation.
+    void backOverCell();
     // The teardown blanks the characters only.
     void clearScreenChars();
 
@@ -98,6 +124,8 @@ class VtEmulator {
     void c1Control(std::uint8_t code);
     void intermediateFinal(std::uint8_t final);
     void privateFunction(std::uint8_t byte);
+    const std::uint8_t* consumeControlString(const std::uint8_t* p, const std::uint8_t* end);
+    bool classic() const { return emulation_ == VtEmulation::Classic; }
 
     // Screen primitives; rows are 0-based.
     std::uint8_t* charsAt(int row, int col) {
@@ -155,10 +183,16 @@ class VtEmulator {
     void terminalParameters(Text text);
     void deviceCommand(Text text);
     void changeMode(Text text, bool set);
+    void changeOneMode(bool isPrivate, std::uint32_t mode, bool set);
+    void eraseInLineVt100(int selector);
+    void eraseInDisplayVt100(int selector);
+    void setScrollRegionVt100(std::int32_t top, std::int32_t bottom);
+    void moveToHome();
 
     VtSettings& settings_;
     VtHost& host_;
     VtScreen screen_;
+    VtEmulation emulation_ = VtEmulation::Vt100;
 
     // False only while every reverse flag is 0, so row moves and clears can skip that plane.
     bool reverseAny_ = false;
@@ -167,6 +201,8 @@ class VtEmulator {
     std::array<std::uint8_t, kSeqBufferSize> seqBuffer_{};
     std::uint8_t seqLength_ = 0;
     std::uint8_t seqIntroducer_ = 0;
+    bool stringEndsAtBel_ = false;  // OSC: BEL ends it as ST does
+    std::uint32_t controlStringLength_ = 0;
 
     bool triggerByEscCmd_ = false;
     std::array<HostCommand, 4> hostCommands_{};  // enable, disable, good, error

@@ -44,8 +44,11 @@ struct VtScreen {
     // Scroll region, 1-based and inclusive; always 1 <= regionTop < regionBottom <= 24.
     std::int32_t regionTop = 1;
     std::int32_t regionBottom = kScreenRows;
-    // 1: whole-screen scrolling and absolute rows; 0: the region scrolls and rows count from it.
+    // 1: whole-screen scrolling and absolute rows; 0: the region scrolls, and under the classic
+    // rules rows count from it.
     std::int32_t noRegion = 1;
+    // Vt100 only (CSI ? 6 h): rows count from the region's top and stay inside it.
+    std::int32_t originMode = 0;
     std::int32_t autoWrap = 0;
     // 0: insert mode.
     std::int32_t replaceMode = 1;

@@ -163,7 +163,7 @@ void VtKeyboard::keyDown(int virtualKey) {
                 // The host echoes the line over the locally typed text.
                 std::lock_guard lock(sessionLock_);
                 for (std::size_t i = 0; i < lineLength_; ++i)
-                    emulator_.controlChar(0x08);
+                    emulator_.backOverCell();
             }
             sendLine();
             if (n > 0) link_.sendBytes({bytes.data(), n});
@@ -201,7 +201,7 @@ void VtKeyboard::character(std::uint8_t c) {
             if (lineLength_ > 0) {
                 lineText_[--lineLength_] = 0;
                 std::lock_guard lock(sessionLock_);
-                emulator_.controlChar(0x08);
+                emulator_.backOverCell();
             }
             view_.invalidate();
             view_.placeCaret();

@@ -76,6 +76,13 @@ class VtProgram final : private KeyboardLink {
     void handleDecode(std::uintptr_t wParam);
     platform::MessageId decodeMessage() const { return decodeMessage_; }
 
+    // The host's emulation, from its entry in the connection file; call it before
+    // transport().connectSession(). The emulator keeps it across connects until told otherwise.
+    void setEmulation(VtEmulation emulation) {
+        std::lock_guard lock(sessionLock_);
+        emulator_.setEmulation(emulation);
+    }
+
     bool commandEnabled(unsigned id) const;
     std::string aboutReaderVersion() const;
 

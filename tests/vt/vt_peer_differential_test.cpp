@@ -1,0 +1,168 @@
+// The vt100 emulation beside libvterm on random host output: scroll regions and origin mode,
+// line feeds and reverse index, BS, erasing, line and character editing, modes set several at
+// a time, and control strings. After every piece both screens and cursors must agree.
+//
+// The grammar leaves out what the program keeps on purpose and the peer does otherwise: its own
+// default tab stops, line drawing, cursor save/restore, and moves from the pending-wrap column
+// (text reaches the margin only in pieces that end with CR). It also leaves out where libvterm
+// departs from a VT100: CUU and CUD cross a region's margins and ICH and DCH do nothing outside
+// it (these run only without a region), a mode sequence applies only its first parameter (one
+// mode a sequence here), and without autowrap the characters past the margin are dropped
+// instead of overwriting it.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/vt/vt_test_support.h"
+#include "tests/vt/vterm_peer.h"
+
+namespace qn::vt::test {
+namespace {
+
+class Grammar {
+  public:
+    explicit Grammar(std::uint32_t seed) : random_(seed) {}
+
+    std::string piece() {
+        switch (below(13)) {
+            case 0:
+            case 1: {  // text that stops short of the margin
+                const int col = between(1, 70);
+                return at(between(1, 24), col) + text(between(1, 80 - col - 1));
+            }
+            case 2: {  // text up to the margin, and over it when it wraps, then CR
+                const int col = between(70, 80);
+                return at(between(1, 24), col) +
+                       text(between(1, autowrap_ ? 20 : kScreenColumns + 1 - col)) + "\r";
+            }
+            case 3:
+                return std::vector<std::string>{
+                    "\r\n", "\n", "\r", "\033D", "\033M", "\033E"}[static_cast<std::size_t>(
+                    below(6))];
+            case 4:
+                return std::string(static_cast<std::size_t>(between(1, 4)), '\b');
+            case 5:
+                return csi(std::to_string(below(3)), below(2) ? 'K' : 'J');
+            case 6:
+                return region();
+            case 7:
+                return modes();
+            case 8:
+                return csi(count(), below(2) ? 'L' : 'M');
+            case 9:
+                return at(between(1, 24), between(1, 80)) +
+                       csi(count(), wholeScreen() ? "ABCD"[below(4)] : "CD"[below(2)]);
+            case 10:
+                return at(between(1, 24), between(1, 80)) +
+                       csi(count(), wholeScreen() ? "@PX"[below(3)] : 'X');
+            case 11:
+                return controlString();
+            default:
+                return csi(below(2) ? "7" : "0", 'm') + text(between(0, 5));
+        }
+    }
+
+    std::string autowrap(bool on) {
+        autowrap_ = on;
+        return csi("?7", on ? 'h' : 'l');
+    }
+
+  private:
+    int below(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
+    int between(int low, int high) { return low + below(high - low + 1); }
+    static std::string csi(const std::string& text, char final) { return "\033[" + text + final; }
+    std::string count() { return below(4) ? std::to_string(between(1, 6)) : ""; }
+    std::string at(int row, int col) {
+        return csi(std::to_string(row) + ";" + std::to_string(col), below(2) ? 'H' : 'f');
+    }
+    std::string text(int length) {
+        static constexpr std::string_view kChars = "abcdefghijklmnopqrstuvwxyz0123456789 .:-";
+        std::string out;
+        for (int i = 0; i < length; ++i)
+            out += kChars[static_cast<std::size_t>(below(static_cast<int>(kChars.size())))];
+        return out;
+    }
+    std::string region() {
+        if (below(4) == 0) {
+            top_ = 1;
+            bottom_ = kScreenRows;
+            return csi("", 'r');
+        }
+        top_ = between(1, 12);
+        bottom_ = between(top_ + 1, kScreenRows);
+        return csi(std::to_string(top_) + ";" + std::to_string(bottom_), 'r');
+    }
+    bool wholeScreen() const { return top_ == 1 && bottom_ == kScreenRows; }
+    // Origin mode, autowrap, or the cursor-key mode as a bystander.
+    std::string modes() {
+        const bool set = below(2) != 0;
+        const char mode = "671"[below(3)];
+        if (mode == '7') autowrap_ = set;
+        return csi(std::string("?") + mode, set ? 'h' : 'l');
+    }
+    std::string controlString() {
+        switch (below(3)) {
+            case 0:
+                return "\033]0;" + text(between(0, 30)) + "\007";
+            case 1:
+                return "\033]2;" + text(between(0, 30)) + "\033\\";
+            default:
+                return "\033P1$r" + text(between(0, 10)) + "\033\\";
+        }
+    }
+
+    std::mt19937 random_;
+    int top_ = 1;
+    int bottom_ = kScreenRows;
+    bool autowrap_ = false;
+};
+
+// The stream's last pieces, escaped, for the failure message.
+std::string escaped(const std::vector<std::string>& pieces, std::size_t last) {
+    std::string out;
+    for (std::size_t i = pieces.size() > last ? pieces.size() - last : 0; i < pieces.size(); ++i) {
+        for (unsigned char c : pieces[i]) {
+            if (c == 0x1B) {
+                out += "ESC";
+            } else if (c < 0x20) {
+                out += "^" + std::string(1, static_cast<char>(c + 0x40));
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+        out += " | ";
+    }
+    return out;
+}
+
+TEST(VtPeerDifferential, RandomHostOutputAgreesWithLibvterm) {
+    for (std::uint32_t seed = 1; seed <= 120; ++seed) {
+        Grammar grammar(seed);
+        VtSettings settings{};
+        applyEmulatorDefaults(settings);
+        RecordingVtHost host;
+        VtEmulator emulator(settings, host);
+        emulator.vtReset();
+        VtermPeer peer;
+        // The peer starts with autowrap on and the emulator with it off: the host says which.
+        std::vector<std::string> pieces{grammar.autowrap(seed % 2 != 0)};
+        for (int n = 0; n < 150; ++n) {
+            const std::string& piece = pieces.back();
+            emulator.feed(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size());
+            peer.feed(piece);
+            const std::string diff = screenDifference(emulator.screen(), peer);
+            if (!diff.empty()) {
+                ADD_FAILURE() << "seed " << seed << ", piece " << n << ": " << diff
+                              << "\nlast pieces: " << escaped(pieces, 8);
+                break;
+            }
+            pieces.push_back(grammar.piece());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qn::vt::test
