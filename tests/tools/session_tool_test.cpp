@@ -118,7 +118,7 @@ TEST(SessionTool, AgainstTheDemoHosts) {
          kSessionDone,
          {},
          {"\"screen\": [\n    \"  PICKING  Order 10042 ", "\"currentField\": 2",
-          "\"events\": [\"trigger 1\", \"sound 1\"]"}},
+          "\"events\": [\n    \"trigger 1\",\n    \"sound 1\"\n  ]"}},
         {"VT: the host closes under the script",
          DemoProtocol::Vt,
          kVtSignOn + "char exit\nkey 0x0D\nwait never shown\nchar 1\n",
