@@ -99,6 +99,7 @@ class Terminal {
     virtual std::pair<int, int> cursor() = 0;
     virtual std::optional<std::string> field(int) { return std::nullopt; }
     virtual int fieldCount() { return 0; }
+    virtual bool fieldHidden(int) { return false; }
     virtual HostState hostState() { return {}; }
     virtual bool typingSecret() = 0;
     virtual std::vector<std::string> errors() = 0;
@@ -150,7 +151,6 @@ class TnTerminal final : public Terminal {
         const auto fields = station_.screen.fields.entries();
         if (n < 1 || static_cast<std::size_t>(n) > fields.size()) return std::nullopt;
         const tn::FieldEntry& entry = fields[static_cast<std::size_t>(n - 1)];
-        if (isNonDisplay(entry)) return std::string(kHiddenText);
         std::string text;
         for (int i = 0; i < entry.length; ++i) {
             const std::uint8_t c = station_.screen.charAtPosition(entry.start() + i);
@@ -161,6 +161,11 @@ class TnTerminal final : public Terminal {
         return text;
     }
     int fieldCount() override { return station_.screen.fields.count(); }
+    bool fieldHidden(int n) override {
+        const auto fields = station_.screen.fields.entries();
+        return n >= 1 && static_cast<std::size_t>(n) <= fields.size() &&
+               isNonDisplay(fields[static_cast<std::size_t>(n - 1)]);
+    }
     HostState hostState() override {
         return {station_.screen.state.keyboardLocked, station_.stream.readsReceived()};
     }
@@ -487,9 +492,11 @@ class Session {
                 const auto actual = terminal_->field(step.first);
                 if (actual && *actual == expected) return kSessionDone;
                 const std::string what =
-                    actual ? "\"" + expected + "\" expected, it holds \"" + *actual + "\""
-                           : "no such field, the screen has " +
-                                 std::to_string(terminal_->fieldCount());
+                    actual && terminal_->fieldHidden(step.first)
+                        ? "a non-display field, not as expected"
+                    : actual ? "\"" + expected + "\" expected, it holds \"" + *actual + "\""
+                             : "no such field, the screen has " +
+                                   std::to_string(terminal_->fieldCount());
                 return fail("field " + std::to_string(step.first) + ": " + what,
                             kSessionCheckFailed),
                        kSessionCheckFailed;
@@ -609,6 +616,12 @@ std::pair<long, long> residentKib() {
     return {rss, peak};
 }
 
+int connectedNow(const std::vector<std::unique_ptr<Session>>& sessions) {
+    return static_cast<int>(std::ranges::count_if(sessions, [](const auto& session) {
+        return session->phase() == Session::Phase::Running && session->terminal().wire.connected;
+    }));
+}
+
 }  // namespace
 
 double percentile(const std::vector<double>& sorted, double fraction) {
@@ -661,6 +674,7 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
     std::vector<std::uint8_t> buffer(kReceiveBlock);
     std::vector<epoll_event> events(256);
     long peakKib = baseKib;
+    int mostAtOnce = 0;
     for (;;) {
         Clock::time_point now = Clock::now();
         Clock::time_point next = Clock::time_point::max();
@@ -685,6 +699,7 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
             }
         }
         if (live == 0) break;
+        mostAtOnce = std::max(mostAtOnce, connectedNow(sessions));
         now = Clock::now();
         const auto wait = next == Clock::time_point::max()
                               ? 1000ms
@@ -722,10 +737,10 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
 
     char line[512];
     std::snprintf(line, sizeof line,
-                  "sessions %d, passed %d, failed %d, %.3f s; memory %.1f KiB a session "
-                  "(%ld KiB resident at most, %ld KiB before)\n",
-                  count, passed, count - passed, elapsed, double(peakKib - baseKib) / count,
-                  peakKib, baseKib);
+                  "sessions %d, passed %d, failed %d, %.3f s, %d at once; memory %.1f KiB a "
+                  "session (%ld KiB resident at most, %ld KiB before)\n",
+                  count, passed, count - passed, elapsed, mostAtOnce,
+                  double(peakKib - baseKib) / count, peakKib, baseKib);
     out << line;
     for (StepFigures& step : figures) {
         std::ranges::sort(step.milliseconds);

@@ -101,7 +101,7 @@ class ScreenWatch {
             }
             return false;
         };
-        return changed_.wait_until(lock, deadline, answered);
+        return changed_.wait_until(lock, deadline, [&] { return ended_ || answered(); }) && !ended_;
     }
     // VT: whether no host byte arrived for `quiet` after `from`; waits until the deadline.
     bool quietSince(Clock::time_point from, std::chrono::milliseconds quiet,
@@ -110,7 +110,7 @@ class ScreenWatch {
         for (;;) {
             const auto calm = std::max(from, lastByte_) + quiet;
             if (Clock::now() >= calm) return true;
-            if (Clock::now() >= deadline) return false;
+            if (Clock::now() >= deadline || ended_) return false;
             changed_.wait_until(lock, std::min(calm, deadline));
         }
     }
@@ -118,6 +118,7 @@ class ScreenWatch {
         {
             std::lock_guard lock(mutex_);
             ++sequence_;
+            ended_ = true;
         }
         changed_.notify_all();
     }
@@ -149,6 +150,7 @@ class ScreenWatch {
     std::deque<std::pair<std::uint64_t, Rows>> screens_;
     std::deque<HostState> states_;
     Clock::time_point lastByte_{};
+    bool ended_ = false;
 };
 
 // A wire that sends on the live connection and records what it sent for the dump.
@@ -203,6 +205,8 @@ class LiveTerminal {
     // Field n (from 1) as text without trailing blanks and nulls; nullopt when there is none.
     virtual std::optional<std::string> field(int) { return std::nullopt; }
     virtual int fieldCount() { return 0; }
+    // Whether field n is non-display: its content is compared, never printed.
+    virtual bool fieldHidden(int) { return false; }
     virtual Rows rows() = 0;
     virtual std::pair<int, int> cursor() = 0;
     virtual std::string report() = 0;
@@ -380,7 +384,6 @@ class TnLive final : public LiveStation<TnStation>, telnet::ConnectionView, teln
         const auto fields = station_.screen.fields.entries();
         if (n < 1 || static_cast<std::size_t>(n) > fields.size()) return std::nullopt;
         const tn::FieldEntry& entry = fields[static_cast<std::size_t>(n - 1)];
-        if (isNonDisplay(entry)) return std::string(kHiddenText);
         std::string text;
         for (int i = 0; i < entry.length; ++i) {
             const std::uint8_t c = station_.screen.charAtPosition(entry.start() + i);
@@ -393,6 +396,12 @@ class TnLive final : public LiveStation<TnStation>, telnet::ConnectionView, teln
     int fieldCount() override {
         std::lock_guard lock(station_.sessionLock);
         return station_.screen.fields.count();
+    }
+    bool fieldHidden(int n) override {
+        std::lock_guard lock(station_.sessionLock);
+        const auto fields = station_.screen.fields.entries();
+        return n >= 1 && static_cast<std::size_t>(n) <= fields.size() &&
+               isNonDisplay(fields[static_cast<std::size_t>(n - 1)]);
     }
 
   private:
@@ -523,6 +532,11 @@ class Runner {
                     return failed("field " + std::to_string(step.first) +
                                       ": no such field, the screen has " +
                                       std::to_string(terminal_.fieldCount()),
+                                  kSessionCheckFailed);
+                }
+                if (terminal_.fieldHidden(step.first)) {
+                    return failed("field " + std::to_string(step.first) +
+                                      ": a non-display field, not as expected",
                                   kSessionCheckFailed);
                 }
                 return failed("field " + std::to_string(step.first) + ": \"" + expected +
