@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "tools/quillnet-demohost/demo_host.h"
+#include "tools/quillnet-replay/replay_json.h"
+#include "tools/quillnet-session/field_view.h"
 #include "tools/quillnet-session/session_parallel.h"
 #include "tools/quillnet-session/session_tool.h"
 
@@ -378,6 +380,53 @@ class HostProcess {
     pid_t pid_ = -1;
     unsigned port_ = 0;
 };
+
+// What is recorded of a send: the non-display field's data masked wherever the record carries
+// it, telnet framing and everything else kept byte for byte.
+TEST(SessionHostTeam, SendsAreMaskedByTheFieldTable) {
+    tn::FieldEntry user{.number = 1, .column = 14, .row = 4, .ffw1 = 0x40, .length = 3};
+    tn::FieldEntry password{.number = 2,
+                            .column = 14,
+                            .row = 5,
+                            .ffw1 = 0x48,
+                            .attribute = tn::cell_attribute::kNonDisplay,
+                            .length = 3};
+    const std::vector<tn::FieldEntry> both{user, password};
+    const std::vector<tn::FieldEntry> shown{user};
+    const std::string header = "001812a0000004000003";  // put/get
+    const struct {
+        const char* name;
+        const std::vector<tn::FieldEntry>* fields;
+        std::string sent, recorded;
+    } cases[] = {
+        {"modified fields by address, an 0xFF in the secret", &both,
+         header + "060fF1" + "11050f c1c2c3" + "11060f 81ffff82" + "ffef",
+         header + "060fF1" + "11050f c1c2c3" + "11060f 5c5c5c" + "ffef"},
+        {"all fields at their lengths, no addresses", &both,
+         header + "060f00" + "c1c2c3" + "818283" + "ffef",
+         header + "060f00" + "c1c2c3" + "5c5c5c" + "ffef"},
+        {"an 0xFF in a shown field stays doubled", &both,
+         header + "060fF1" + "11050f ffffc2" + "ffef",
+         header + "060fF1" + "11050f ffffc2" + "ffef"},
+        {"a saved screen image is masked whole", &both,
+         "001012a0000004000004" + std::string("04128182") + "ffef",
+         "001012a0000004000004" + std::string("5c5c5c5c") + "ffef"},
+        {"no non-display field: as sent", &shown, header + "060fF1" + "11060f 818283" + "ffef",
+         header + "060fF1" + "11060f 818283" + "ffef"},
+        {"telnet answers pass", &both, "fffa27000349424d525345454400fff0",
+         "fffa27000349424d525345454400fff0"},
+        {"two records in one send", &both,
+         header + "060fF1" + "11060f 81" + "ffef" + header + "060fF3" + "ffef",
+         header + "060fF1" + "11060f 5c" + "ffef" + header + "060fF3" + "ffef"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto sent = parseHex(c.sent);
+        const auto recorded = parseHex(c.recorded);
+        ASSERT_TRUE(sent && recorded);
+        EXPECT_EQ(hex(maskSend(*sent, *c.fields)), hex(*recorded));
+    }
+}
 
 TEST(SessionHostTeam, PercentilesAreNearestRank) {
     std::vector<double> hundred;
