@@ -41,6 +41,8 @@ constexpr int kRows = 24;
 // Bytes a session keeps unsent while the host does not read; past it the session fails.
 constexpr std::size_t kSendBacklogMax = 256 * 1024;
 constexpr std::size_t kReceiveBlock = 4096;
+// How often the resident memory is read while the sessions run.
+constexpr auto kSampleEvery = 50ms;
 
 // Sends onto a non-blocking socket; what the socket does not take at once waits for it.
 class SocketWire final : public StationWire {
@@ -310,6 +312,15 @@ class Session {
     }
 
     void setStart(Clock::time_point at) { wakeAt_ = at; }
+    void watchWritable(int epoll) {
+        const bool wanted = wantsWrite();
+        if (wanted == watchingWrite_) return;
+        epoll_event event{};
+        event.events = EPOLLIN | (wanted ? EPOLLOUT : 0u);
+        event.data.u32 = static_cast<std::uint32_t>(number_ - 1);
+        ::epoll_ctl(epoll, EPOLL_CTL_MOD, fd(), &event);
+        watchingWrite_ = wanted;
+    }
 
     // Opens the socket and starts the connect; false when it failed at once.
     bool open(const sockaddr_in& address, int epoll) {
@@ -324,6 +335,7 @@ class Session {
             return fail("Can not establish connection", kSessionNoConnection), false;
         }
         phase_ = Phase::Connecting;
+        watchingWrite_ = true;
         wakeAt_ = request_.deadline;
         epoll_event event{};
         event.events = EPOLLIN | EPOLLOUT;
@@ -545,7 +557,8 @@ class Session {
             failure_.screen += row + "\n";
         if (!failure_.screen.empty()) failure_.screen.pop_back();
         failure_.status = status;
-        if (step_ < figures_.size()) ++figures_[step_].failures;
+        // A connect that failed is no step's failure.
+        if (phase_ == Phase::Running && step_ < figures_.size()) ++figures_[step_].failures;
         if (transcript_) transcript_->note(failure_.what);
         finish(status);
     }
@@ -569,6 +582,7 @@ class Session {
     std::vector<StepFigures>& figures_;
     std::unique_ptr<Terminal> terminal_;
     Phase phase_ = Phase::Waiting;
+    bool watchingWrite_ = false;
     Clock::time_point wakeAt_{};
     Clock::time_point startedAt_{};
     Clock::time_point endedAt_{};
@@ -675,6 +689,7 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
     std::vector<epoll_event> events(256);
     long peakKib = baseKib;
     int mostAtOnce = 0;
+    Clock::time_point nextSample{};
     for (;;) {
         Clock::time_point now = Clock::now();
         Clock::time_point next = Clock::time_point::max();
@@ -691,12 +706,7 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
             if (session->phase() == Session::Phase::Done) continue;
             next = std::min(next, session->wakeAt());
             // Writable matters only while connecting or with sends waiting.
-            if (session->phase() != Session::Phase::Waiting) {
-                epoll_event event{};
-                event.events = EPOLLIN | (session->wantsWrite() ? EPOLLOUT : 0u);
-                event.data.u32 = static_cast<std::uint32_t>(&session - sessions.data());
-                ::epoll_ctl(epoll, EPOLL_CTL_MOD, session->fd(), &event);
-            }
+            if (session->phase() != Session::Phase::Waiting) session->watchWritable(epoll);
         }
         if (live == 0) break;
         mostAtOnce = std::max(mostAtOnce, connectedNow(sessions));
@@ -712,8 +722,12 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
             if ((what & EPOLLOUT) != 0) session.writable();
             if ((what & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0) session.readable(buffer);
         }
-        peakKib = std::max(peakKib, residentKib().first);
+        if (Clock::now() >= nextSample) {
+            peakKib = std::max(peakKib, residentKib().first);
+            nextSample = Clock::now() + kSampleEvery;
+        }
     }
+    peakKib = std::max(peakKib, residentKib().first);
     ::close(epoll);
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
