@@ -118,7 +118,7 @@ TEST(SessionTool, AgainstTheDemoHosts) {
          kSessionDone,
          {},
          {"\"screen\": [\n    \"  PICKING  Order 10042 ", "\"currentField\": 2",
-          "\"events\": [\"trigger 1\", \"sound 1\"]"}},
+          "\"events\": [\n    \"trigger 1\",\n    \"sound 1\"\n  ]"}},
         {"VT: the host closes under the script",
          DemoProtocol::Vt,
          kVtSignOn + "char exit\nkey 0x0D\nwait never shown\nchar 1\n",
@@ -222,6 +222,19 @@ TEST(SessionTool, RefusedBeforeConnecting) {
         {"vt", "", {"--emulation", "vt52"}, "usage: quillnet-session"},
         {"5250", "", {"--emulation", "classic"}, "usage: quillnet-session"},
         {"vt", "", {"--host", "a-host-name-longer-than-twenty"}, "longer than the session's field"},
+        {"5250", "wait ready --row 2\n", {}, "line 1: wait ready takes no --row\n"},
+        {"vt", "wait login: --quiet 100\n", {}, "line 1: wait --quiet is for wait ready\n"},
+        {"vt", "wait ready --quiet 0\n", {}, "line 1: wait --quiet needs MS (1 to 3600000)\n"},
+        {"vt", "", {"--serve", "script.txt"}, "usage: quillnet-session"},
+        {"vt", "", {"--serve", "--parallel", "2"}, "usage: quillnet-session"},
+        {"5250", "", {"--parallel", "0"}, "usage: quillnet-session"},
+        {"5250", "", {"--parallel", "1001"}, "usage: quillnet-session"},
+        {"5250", "", {"--ramp", "-1"}, "usage: quillnet-session"},
+        {"5250", "", {"--device-name", "QN%s"}, "usage: quillnet-session"},
+        {"5250", "", {"--device-name", "QN%d%d"}, "usage: quillnet-session"},
+        {"5250", "", {"--device-name", "QN%030d"}, "usage: quillnet-session"},
+        {"5250", "", {"--junit"}, "usage: quillnet-session"},
+        {"5250", "", {"--junit", "/nonexistent/dir/r.xml"}, "cannot write /nonexistent/dir/r.xml"},
     };
     for (const auto& c : cases) {
         const Outcome o = session(c.program, port, c.script, c.extra);

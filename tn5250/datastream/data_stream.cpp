@@ -539,16 +539,19 @@ void TnDataStream::writeToDisplay() {
 void TnDataStream::readInputFields() {
     applyControlCharacters();
     screen_.state.readMode = 1;
+    ++readsReceived_;
 }
 
 void TnDataStream::readMdtFields() {
     applyControlCharacters();
     screen_.state.readMode = 2;
+    ++readsReceived_;
 }
 
 void TnDataStream::readMdtAlternate() {
     applyControlCharacters();
     screen_.state.readMode = 3;
+    ++readsReceived_;
 }
 
 void TnDataStream::writeMessageText(long from, long to) {

@@ -71,6 +71,8 @@ class TnDataStream {
     bool betweenRecords() const { return phase_ == kHeader && recordCount_ == 0; }
     std::uint8_t language() const { return session_.language; }
     TnScreen& screen() { return screen_; }
+    // Read commands received since start-up; a scripting tool tells from it that the host asked.
+    std::uint32_t readsReceived() const { return readsReceived_; }
 
     // Command actions.
     void clearUnit();
@@ -177,6 +179,7 @@ class TnDataStream {
     // The record's last command was a read answered from the screen as it stands (or a
     // restored screen): the record's end leaves the cursor where it is.
     bool holdCursor_ = false;
+    std::uint32_t readsReceived_ = 0;
     // The bytes of a Restore Screen after its code, up to the largest image; kept between
     // records so that a restore allocates nothing after the first.
     std::vector<std::uint8_t> image_;

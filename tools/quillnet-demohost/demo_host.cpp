@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <list>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 #include "tools/quillnet-demohost/demo_host_5250.h"
 
@@ -186,7 +189,7 @@ DemoHost::DemoHost(const DemoHostOptions& options) : options_(options) {
     address.sin_port = htons(options.port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd, 4) != 0 ||
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd, 128) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         ::close(fd);
         return;
@@ -204,6 +207,9 @@ void DemoHost::stop() {
     if (listenFd_ >= 0) ::shutdown(listenFd_, SHUT_RDWR);
     std::lock_guard lock(sessionMutex_);
     if (sessionFd_ >= 0) ::shutdown(sessionFd_, SHUT_RDWR);
+    for (const int fd : sessionFds_)
+        ::shutdown(fd, SHUT_RDWR);
+    slotFree_.notify_all();
 }
 
 namespace {
@@ -224,7 +230,68 @@ void closeSession(int fd) {
 
 }  // namespace
 
+void DemoHost::serve(int client) {
+    if (options_.protocol == DemoProtocol::Tn5250) {
+        serveTn5250Session(client, options_.inboundRecord);
+    } else {
+        Session session(client);
+        session.serve();
+    }
+}
+
+void DemoHost::runConcurrent() {
+    struct Served {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::list<Served> served;
+    auto reap = [&served](bool all) {
+        for (auto it = served.begin(); it != served.end();) {
+            if (!all && !it->done->load()) {
+                ++it;
+                continue;
+            }
+            it->thread.join();
+            it = served.erase(it);
+        }
+    };
+    for (;;) {
+        {
+            std::unique_lock lock(sessionMutex_);
+            slotFree_.wait(lock, [this] {
+                return stopping_ || static_cast<int>(sessionFds_.size()) < options_.sessions;
+            });
+            if (stopping_) break;
+        }
+        reap(false);
+        const int client = ::accept(listenFd_, nullptr, nullptr);
+        if (client < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        {
+            std::lock_guard lock(sessionMutex_);
+            sessionFds_.insert(client);
+            if (stopping_) ::shutdown(client, SHUT_RDWR);
+        }
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        served.push_back({std::thread([this, client, done] {
+                              serve(client);
+                              {
+                                  std::lock_guard lock(sessionMutex_);
+                                  sessionFds_.erase(client);
+                              }
+                              slotFree_.notify_all();
+                              closeSession(client);
+                              *done = true;
+                          }),
+                          done});
+    }
+    reap(true);
+}
+
 void DemoHost::run() {
+    if (options_.sessions > 1) return runConcurrent();
     for (;;) {
         int client = ::accept(listenFd_, nullptr, nullptr);
         if (client < 0) {
@@ -236,12 +303,7 @@ void DemoHost::run() {
             sessionFd_ = client;
             if (stopping_) ::shutdown(client, SHUT_RDWR);
         }
-        if (options_.protocol == DemoProtocol::Tn5250) {
-            serveTn5250Session(client, options_.inboundRecord);
-        } else {
-            Session session(client);
-            session.serve();
-        }
+        serve(client);
         {
             std::lock_guard lock(sessionMutex_);
             sessionFd_ = -1;

@@ -4,9 +4,11 @@
 // 5250 host. It listens on the loopback address only.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,9 @@ enum class DemoProtocol : std::uint8_t { Vt, Tn5250 };
 struct DemoHostOptions {
     std::uint16_t port = 0;  // 0: a free port
     bool once = false;       // end after the first session
+    // Sessions served at the same time, each on its own thread (load tests); 1 serves them one
+    // after another.
+    int sessions = 1;
     DemoProtocol protocol = DemoProtocol::Vt;
     // 5250: every record the station sends (IAC EOR taken off, doubled 0xFF undone), on the
     // host's thread; for tests that check the exact bytes.
@@ -41,11 +46,15 @@ class DemoHost {
 
   private:
     class Session;
+    void serve(int client);
+    void runConcurrent();
     DemoHostOptions options_;
     int listenFd_ = -1;
     std::uint16_t port_ = 0;
     std::mutex sessionMutex_;  // the session descriptor is only shut while it is open
     int sessionFd_ = -1;
+    std::set<int> sessionFds_;  // concurrent sessions being served
+    std::condition_variable slotFree_;
     std::atomic<bool> stopping_{false};
 };
 

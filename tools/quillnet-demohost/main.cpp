@@ -1,6 +1,6 @@
-// quillnet-demohost vt|5250 [--port N] [--once]: a demo telnet host on 127.0.0.1, for the VT
-// program or the 5250 program. Prints "port N" once it listens, so scripts and tests can
-// connect to a free port.
+// quillnet-demohost vt|5250 [--port N] [--once] [--sessions N]: a demo telnet host on
+// 127.0.0.1, for the VT program or the 5250 program; with --sessions, N sessions at a time.
+// Prints "port N" once it listens, so scripts and tests can connect to a free port.
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +10,8 @@
 #include "tools/quillnet-demohost/demo_host.h"
 
 int main(int argc, char** argv) {
-    constexpr const char* kUsage = "usage: quillnet-demohost vt|5250 [--port N] [--once]\n";
+    constexpr const char* kUsage =
+        "usage: quillnet-demohost vt|5250 [--port N] [--once] [--sessions N]\n";
     qn::tools::DemoHostOptions options;
     if (argc >= 2 && std::strcmp(argv[1], "5250") == 0) {
         options.protocol = qn::tools::DemoProtocol::Tn5250;
@@ -27,6 +28,14 @@ int main(int argc, char** argv) {
                 return 2;
             }
             options.port = static_cast<std::uint16_t>(port);
+        } else if (std::strcmp(argv[i], "--sessions") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            const long sessions = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != 0 || sessions < 1 || sessions > 1000) {
+                std::fputs(kUsage, stderr);
+                return 2;
+            }
+            options.sessions = static_cast<int>(sessions);
         } else if (std::strcmp(argv[i], "--once") == 0) {
             options.once = true;
         } else {

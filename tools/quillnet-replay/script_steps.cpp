@@ -232,11 +232,21 @@ class LineParser {
                 if (number.empty() || *end != '\0' || !(seconds > 0) || seconds > kWaitMaxSeconds)
                     return "wait --timeout needs seconds (up to 3600)";
                 step_.timeout = std::chrono::milliseconds(std::lround(seconds * 1000));
+            } else if (option == "--quiet") {
+                const auto ms = number(optionValue, 1, kSleepMaxMs);
+                if (!ms) return "wait --quiet needs MS (1 to 3600000)";
+                step_.quiet = std::chrono::milliseconds(*ms);
             } else {
                 break;
             }
             value = beforeOption;
         }
+        // "ready" alone is the host's readiness; the text "ready" is written \x72eady.
+        if (value == "ready") {
+            step_.ready = true;
+            return step_.row ? "wait ready takes no --row" : std::string();
+        }
+        if (step_.quiet) return "wait --quiet is for wait ready";
         if (!text(value)) return kBadEscape;
         if (step_.text.empty()) return "wait needs TEXT";
         return {};

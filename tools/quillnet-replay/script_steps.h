@@ -10,6 +10,9 @@
 //                             locked only 44 (Reset) and 25 (ATTN) act
 //   tap ROW COL               a stylus tap on a cell (5250)
 //   wait TEXT [--row R] [--timeout S]   until the screen shows TEXT (session)
+//   wait ready [--timeout S] [--quiet MS]   until the host has answered: 5250, the keyboard
+//                             unlocked or a read command came after the last AID; VT, no host
+//                             byte for MS (300) (session)
 //   expect ROW COL TEXT       the screen holds TEXT there now (session)
 //   cursor ROW COL            the cursor is there now (session)
 //   field N TEXT              field N (1-based, table order) holds TEXT, trailing blanks and
@@ -77,6 +80,8 @@ struct Step {
     std::optional<int> row;                            // wait --row
     std::optional<std::chrono::milliseconds> timeout;  // wait --timeout
     bool asText = false;                               // dump --text
+    bool ready = false;                                // wait ready
+    std::optional<std::chrono::milliseconds> quiet;    // wait ready --quiet (VT)
 };
 
 struct Script {

@@ -24,6 +24,9 @@
 #include "tools/quillnet-replay/script_steps.h"
 #include "tools/quillnet-replay/tn_station.h"
 #include "tools/quillnet-replay/vt_station.h"
+#include "tools/quillnet-session/field_view.h"
+#include "tools/quillnet-session/session_extras.h"
+#include "tools/quillnet-session/session_parallel.h"
 #include "vt/transport/vt_transport.h"
 
 namespace qn::tools {
@@ -34,8 +37,9 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr const char* kUsage =
-    "usage: quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S] "
-    "[SCRIPT]\n"
+    "usage: quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S]\n"
+    "         [--junit F] [--transcript F] [--device-name PATTERN]\n"
+    "         [--serve | --parallel N [--ramp S] | SCRIPT]\n"
     "       (vt also [--emulation vt100|classic])\n";
 constexpr std::string_view kRegistry =
     "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\nName=QNSESSION\n";
@@ -69,24 +73,53 @@ class Console {
     std::ostream& err_;
 };
 
-using Rows = std::vector<std::string>;
-
 // Every screen the terminal showed, taken on the read thread right after the block that made
 // it, so that a wait also sees a screen the host replaced (or the connection ended) at once.
 class ScreenWatch {
   public:
-    void shown(Rows rows) {
+    void shown(Rows rows, HostState state = {}) {
         {
             std::lock_guard lock(mutex_);
             screens_.push_back({++sequence_, std::move(rows)});
-            if (screens_.size() > kScreensKept) screens_.pop_front();
+            states_.push_back(state);
+            if (screens_.size() > kScreensKept) {
+                screens_.pop_front();
+                states_.pop_front();
+            }
+            lastByte_ = Clock::now();
         }
         changed_.notify_all();
+    }
+    // 5250: whether a screen after `since` came with the keyboard unlocked or after a read
+    // command beyond `reads`; waits for news until the deadline.
+    bool answeredSince(std::uint64_t since, std::uint32_t reads, Clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        auto answered = [&] {
+            for (std::size_t i = 0; i < screens_.size(); ++i) {
+                if (screens_[i].first > since &&
+                    (!states_[i].keyboardLocked || states_[i].reads > reads))
+                    return true;
+            }
+            return false;
+        };
+        return changed_.wait_until(lock, deadline, [&] { return ended_ || answered(); }) && !ended_;
+    }
+    // VT: whether no host byte arrived for `quiet` after `from`; waits until the deadline.
+    bool quietSince(Clock::time_point from, std::chrono::milliseconds quiet,
+                    Clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            const auto calm = std::max(from, lastByte_) + quiet;
+            if (Clock::now() >= calm) return true;
+            if (Clock::now() >= deadline || ended_) return false;
+            changed_.wait_until(lock, std::min(calm, deadline));
+        }
     }
     void ended() {
         {
             std::lock_guard lock(mutex_);
             ++sequence_;
+            ended_ = true;
         }
         changed_.notify_all();
     }
@@ -116,6 +149,9 @@ class ScreenWatch {
     std::condition_variable changed_;
     std::uint64_t sequence_ = 0;
     std::deque<std::pair<std::uint64_t, Rows>> screens_;
+    std::deque<HostState> states_;
+    Clock::time_point lastByte_{};
+    bool ended_ = false;
 };
 
 // A wire that sends on the live connection and records what it sent for the dump.
@@ -126,11 +162,17 @@ class LiveWire final : public StationWire {
         isOpen_ = std::move(isOpen);
     }
     bool open() const override { return isOpen_ && isOpen_(); }
+    // What is recorded of a send (the dump, the transcript): non-display data masked.
+    void setMask(std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t>)> mask) {
+        mask_ = std::move(mask);
+    }
+    void setTranscript(Transcript* transcript) { transcript_ = transcript; }
     void sendBytes(std::span<const std::uint8_t> bytes) override {
         if (bytes.empty() || !open()) return;
         {
             std::lock_guard lock(mutex_);
-            sends_.emplace_back(bytes.begin(), bytes.end());
+            sends_.push_back(mask_ ? mask_(bytes) : std::vector(bytes.begin(), bytes.end()));
+            if (transcript_) transcript_->sent(sends_.back());
         }
         target_->sendBytes(bytes);
     }
@@ -142,6 +184,8 @@ class LiveWire final : public StationWire {
   private:
     telnet::ByteSender* target_ = nullptr;
     std::function<bool()> isOpen_;
+    std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t>)> mask_;
+    Transcript* transcript_ = nullptr;
     mutable std::mutex mutex_;
     std::vector<std::vector<std::uint8_t>> sends_;
 };
@@ -162,11 +206,19 @@ class LiveTerminal {
     // Field n (from 1) as text without trailing blanks and nulls; nullopt when there is none.
     virtual std::optional<std::string> field(int) { return std::nullopt; }
     virtual int fieldCount() { return 0; }
+    // Whether field n is non-display: its content is compared, never printed.
+    virtual bool fieldHidden(int) { return false; }
     virtual Rows rows() = 0;
     virtual std::pair<int, int> cursor() = 0;
     virtual std::string report() = 0;
     virtual std::string screenText() = 0;
     virtual OperatorEvents& events() = 0;
+    // 5250: the keyboard and the read commands now; VT: always unlocked.
+    virtual HostState hostState() { return {}; }
+    // Whether what the operator types now is a secret (a non-display field, a password prompt).
+    virtual bool typingSecret() = 0;
+    virtual void setDeviceName(const std::string&) {}
+    virtual void setTranscript(Transcript* transcript) = 0;
 };
 
 // What both programs' live terminals share: the handheld, the wire that records what goes out,
@@ -178,10 +230,7 @@ class LiveStation : public LiveTerminal {
     OperatorInput& input() override { return station_; }
     Rows rows() override {
         std::lock_guard lock(station_.sessionLock);
-        Rows rows;
-        for (int row = 0; row < kScreenRows; ++row)
-            rows.push_back(station_.rowText(row));
-        return rows;
+        return rowsLocked();
     }
     std::pair<int, int> cursor() override {
         std::lock_guard lock(station_.sessionLock);
@@ -193,10 +242,16 @@ class LiveStation : public LiveTerminal {
         return station_.report(sends);
     }
     std::string screenText() override {
-        std::lock_guard lock(station_.sessionLock);
-        return station_.screenText();
+        std::string text;
+        for (const std::string& row : rows())
+            text += row + "\n";
+        return text;
     }
     OperatorEvents& events() override { return handheld_.events; }
+    void setTranscript(Transcript* transcript) override {
+        transcript_ = transcript;
+        wire_.setTranscript(transcript);
+    }
 
   protected:
     static constexpr int kScreenRows = 24;
@@ -216,11 +271,23 @@ class LiveStation : public LiveTerminal {
         record.telnetPort.set(port);
         return true;
     }
+    // Under the session lock: the rows as printed.
+    virtual Rows rowsLocked() {
+        Rows rows;
+        for (int row = 0; row < kScreenRows; ++row)
+            rows.push_back(station_.rowText(row));
+        return rows;
+    }
     // On the read thread, after a block that changed the screen.
-    void shown() { watch_.shown(rows()); }
+    void shown(HostState state = {}) {
+        Rows now = rows();
+        if (transcript_) transcript_->received(now);
+        watch_.shown(std::move(now), state);
+    }
     void ended() { watch_.ended(); }
 
     ScreenWatch& watch_;
+    Transcript* transcript_ = nullptr;
     OfflineHandheld handheld_{true, kRegistry};
     LiveWire wire_;
     Station station_{handheld_, wire_};
@@ -233,6 +300,16 @@ class VtLive final : public LiveStation<VtStation>, telnet::ConnectionView, teln
     VtLive(ScreenWatch& watch, vt::VtEmulation emulation) : LiveStation(watch) {
         station_.emulator.setEmulation(emulation);
         attach(transport_);
+        wire_.setMask([this](std::span<const std::uint8_t> bytes) {
+            return typingSecret() ? maskTyped(bytes) : std::vector(bytes.begin(), bytes.end());
+        });
+    }
+    // The host echoes nothing at a password prompt; what is typed there is the secret.
+    bool typingSecret() override {
+        const Rows rows = watch_.latest();
+        const int row = cursorRow_.load();
+        return row >= 0 && static_cast<std::size_t>(row) < rows.size() &&
+               isPasswordPrompt(rows[static_cast<std::size_t>(row)]);
     }
 
     StepSet steps() const override { return kVtSteps; }
@@ -251,10 +328,14 @@ class VtLive final : public LiveStation<VtStation>, telnet::ConnectionView, teln
 
   private:
     void connected() override {}
-    void chunkReceived() override { shown(); }
+    void chunkReceived() override {
+        cursorRow_ = cursor().first;
+        shown();
+    }
     void disconnected() override { ended(); }
     void setTriggerKey(int on) override { station_.reader.setTriggerKey(on); }
 
+    std::atomic<int> cursorRow_{-1};
     vt::VtTransport transport_{{handheld_.services, station_.session, station_.sessionLock,
                                 station_.terminal, station_.deferred, *this, *this, resolver_}};
 };
@@ -262,7 +343,32 @@ class VtLive final : public LiveStation<VtStation>, telnet::ConnectionView, teln
 // The 5250 program's connection, interpreter, field editor, key map and decode handling.
 class TnLive final : public LiveStation<TnStation>, telnet::ConnectionView, telnet::TriggerSwitch {
   public:
-    explicit TnLive(ScreenWatch& watch) : LiveStation(watch) { attach(transport_); }
+    explicit TnLive(ScreenWatch& watch) : LiveStation(watch) {
+        attach(transport_);
+        wire_.setMask([this](std::span<const std::uint8_t> bytes) {
+            std::lock_guard lock(fieldsMutex_);
+            return maskSend(bytes, fieldsShown_);
+        });
+    }
+    HostState hostState() override {
+        std::lock_guard lock(station_.sessionLock);
+        return hostStateLocked();
+    }
+    bool typingSecret() override {
+        std::lock_guard lock(station_.sessionLock);
+        const tn::FieldEntry& field = station_.screen.state.currentField;
+        return field.isField() && isNonDisplay(field);
+    }
+    void setDeviceName(const std::string& name) override {
+        std::lock_guard lock(station_.sessionLock);
+        reader::storeText(station_.session.deviceName, name);
+        station_.session.useDeviceName = 1;
+    }
+    std::string report() override {
+        const auto sends = wire_.sends();
+        std::lock_guard lock(station_.sessionLock);
+        return maskedReport(station_.report(sends), rowsLocked(), station_.screen);
+    }
 
     StepSet steps() const override { return kTnSteps; }
     bool loadSettings(const std::string& path) override {
@@ -293,13 +399,41 @@ class TnLive final : public LiveStation<TnStation>, telnet::ConnectionView, teln
         std::lock_guard lock(station_.sessionLock);
         return station_.screen.fields.count();
     }
+    bool fieldHidden(int n) override {
+        std::lock_guard lock(station_.sessionLock);
+        const auto fields = station_.screen.fields.entries();
+        return n >= 1 && static_cast<std::size_t>(n) <= fields.size() &&
+               isNonDisplay(fields[static_cast<std::size_t>(n - 1)]);
+    }
 
   private:
+    Rows rowsLocked() override {
+        Rows rows;
+        for (int row = 0; row < kScreenRows; ++row)
+            rows.push_back(visibleRow(station_.screen, row));
+        return rows;
+    }
+    HostState hostStateLocked() const {
+        return {station_.screen.state.keyboardLocked, station_.stream.readsReceived()};
+    }
     void connected() override {}
-    void chunkReceived() override { shown(); }
+    void chunkReceived() override {
+        HostState state;
+        {
+            std::lock_guard lock(station_.sessionLock);
+            state = hostStateLocked();
+            std::lock_guard fieldsLock(fieldsMutex_);
+            const auto entries = station_.screen.fields.entries();
+            fieldsShown_.assign(entries.begin(), entries.end());
+        }
+        shown(state);
+    }
     void disconnected() override { ended(); }
     void setTriggerKey(int on) override { station_.reader.setTriggerKey(on); }
 
+    // The field table as the host last showed it, for masking what is sent.
+    std::mutex fieldsMutex_;
+    std::vector<tn::FieldEntry> fieldsShown_;
     tn::TnTransport transport_{{handheld_.services, station_.session, station_.sessionLock,
                                 station_.stream, station_.deferred, station_.effects, *this, *this,
                                 resolver_}};
@@ -331,24 +465,45 @@ class Runner {
           deadline_(deadline),
           timeout_(timeout) {}
 
-    int run(const Script& script) {
+    int run(const Script& script, const std::vector<std::string>& lines) {
         for (const Step& step : script.steps) {
-            where_ = "quillnet-session: line " + std::to_string(step.line) + ": ";
-            if (Clock::now() >= deadline_) return timedOut();
-            if (isInputStep(step.kind) && !terminal_.connected()) return notConnected();
-            // A wait looks at what the host showed since the operator's last input.
-            if (isInputStep(step.kind)) since_ = watch_.mark();
-            if (const int status = runStep(step); status != kSessionDone) return status;
+            const auto line = static_cast<std::size_t>(step.line);
+            const std::string_view text = line >= 1 && line <= lines.size()
+                                              ? std::string_view(lines[line - 1])
+                                              : std::string_view();
+            if (const int status = runOne(step, text); status != kSessionDone) return status;
         }
         return kSessionDone;
     }
+
+    // One step; a failure's text and screen are kept for the reports.
+    int runOne(const Step& step, std::string_view source = {}) {
+        where_ = "quillnet-session: line " + std::to_string(step.line) + ": ";
+        failure_ = {};
+        const bool secret = isInputStep(step.kind) && terminal_.typingSecret();
+        if (transcript_)
+            transcript_->step(step.line, secret ? maskedStep(step, source) : std::string(source));
+        if (Clock::now() >= deadline_) return timedOut();
+        if (isInputStep(step.kind) && !terminal_.connected()) return notConnected();
+        // A wait looks at what the host showed since the operator's last input.
+        if (isInputStep(step.kind)) {
+            since_ = watch_.mark();
+            readsAtInput_ = terminal_.hostState().reads;
+            inputAt_ = Clock::now();
+        }
+        const int status = runStep(step);
+        if (isInputStep(step.kind)) lockedAfterInput_ = terminal_.hostState().keyboardLocked;
+        return status;
+    }
+    const StepFailure& failure() const { return failure_; }
+    void setTranscript(Transcript* transcript) { transcript_ = transcript; }
 
   private:
     int runStep(const Step& step) {
         if (runInputStep(step, terminal_.input())) return kSessionDone;
         switch (step.kind) {
             case StepKind::Wait:
-                return wait(step);
+                return step.ready ? waitReady(step) : wait(step);
             case StepKind::Expect: {
                 const Rows rows = terminal_.rows();
                 const std::string& row = rows[static_cast<std::size_t>(step.first)];
@@ -379,6 +534,11 @@ class Runner {
                     return failed("field " + std::to_string(step.first) +
                                       ": no such field, the screen has " +
                                       std::to_string(terminal_.fieldCount()),
+                                  kSessionCheckFailed);
+                }
+                if (terminal_.fieldHidden(step.first)) {
+                    return failed("field " + std::to_string(step.first) +
+                                      ": a non-display field, not as expected",
                                   kSessionCheckFailed);
                 }
                 return failed("field " + std::to_string(step.first) + ": \"" + expected +
@@ -433,6 +593,30 @@ class Runner {
         }
     }
 
+    // Until the host has answered the operator's last input (5250), or has been quiet (VT).
+    int waitReady(const Step& step) {
+        const auto limit = step.timeout.value_or(kDefaultWaitTimeout);
+        auto until = Clock::now() + limit;
+        const bool global = until >= deadline_;
+        if (global) until = deadline_;
+        if (!terminal_.connected()) return notConnected();
+        bool ready;
+        if (terminal_.steps().has(StepKind::Fn)) {
+            ready = (!lockedAfterInput_ && !terminal_.hostState().keyboardLocked) ||
+                    watch_.answeredSince(since_, readsAtInput_, until);
+        } else {
+            ready = watch_.quietSince(inputAt_, step.quiet.value_or(kDefaultQuiet), until);
+        }
+        if (!terminal_.connected()) return notConnected();
+        if (ready) return kSessionDone;
+        if (global) return timedOut();
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3g",
+                      std::chrono::duration<double>(limit).count());
+        return failed(std::string("wait ready: the host did not answer in ") + seconds + " s",
+                      kSessionWaitTimedOut);
+    }
+
     int notConnected() {
         if (disconnectedByScript_) {
             return failed("not connected (the script disconnected)", kSessionNoConnection);
@@ -455,6 +639,7 @@ class Runner {
     // connection's end has cleared it.
     int failed(const std::string& what, int status) {
         console_.line(where_ + what);
+        failure_.what = where_ + what;
         std::string screen;
         if (terminal_.connected()) {
             screen = terminal_.screenText();
@@ -464,6 +649,9 @@ class Runner {
         }
         if (!screen.empty() && screen.back() == '\n') screen.pop_back();
         console_.line(screen);
+        failure_.screen = screen;
+        failure_.status = status;
+        if (transcript_) transcript_->note(failure_.what);
         return status;
     }
 
@@ -475,7 +663,13 @@ class Runner {
     const std::chrono::milliseconds timeout_;
     std::string where_;
     std::uint64_t since_ = 0;
+    // What the host had done when the operator last acted: wait ready waits past it.
+    std::uint32_t readsAtInput_ = 0;
+    bool lockedAfterInput_ = true;
+    Clock::time_point inputAt_ = Clock::now();
     bool disconnectedByScript_ = false;
+    StepFailure failure_;
+    Transcript* transcript_ = nullptr;
 };
 
 // Ends the process when the program itself stalls past the global time-out.
@@ -515,8 +709,10 @@ struct Options {
     std::optional<std::uint16_t> port;
     std::optional<std::string> settings;
     std::chrono::milliseconds timeout = kDefaultSessionTimeout;
+    bool timeoutGiven = false;
     std::optional<std::string> scriptPath;
     std::optional<vt::VtEmulation> emulation;
+    ExtraOptions extra;
 };
 
 std::optional<Options> parseArgs(const std::vector<std::string>& args) {
@@ -540,9 +736,12 @@ std::optional<Options> parseArgs(const std::vector<std::string>& args) {
             const double seconds = std::strtod(args[++i].c_str(), &end);
             if (*end != '\0' || !(seconds > 0) || seconds > kTimeoutMaxSeconds) return std::nullopt;
             options.timeout = std::chrono::milliseconds(std::lround(seconds * 1000));
+            options.timeoutGiven = true;
         } else if (arg == "--emulation" && hasValue && !options.tn5250) {
             options.emulation = vt::parseVtEmulation(args[++i]);
             if (!options.emulation) return std::nullopt;
+        } else if (const int taken = takeExtraOption(args, i, options.extra); taken >= 0) {
+            if (taken == 0) return std::nullopt;
         } else if (!arg.starts_with("--") && !options.scriptPath) {
             options.scriptPath = arg;
         } else {
@@ -550,7 +749,39 @@ std::optional<Options> parseArgs(const std::vector<std::string>& args) {
         }
     }
     if (options.host.empty()) return std::nullopt;
+    // The long-lived mode reads its steps from standard input, one session only.
+    if (options.extra.serve && (options.scriptPath || options.extra.parallel > 0))
+        return std::nullopt;
     return options;
+}
+
+}  // namespace
+
+namespace {
+
+// Opens a report file; the tool refuses to run when it cannot write it.
+std::unique_ptr<std::ofstream> openReport(const std::optional<std::string>& path,
+                                          std::ostream& err) {
+    if (!path) return nullptr;
+    auto file = std::make_unique<std::ofstream>(*path, std::ios::binary | std::ios::trunc);
+    if (!*file) {
+        err << "quillnet-session: cannot write " << *path << "\n";
+        return nullptr;
+    }
+    return file;
+}
+
+std::vector<std::string> linesOf(std::string_view source) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at <= source.size()) {
+        const std::size_t end = std::min(source.find('\n', at), source.size());
+        std::string line(source.substr(at, end - at));
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        at = end + 1;
+    }
+    return lines;
 }
 
 }  // namespace
@@ -561,8 +792,11 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
         io.err << kUsage;
         return kSessionBadInput;
     }
+    const ExtraOptions& extra = options->extra;
     std::string source;
-    if (options->scriptPath) {
+    if (extra.serve) {
+        // The steps come one by one on standard input.
+    } else if (options->scriptPath) {
         std::ifstream in(*options->scriptPath, std::ios::binary);
         if (!in) {
             io.err << "quillnet-session: cannot read " << *options->scriptPath << "\n";
@@ -572,8 +806,17 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
     } else {
         source.assign(std::istreambuf_iterator<char>(io.script), std::istreambuf_iterator<char>());
     }
+    const std::string caseName = extra.serve           ? std::string("serve")
+                                 : options->scriptPath ? *options->scriptPath
+                                                       : std::string("standard input");
+    const std::string suite = std::string("quillnet-session.") + (options->tn5250 ? "5250" : "vt");
 
-    const Clock::time_point deadline = Clock::now() + options->timeout;
+    // A long-lived session has no overall time limit unless one is asked for.
+    const auto timeout = extra.serve && !options->timeoutGiven
+                             ? std::chrono::milliseconds(std::lround(kTimeoutMaxSeconds * 1000))
+                             : options->timeout;
+    const Clock::time_point started = Clock::now();
+    const Clock::time_point deadline = started + timeout;
     Console console(io.err);
     ScreenWatch watch;
     std::unique_ptr<LiveTerminal> terminal;
@@ -584,7 +827,7 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
             std::make_unique<VtLive>(watch, options->emulation.value_or(vt::VtEmulation::Vt100));
     }
 
-    const Script script = parseScript(source, terminal->steps());
+    const Script script = extra.serve ? Script{} : parseScript(source, terminal->steps());
     if (!script.valid()) {
         io.err << "quillnet-session: " << script.error << "\n";
         return kSessionBadInput;
@@ -599,25 +842,77 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
         io.err << "quillnet-session: the host name is longer than the session's field\n";
         return kSessionBadInput;
     }
+    auto junit = openReport(extra.junit, io.err);
+    auto transcriptFile = openReport(extra.transcript, io.err);
+    if ((extra.junit && !junit) || (extra.transcript && !transcriptFile)) return kSessionBadInput;
+
+    if (extra.parallel > 0) {
+        terminal.reset();
+        ParallelRequest request{options->tn5250, options->host, port,   options->settings,
+                                deadline,        extra,         script, linesOf(source)};
+        request.emulation = options->emulation.value_or(vt::VtEmulation::Vt100);
+        std::vector<CaseReport> cases;
+        const int status = runParallel(request, io.out, io.err, cases, transcriptFile.get());
+        if (junit) writeJUnit(*junit, suite, cases);
+        return status;
+    }
+    if (extra.deviceName) terminal->setDeviceName(*deviceNameOf(*extra.deviceName, 1));
+    std::optional<Transcript> transcript;
+    if (transcriptFile) {
+        transcript.emplace(*transcriptFile);
+        transcript->line("connect " + options->host + " " + std::to_string(port));
+        terminal->setTranscript(&*transcript);
+    }
 
     // The program's connection messages, as the operator would see them.
-    terminal->events().observeMessages([&console](std::string_view text, std::string_view caption) {
-        if (caption == "Error") console.line(text);
-    });
+    terminal->events().observeMessages(
+        [&console, &transcript](std::string_view text, std::string_view caption) {
+            if (caption != "Error") return;
+            console.line(text);
+            if (transcript) transcript->note(text);
+        });
 
     int status = kSessionDone;
+    StepFailure failure;
     {
         StallGuard guard(io.exitOnStall, deadline, console);
         terminal->connect();
         if (!terminal->connected()) {
             status = kSessionNoConnection;
+            const auto errors = terminal->events().errors();
+            failure = {errors.empty() ? std::string("not connected") : errors.back(), {}, status};
+            if (extra.serve) {
+                io.out << "{\"ok\":false,\"error\":\"not connected\",\"exit\":" << status << "}\n";
+            }
+        } else if (extra.serve) {
+            std::ostringstream printed;
+            Runner runner(*terminal, watch, console, printed, deadline, timeout);
+            runner.setTranscript(transcript ? &*transcript : nullptr);
+            const ServeHooks hooks{[&](const Step& step, std::string_view text, std::string& out) {
+                                       printed.str({});
+                                       const int result = runner.runOne(step, text);
+                                       out = printed.str();
+                                       if (result != kSessionDone && failure.status == kSessionDone)
+                                           failure = runner.failure();
+                                       return result;
+                                   },
+                                   [&]() -> const StepFailure& { return runner.failure(); },
+                                   [&] { return terminal->connected(); }};
+            status = serveSteps(io.script, io.out, terminal->steps(), hooks);
         } else {
-            Runner runner(*terminal, watch, console, io.out, deadline, options->timeout);
-            status = runner.run(script);
+            Runner runner(*terminal, watch, console, io.out, deadline, timeout);
+            runner.setTranscript(transcript ? &*transcript : nullptr);
+            status = runner.run(script, linesOf(source));
+            failure = runner.failure();
         }
         // The end of the script is the operator's disconnect.
         if (terminal->connected()) terminal->disconnect();
         terminal.reset();
+    }
+    if (transcript) transcript->line("end, exit " + std::to_string(status));
+    if (junit) {
+        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+        writeJUnit(*junit, suite, {{caseName, seconds, status, failure}});
     }
     return status;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // quillnet-session: one of the two programs, headless, against a live host, driven by a script.
 //
-//   quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S] [SCRIPT]
+//   quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S] [--junit F]
+//       [--transcript F] [--device-name PATTERN] [--serve | --parallel N [--ramp S] | SCRIPT]
 //
 // vt also takes --emulation vt100|classic (vt100 unless given): the rules the emulator follows.
 // The program's own connection, telnet layer, emulator or interpreter, field editor, key map
@@ -9,6 +10,10 @@
 // rfid steps and without a display. The script (SCRIPT, else standard input) is in the step
 // language of tools/quillnet-replay/script_steps.h. It connects only to H: the settings
 // document's host is never used. The port is P, else the document's, else 23.
+//
+// --serve takes the steps one JSON line at a time on standard input and answers each on
+// standard output (session_extras.h); --parallel runs N sessions from one event loop
+// (session_parallel.h).
 //
 // Standard output carries what dump steps print. Standard error carries the program's
 // connection messages with their exact texts, one a line ("Server Closed!", "Can not establish
