@@ -136,6 +136,7 @@ void FieldTable::writeBack(const FieldEntry& entry) {
 void TnScreen::reset() {
     chars_.fill(0);
     attributes_.fill(0);
+    hostAttributes_.fill(0);
     fields.clear();
     state = ScreenState{};
 }
@@ -147,11 +148,39 @@ void TnScreen::clearUnit() {
     state.redrawPending = true;
     chars_.fill(0);
     attributes_.fill(0);
+    hostAttributes_.fill(0);
     fields.clear();
     state.currentField = {};
     state.currentAttribute = 0;
     state.insertCursorRow = -1;
     state.insertCursorColumn = -1;
+}
+
+void TnScreen::rollRows(int top, int bottom, int count, bool down) {
+    top = std::max(top, 0);
+    bottom = std::min(bottom, kPlaneRows - 1);
+    if (count <= 0 || bottom - top + 1 <= count) return;
+    const std::size_t from = cellIndex(down ? top : top + count, 0);
+    const std::size_t to = cellIndex(down ? top + count : top, 0);
+    const std::size_t n = static_cast<std::size_t>(bottom - top + 1 - count) * kPlaneColumns;
+    for (auto* plane : {&chars_, &attributes_, &hostAttributes_})
+        std::memmove(plane->data() + to, plane->data() + from, n);
+}
+
+void TnScreen::copyRectangle(int top, int left, int depth, int width, std::uint8_t* out) const {
+    const auto n = static_cast<std::size_t>(width);
+    for (const auto* plane : {&chars_, &attributes_, &hostAttributes_}) {
+        for (int row = top; row < top + depth; ++row, out += n)
+            std::memcpy(out, plane->data() + cellIndex(row, left), n);
+    }
+}
+
+void TnScreen::pasteRectangle(int top, int left, int depth, int width, const std::uint8_t* in) {
+    const auto n = static_cast<std::size_t>(width);
+    for (auto* plane : {&chars_, &attributes_, &hostAttributes_}) {
+        for (int row = top; row < top + depth; ++row, in += n)
+            std::memcpy(plane->data() + cellIndex(row, left), in, n);
+    }
 }
 
 std::span<const std::uint8_t, kPlaneColumns> TnScreen::charRow(int row) const {
@@ -295,6 +324,7 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
             if ((v & kTextAttribute) == 0) break;
             out[i] = 0;
             outAttributes[i] = 0;
+            hostAttributes_[cellIndex(row, column)] = *p;
             attribute = static_cast<std::uint8_t>(v);
             attributeWord = 0x0101010101010101u * attribute;
             ++p;

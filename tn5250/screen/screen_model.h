@@ -189,6 +189,24 @@ class TnScreen {
     std::span<const std::uint8_t, kPlaneCells> attributePlane() const { return attributes_; }
     std::span<std::uint8_t, kPlaneCells> charPlane() { return chars_; }
     std::span<std::uint8_t, kPlaneCells> attributePlane() { return attributes_; }
+    // The 5250 attribute byte the host wrote at an attribute position, which the cell itself
+    // keeps as a null with attribute 0: Read Screen sends it back. A cell written since then
+    // holds something else, and a stale byte under it is not read.
+    void setHostAttribute(int row, int column, std::uint8_t attribute5250) {
+        if (inPlanes(row, column)) hostAttributes_[cellIndex(row, column)] = attribute5250;
+    }
+    std::uint8_t hostAttributeAt(int row, int column) const {
+        if (!inPlanes(row, column)) return 0;
+        const std::size_t cell = cellIndex(row, column);
+        return chars_[cell] == 0 && attributes_[cell] == 0 ? hostAttributes_[cell] : 0;
+    }
+    // Rows top to bottom (inclusive, inside the planes) moved count rows up, or down; the rows
+    // they leave keep what they held. Characters, attributes and attribute bytes move.
+    void rollRows(int top, int bottom, int count, bool down);
+    // The cells of a rectangle, characters, attributes and attribute bytes, row by row, into
+    // out; and back from it. Rows and columns inside the screen.
+    void copyRectangle(int top, int left, int depth, int width, std::uint8_t* out) const;
+    void pasteRectangle(int top, int left, int depth, int width, const std::uint8_t* in);
     // Cells by linear position (row × 80 + column), as fields see them.
     std::uint8_t charAtPosition(int position) const;
     void setCharAtPosition(int position, std::uint8_t byte);
@@ -279,6 +297,7 @@ class TnScreen {
     }
     std::array<std::uint8_t, kPlaneRows * kPlaneColumns> chars_{};
     std::array<std::uint8_t, kPlaneRows * kPlaneColumns> attributes_{};
+    std::array<std::uint8_t, kPlaneRows * kPlaneColumns> hostAttributes_{};
 };
 
 }  // namespace qn::tn
