@@ -173,15 +173,20 @@ void appendPartialImage(const TnScreen& screen, const PartialArea& area,
                 static_cast<std::uint8_t>(area.depth), static_cast<std::uint8_t>(area.width)});
     putWord(out, screen.state.row);
     putWord(out, screen.state.column);
-    const std::size_t countAt = out.size();
-    out.push_back(0);
+    // The fields by position, as the restore enters them.
+    std::array<FieldEntry, kMaxFields> inside{};
+    std::size_t count = 0;
     for (const FieldEntry& f : screen.fields.entries()) {
         if (f.row >= area.top && f.row < area.top + area.depth && f.column >= area.left &&
             f.column < area.left + area.width) {
-            putField(out, f);
-            ++out[countAt];
+            inside[count++] = f;
         }
     }
+    std::sort(inside.begin(), inside.begin() + long(count),
+              [](const FieldEntry& a, const FieldEntry& b) { return a.start() < b.start(); });
+    out.push_back(static_cast<std::uint8_t>(count));
+    for (const FieldEntry& f : std::span(inside).first(count))
+        putField(out, f);
     const std::size_t cells = out.size();
     out.resize(cells + 3 * std::size_t(area.depth) * std::size_t(area.width));
     screen.copyRectangle(area.top, area.left, area.depth, area.width, out.data() + cells);
