@@ -185,7 +185,6 @@ void TnDataStream::resetScreen() {
     entry_ = nullptr;
     fieldTotal_ = -1;
     writeOpen_ = false;
-    skipWrite_ = false;
     image_.clear();
 }
 
@@ -247,10 +246,10 @@ bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
         if (total < 0 || total > available) break;
         std::copy_n(p, total, param_.begin());
         paramCount_ = total;
+        phase_ = kData;  // an order that leaves the rest of the write unread changes it
         (this->*entry->action)();
         paramCount_ = 0;
         entry_ = nullptr;
-        phase_ = skipWrite_ ? kWaitEsc : kData;
         if (!consume(p + total)) break;
     }
     return p != start;
@@ -351,7 +350,6 @@ void TnDataStream::endRecord() {
 }
 
 void TnDataStream::finishWrite() {
-    skipWrite_ = false;
     if (!writeOpen_) return;
     writeOpen_ = false;
     if (screen_.state.placeCursorAtEnd) screen_.placeCursorAtRecordEnd();
@@ -459,10 +457,10 @@ void TnDataStream::orderByte(std::uint8_t byte) {
     }
     const long total = resolvedTotal();
     if (total < 0 || paramCount_ < total) return;
+    phase_ = kData;
     if (entry_ != nullptr) (this->*entry_->action)();
     entry_ = nullptr;
     paramCount_ = 0;
-    phase_ = skipWrite_ ? kWaitEsc : kData;
 }
 
 void TnDataStream::writeDataByte(std::uint8_t byte) {
@@ -840,7 +838,7 @@ void TnDataStream::writeDisplayStructuredField() {
     // them); the structured field is passed over whole by its length. One too short to hold
     // its own class and type leaves nothing after it to trust up to the next command.
     const long length = long(param(1)) << 8 | param(2);
-    if (length < 4) skipWrite_ = true;
+    if (length < 4) phase_ = kWaitEsc;
 }
 
 void TnDataStream::startOfHeader() {

@@ -183,8 +183,6 @@ class TnDataStream {
     long fieldTotal_ = -1;               // a Start Of Field's total once its attribute byte is seen
     // A Write To Display whose cursor placement is still to come.
     bool writeOpen_ = false;
-    // An order of the Write To Display could not be read: its data runs to the next command.
-    bool skipWrite_ = false;
     // The bytes of a Restore Screen or Restore Partial Screen after its code, up to the
     // largest image; kept between records so that a restore allocates nothing after the first.
     std::vector<std::uint8_t> image_;

@@ -160,27 +160,39 @@ void TnScreen::rollRows(int top, int bottom, int count, bool down) {
     top = std::max(top, 0);
     bottom = std::min(bottom, kPlaneRows - 1);
     if (count <= 0 || bottom - top + 1 <= count) return;
-    const std::size_t from = cellIndex(down ? top : top + count, 0);
-    const std::size_t to = cellIndex(down ? top + count : top, 0);
-    const std::size_t n = static_cast<std::size_t>(bottom - top + 1 - count) * kPlaneColumns;
-    for (auto* plane : {&chars_, &attributes_, &hostAttributes_})
-        std::memmove(plane->data() + to, plane->data() + from, n);
+    const int first = down ? top : top + count;
+    const int to = down ? top + count : top;
+    const int rows = bottom - top + 1 - count;
+    const auto n = static_cast<std::size_t>(rows) * kPlaneColumns;
+    for (auto* plane : {&chars_, &attributes_})
+        std::memmove(plane->data() + cellIndex(to, 0), plane->data() + cellIndex(first, 0), n);
+    // The display's attribute bytes: the rows of the display among those moved.
+    const int displayRows = std::min(rows, kRows - std::max(first, to));
+    if (displayRows > 0) {
+        std::memmove(hostAttributes_.data() + displayIndex(to, 0),
+                     hostAttributes_.data() + displayIndex(first, 0),
+                     static_cast<std::size_t>(displayRows) * kColumns);
+    }
 }
 
 void TnScreen::copyRectangle(int top, int left, int depth, int width, std::uint8_t* out) const {
     const auto n = static_cast<std::size_t>(width);
-    for (const auto* plane : {&chars_, &attributes_, &hostAttributes_}) {
+    for (const auto* plane : {&chars_, &attributes_}) {
         for (int row = top; row < top + depth; ++row, out += n)
             std::memcpy(out, plane->data() + cellIndex(row, left), n);
     }
+    for (int row = top; row < top + depth; ++row, out += n)
+        std::memcpy(out, hostAttributes_.data() + displayIndex(row, left), n);
 }
 
 void TnScreen::pasteRectangle(int top, int left, int depth, int width, const std::uint8_t* in) {
     const auto n = static_cast<std::size_t>(width);
-    for (auto* plane : {&chars_, &attributes_, &hostAttributes_}) {
+    for (auto* plane : {&chars_, &attributes_}) {
         for (int row = top; row < top + depth; ++row, in += n)
             std::memcpy(plane->data() + cellIndex(row, left), in, n);
     }
+    for (int row = top; row < top + depth; ++row, in += n)
+        std::memcpy(hostAttributes_.data() + displayIndex(row, left), in, n);
 }
 
 std::span<const std::uint8_t, kPlaneColumns> TnScreen::charRow(int row) const {
@@ -284,6 +296,8 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
     std::uint64_t attributeWord = 0x0101010101010101u * attribute;
     std::uint8_t* chars = chars_.data() + row * kPlaneColumns;
     std::uint8_t* attributes = attributes_.data() + row * kPlaneColumns;
+    // The display's attribute bytes of the row, none past the display's last row.
+    std::uint8_t* hosts = row < kRows ? hostAttributes_.data() + row * kColumns : nullptr;
     const std::uint8_t* p = bytes;
     // A row at a time; eight text bytes a step while no attribute or other byte is among them.
     while (p < end) {
@@ -324,7 +338,7 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
             if ((v & kTextAttribute) == 0) break;
             out[i] = 0;
             outAttributes[i] = 0;
-            hostAttributes_[cellIndex(row, column)] = *p;
+            if (hosts != nullptr) hosts[column] = *p;
             attribute = static_cast<std::uint8_t>(v);
             attributeWord = 0x0101010101010101u * attribute;
             ++p;
@@ -335,6 +349,7 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
             if (++row == kPlaneRows) break;  // the address rests past the planes
             chars += kPlaneColumns;
             attributes += kPlaneColumns;
+            hosts = row < kRows ? hosts + kColumns : nullptr;
         }
     }
     state.row = row;

@@ -189,16 +189,18 @@ class TnScreen {
     std::span<const std::uint8_t, kPlaneCells> attributePlane() const { return attributes_; }
     std::span<std::uint8_t, kPlaneCells> charPlane() { return chars_; }
     std::span<std::uint8_t, kPlaneCells> attributePlane() { return attributes_; }
-    // The 5250 attribute byte the host wrote at an attribute position, which the cell itself
-    // keeps as a null with attribute 0: Read Screen sends it back. A cell written since then
-    // holds something else, and a stale byte under it is not read.
+    // The 5250 attribute byte the host wrote at an attribute position of the display, which
+    // the cell itself keeps as a null with attribute 0: Read Screen sends it back. A cell
+    // written since then holds something else, and a stale byte under it is not read.
     void setHostAttribute(int row, int column, std::uint8_t attribute5250) {
-        if (inPlanes(row, column)) hostAttributes_[cellIndex(row, column)] = attribute5250;
+        if (inDisplay(row, column)) hostAttributes_[displayIndex(row, column)] = attribute5250;
     }
     std::uint8_t hostAttributeAt(int row, int column) const {
-        if (!inPlanes(row, column)) return 0;
+        if (!inDisplay(row, column)) return 0;
         const std::size_t cell = cellIndex(row, column);
-        return chars_[cell] == 0 && attributes_[cell] == 0 ? hostAttributes_[cell] : 0;
+        return chars_[cell] == 0 && attributes_[cell] == 0
+                   ? hostAttributes_[displayIndex(row, column)]
+                   : 0;
     }
     // Rows top to bottom (inclusive, inside the planes) moved count rows up, or down; the rows
     // they leave keep what they held. Characters, attributes and attribute bytes move.
@@ -295,9 +297,16 @@ class TnScreen {
     static std::size_t cellIndex(int row, int column) {
         return static_cast<std::size_t>(row * kPlaneColumns + column);
     }
+    static bool inDisplay(int row, int column) {
+        return row >= 0 && row < kRows && column >= 0 && column < kColumns;
+    }
+    static std::size_t displayIndex(int row, int column) {
+        return static_cast<std::size_t>(row * kColumns + column);
+    }
     std::array<std::uint8_t, kPlaneRows * kPlaneColumns> chars_{};
     std::array<std::uint8_t, kPlaneRows * kPlaneColumns> attributes_{};
-    std::array<std::uint8_t, kPlaneRows * kPlaneColumns> hostAttributes_{};
+    // Only the display's positions: it is cleared with the screen, and smaller clears faster.
+    std::array<std::uint8_t, kRows * kColumns> hostAttributes_{};
 };
 
 }  // namespace qn::tn
