@@ -2,8 +2,8 @@
 // receives of varying size, with the automatic sign-on and the operator's keys after each (Enter
 // while the host has the keyboard unlocked, as the program allows it, and Attention, which
 // the program sends at any time): nothing the host sends may reach outside a buffer, and the model
-// stays inside its bounds. A screen the host had saved comes back whole: restoring it and saving
-// again gives the same image.
+// stays inside its bounds. A screen or rectangle the host had saved comes back whole: restoring
+// it and saving again gives the same image.
 //
 // Input: byte 0 picks the language (low 3 bits), sign-on, the AID keys and the restore; byte 1
 // the receive size; the rest is what the host sent.
@@ -129,15 +129,23 @@ class NegotiationSink final : public qn::telnet::ByteSender {
     }
 };
 
-// The last saved screen restored and saved again in one record: the same image comes back.
+// The last saved screen, or saved rectangle, restored and saved again in one record: the same
+// image comes back.
 void restoreAndCompare(TnDataStream& stream, CheckingHost& host) {
     if (host.lastSave.empty()) return;
     static std::vector<std::uint8_t> record;
     const std::vector<std::uint8_t> image = host.image();
-    const std::size_t size = 10 + image.size() + 2;
+    // ESC 0x13 and a rectangle's image: flag byte, top, left, depth and width at 7 to 11.
+    const bool partial = image.size() >= 12 && image[1] == 0x13;
+    const std::size_t size = 10 + image.size() + (partial ? 7 : 2);
     record.assign({std::uint8_t(size >> 8), std::uint8_t(size), 0x12, 0xA0, 0, 0, 4, 0, 0, 5});
     record.insert(record.end(), image.begin(), image.end());
-    record.insert(record.end(), {kEsc, 0x02});
+    if (partial) {
+        record.insert(record.end(), {kEsc, 0x03, image[7], std::uint8_t(image[8] + 1),
+                                     std::uint8_t(image[9] + 1), image[10], image[11]});
+    } else {
+        record.insert(record.end(), {kEsc, 0x02});
+    }
     host.saved = false;
     stream.receive(record);
     if (!host.saved || host.image() != image) std::abort();

@@ -98,7 +98,7 @@ Bytes twoFields(std::uint8_t ffw1) {
 TEST(HostExchange, RepliesHostsParse) {
     run({
         {"Read Input Fields: each field at its length, nulls as blanks",
-         twoFields(0x40),
+         twoFields(0x48),
          {},
          record({0x04, 0x42, 0x00, 0x08}),
          enter,
@@ -112,7 +112,7 @@ TEST(HostExchange, RepliesHostsParse) {
          {0x00, 0x16, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03, 0x03, 0x02,
           0xF1, 0x11, 0x03, 0x02, 0xC1, 0xC2, 0x11, 0x04, 0x02, 0xC3, 0xFF, 0xEF}},
         {"Read Immediate: cursor, AID 0x00, then the fields; the cursor stays",
-         record(join({wtd(), sba(3, 1), sf(0x40, 0x00, 0x20, 3), {0xC1}})),
+         record(join({wtd(), sba(3, 1), sf(0x48, 0x00, 0x20, 3), {0xC1}})),
          [](Terminal& t) { ASSERT_TRUE(t.screen->tapCell(5, 9)); },
          record({0x04, 0x72}),
          {},
@@ -125,35 +125,28 @@ TEST(HostExchange, RepliesHostsParse) {
          }},
         {"bytes outside commands are passed over to the next ESC or the record's end; an ESC "
          "that ends a record starts nothing",
-         record(join({wtd(), sba(3, 1), sf(0x40, 0x00, 0x20, 3), {0xC1}})),
+         record(join({wtd(), sba(3, 1), sf(0x48, 0x00, 0x20, 3), {0xC1}})),
          [](Terminal& t) { ASSERT_TRUE(t.screen->tapCell(5, 9)); },
          join({record({0xC1, 0x00, 0x04, 0x72, 0x40, 0x12}), record({0x33, 0x04})}),
          {},
          {0x00, 0x10, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03, 0x06, 0x0A, 0x00, 0xC1, 0x40,
           0x40, 0xFF, 0xEF}},
-        {"Read Screen leaves the cursor where it is",
-         record(wtd()),
-         [](Terminal& t) { ASSERT_TRUE(t.screen->tapCell(2, 3)); },
-         record({0x04, 0x62}),
-         {},
-         {0x00, 0x0D, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03, 0x03, 0x04, 0xF1, 0xFF, 0xEF},
-         [](const Terminal& t) { EXPECT_EQ(t.screen->state.column, 3); }},
-        {"a Write Error Code after a read places the cursor at the record end as before",
+        {"a Write Error Code leaves the cursor where the operator put it",
          record(join({wtd(), sba(3, 1), sf(0x40, 0x00, 0x20, 3)})),
          [](Terminal& t) { ASSERT_TRUE(t.screen->tapCell(5, 9)); },
-         record({0x04, 0x62, 0x04, 0x21, 0xC5}),
+         record({0x04, 0x21, 0xC5}),
          {},
-         {0x00, 0x0D, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03, 0x06, 0x0A, 0xF1, 0xFF, 0xEF},
+         {},
          [](const Terminal& t) {
-             EXPECT_EQ(t.screen->state.row, 2);
-             EXPECT_EQ(t.screen->state.column, 1);
+             EXPECT_EQ(t.screen->state.row, 5);
+             EXPECT_EQ(t.screen->state.column, 9);
          }},
         {"Start Of Field with two control words: attribute and length after both",
          {},
          {},
          record(join({wtd(),
                       sba(2, 2),
-                      {0x1D, 0x40, 0x00, 0x81, 0x00, 0x80, 0x07, 0x24, 0x00, 0x06},
+                      {0x1D, 0x48, 0x00, 0x81, 0x00, 0x80, 0x07, 0x24, 0x00, 0x06},
                       {0xC1, 0xC2},
                       {0x04, 0x42, 0x00, 0x08}})),
          enter,
@@ -359,10 +352,11 @@ TEST(SaveRestore, RestoreRebuildsTheSavedScreen) {
         feedSplit(t, restore, split);
         expectSameScreen(*t.screen, saved);
         EXPECT_TRUE(t.host.sends.empty());
-        // The pending read came back: Reset, then Enter sends the modified field.
+        // The pending read came back: Reset, then Enter sends the modified field; the cursor
+        // is where the insert cursor put it, the error message's record moved nothing.
         t.screen->state.keyboardLocked = false;
         enter(t);
-        EXPECT_EQ(t.host.sent(), test::reply({0x03, 0x06, 0xF1, 0x11, 0x03, 0x06, 0xC1, 0xC2}));
+        EXPECT_EQ(t.host.sent(), test::reply({0x03, 0x07, 0xF1, 0x11, 0x03, 0x06, 0xC1, 0xC2}));
         if (::testing::Test::HasFailure()) return;
     }
 }
@@ -510,6 +504,396 @@ TEST(SaveRestore, AnyImageOutOfBoundsIsConsumedAndChangesNothing) {
     popUp(t);
     t.feed(good);
     EXPECT_EQ(t.screen->fields.count(), 2) << "the unchanged image restores";
+}
+
+}  // namespace
+}  // namespace qn::tn
+
+namespace qn::tn {
+namespace {
+
+// ---- Records without a Write To Display, Read Screen, partial saves, Roll, structured fields
+
+// A record from its header fields: the body after a header with this operation code.
+Bytes recordWithOpcode(std::uint8_t opcode, const Bytes& body) {
+    Bytes bytes = record(body);
+    bytes[9] = opcode;
+    return bytes;
+}
+
+// Two fields of 8 at rows 3 and 5 from column 11 (1-based), the insert cursor in the second;
+// the operator has typed "ab" into the first and left the cursor after them.
+void typingScreen(Terminal& t) {
+    t.feed(record(join({{0x04, 0x40},
+                        wtd(),
+                        sba(3, 10),
+                        sf(0x40, 0x00, 0x24, 8),
+                        sba(5, 10),
+                        sf(0x40, 0x00, 0x24, 8),
+                        {0x13, 0x05, 0x0D},
+                        {0x04, 0x52, 0x00, 0x08}})));
+    ASSERT_EQ(t.screen->state.row, 4);
+    ASSERT_TRUE(t.screen->tapCell(2, 12));
+    t.screen->setChar(2, 10, 'a');
+    t.screen->setChar(2, 11, 'b');
+}
+
+TEST(HostExchange, OnlyAWriteToDisplayMovesTheCursor) {
+    // Each record fed every way while the operator types: the cursor, the insert cursor, the
+    // field being typed into and the screen stay as they were.
+    const Bytes records[] = {
+        recordWithOpcode(0x0B, {}),  // message waiting on
+        recordWithOpcode(0x0C, {}),  // and off
+        record({0x04, 0xF3, 0x00, 0x05, 0xD9, 0x70, 0x00}),
+        record({0x04, 0x03, 0x00, 0x01, 0x01, 0x18, 0x50}),
+        record({0x04, 0x23, 0x81, 0x0A, 0x14}),
+        record({0x04, 0x42, 0x00, 0x08}),
+        record({0x04, 0x52, 0x00, 0x08}),
+        record({0x04, 0x82, 0x00, 0x08}),
+        record({0x04, 0x72}),
+        record({0x04, 0x83}),
+        record({0x04, 0x62}),
+        record({0x04, 0x64}),
+        record({0x04, 0x66}),
+        record({0x04, 0x68}),
+        record({0x04, 0x6A}),
+        record({0x04, 0x6C}),
+        record({0x04, 0x02}),
+        record({0x04, 0x50}),
+    };
+    for (const Bytes& input : records) {
+        for (std::size_t split : splits(input)) {
+            SCOPED_TRACE(std::to_string(input[9]) + "/" +
+                         std::to_string(input.size() > 11 ? input[11] : 0) + ", " +
+                         splitName(split));
+            Terminal t;
+            typingScreen(t);
+            const TnScreen before = *t.screen;
+            feedSplit(t, input, split);
+            EXPECT_EQ(t.stream.phase(), TnDataStream::kHeader);
+            EXPECT_EQ(t.screen->state.row, 2);
+            EXPECT_EQ(t.screen->state.column, 12);
+            EXPECT_EQ(t.screen->state.insertCursorRow, 4);
+            EXPECT_EQ(t.screen->state.insertCursorColumn, 12);
+            EXPECT_EQ(t.screen->state.currentField, before.state.currentField);
+            EXPECT_TRUE(std::ranges::equal(t.screen->charPlane(), before.charPlane()));
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+    // A Write To Display places it, at the end of the write, before a read in the same record.
+    Terminal t;
+    typingScreen(t);
+    t.feed(record(join({wtd(), sba(1, 1), {0xC1}, {0x04, 0x72}})));
+    EXPECT_EQ(test::replyBody(t.host.sends.at(0)).at(1), 0x0B) << "the cursor reported at (1, 11)";
+    EXPECT_EQ(t.screen->state.row, 2);
+    EXPECT_EQ(t.screen->state.column, 10);
+}
+
+TEST(HostExchange, AReadAnswersByTheMasterModifiedTag) {
+    const Bytes header{0x00, 0x0D, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03};
+    auto modifyFirst = [](Terminal& t) { t.screen->fields.entries()[0].ffw1 |= ffw::kModified; };
+    run({
+        {"Read Input Fields, nothing modified: cursor and AID alone",
+         twoFields(0x40),
+         {},
+         record({0x04, 0x42, 0x00, 0x08}),
+         enter,
+         join({header, {0x03, 0x02, 0xF1, 0xFF, 0xEF}})},
+        {"Read Input Fields, one modified: every field",
+         twoFields(0x40),
+         modifyFirst,
+         record({0x04, 0x42, 0x00, 0x08}),
+         enter,
+         {0x00, 0x16, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03, 0x03, 0x02,
+          0xF1, 0xC1, 0xC2, 0x40, 0x40, 0x40, 0xC3, 0x40, 0x40, 0x40, 0xFF, 0xEF}},
+        {"Read Immediate, nothing modified: cursor and AID 0x00 alone",
+         twoFields(0x40),
+         {},
+         record({0x04, 0x72}),
+         {},
+         join({header, {0x03, 0x02, 0x00, 0xFF, 0xEF}})},
+        {"Read Immediate, one modified: every field",
+         twoFields(0x40),
+         modifyFirst,
+         record({0x04, 0x72}),
+         {},
+         {0x00, 0x16, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x03, 0x03, 0x02,
+          0x00, 0xC1, 0xC2, 0x40, 0x40, 0x40, 0xC3, 0x40, 0x40, 0x40, 0xFF, 0xEF}},
+    });
+}
+
+// What Read Screen sends: the 1,920 positions, as a host record would frame them.
+Bytes readScreenReply(const Bytes& positions) {
+    Bytes wire = record(positions);
+    wire[9] = 0x00;
+    wire.insert(wire.end(), {0xFF, 0xEF});
+    return wire;
+}
+
+TEST(HostExchange, ReadScreenSendsTheDisplayAsWritten) {
+    // Attribute bytes (one of them non-display, one of a field), text, nulls, a field's data
+    // and the operator's typing, row 24 and column 80; nothing past them.
+    const Bytes screen = record(join({wtd(0x00, 0x08),
+                                      sba(1, 1),
+                                      {0x22, 0xE3, 0xC9, 0xE3, 0xD3, 0xC5, 0x27, 0xC1, 0x00, 0xC2},
+                                      sba(3, 10),
+                                      sf(0x40, 0x00, 0x24, 4),
+                                      {0xF1},
+                                      sba(24, 79),
+                                      {0x3A, 0x5C},
+                                      sba(25, 1),
+                                      {0xC1}}));
+    Bytes positions(1920, 0x00);
+    const Bytes row1{0x22, 0xE3, 0xC9, 0xE3, 0xD3, 0xC5, 0x27, 0xC1, 0x00, 0xC2};
+    std::copy(row1.begin(), row1.end(), positions.begin());
+    positions[2 * 80 + 9] = 0x24;
+    positions[2 * 80 + 10] = 0xF1;
+    positions[2 * 80 + 11] = 0x81;  // typed
+    positions[23 * 80 + 78] = 0x3A;
+    positions[23 * 80 + 79] = 0x5C;
+    run({{"Read Screen",
+          screen,
+          [](Terminal& t) {
+              ASSERT_TRUE(t.screen->tapCell(2, 11));
+              t.screen->setChar(2, 11, 'a');
+          },
+          record({0x04, 0x62}),
+          {},
+          readScreenReply(positions),
+          [](const Terminal& t) {
+              EXPECT_EQ(t.screen->state.row, 2);
+              EXPECT_EQ(t.screen->state.column, 11);
+          }}});
+    // Text written over an attribute position reads as that text.
+    Terminal t;
+    t.feed(screen);
+    t.feed(record(join({wtd(), sba(1, 1), {0xC4}, {0x04, 0x62}})));
+    positions[0] = 0xC4;
+    positions[2 * 80 + 11] = 0x00;
+    EXPECT_EQ(t.host.sends.at(0), readScreenReply(positions));
+}
+
+TEST(HostExchange, SavePartialScreenAnswersARestoreOfItsRectangle) {
+    // Row 2 from column 3: an attribute byte, 'A', 'B'; the rectangle of 1 row by 3 columns there.
+    const Bytes screen = record(join({wtd(0x00, 0x48), sba(2, 3), {0x20, 0xC1, 0xC2}}));
+    const Bytes image{0xD8, 0xD5, 0x81, 0x00, 0x18, 0x5A, 0x01,
+                      0x02, 0x01, 0x03, 0x00, 0x01, 0x00, 0x05,  // cursor 1,5
+                      0x00,                                      // no field starts inside
+                      0x00, 'A',  'B',                           // characters
+                      0x00, 0x40, 0x40,                          // attributes
+                      0x20, 0x00, 0x00};                         // attribute bytes
+    run({{"Save Partial Screen",
+          screen,
+          {},
+          record({0x04, 0x03, 0x5A, 0x02, 0x03, 0x01, 0x03}),
+          {},
+          join({{0x00, 0x24, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x04, 0x04, 0x13},
+                image,
+                {0xFF, 0xEF}})}});
+    // A rectangle reaching past the display is cut at its edge: rows 24, columns 79-80.
+    Terminal t;
+    t.feed(record({0x04, 0x03, 0x00, 0x18, 0x4F, 0x09, 0x09}));
+    const Bytes body = test::replyBody(t.host.sends.at(0));
+    EXPECT_EQ(Bytes(body.begin() + 8, body.begin() + 12), (Bytes{23, 78, 1, 2}));
+}
+
+// An entry screen and a pop-up window drawn over rows 9 to 13, columns 19 to 50 of it.
+void popUpWindow(Terminal& t) {
+    t.feed(record(join({wtd(0x00, 0x08),
+                        sba(9, 19),
+                        {0x22},
+                        test::repeated(30, 0x60),
+                        sba(10, 20),
+                        {0x22, 0xD7, 0xD6, 0xD7},
+                        sba(11, 20),
+                        sf(0x40, 0x00, 0x24, 2),
+                        {0x04, 0x42, 0x00, 0x08}})));
+}
+
+TEST(HostExchange, RestorePartialScreenBringsBackTheRectangle) {
+    Terminal source;
+    entryScreen(source);
+    // A field that starts inside the rectangle, one that starts outside and runs into it.
+    source.feed(record(join({wtd(0x00, 0x48),
+                             sba(11, 30),
+                             sf(0x48, 0x00, 0x24, 4),
+                             {0xC6},
+                             sba(12, 10),
+                             sf(0x40, 0x00, 0x24, 20)})));
+    ASSERT_EQ(source.screen->fields.count(), 4);
+    source.screen->state.row = 10;
+    source.screen->state.column = 31;
+    const TnScreen saved = *source.screen;
+    source.feed(record({0x04, 0x03, 0x00, 0x09, 0x13, 0x05, 0x20}));
+    const Bytes restore = record(test::replyBody(source.host.sends.back()));
+    for (std::size_t split : splits(restore)) {
+        SCOPED_TRACE(splitName(split));
+        Terminal t;
+        entryScreen(t);
+        t.feed(record(join({wtd(0x00, 0x48),
+                            sba(11, 30),
+                            sf(0x48, 0x00, 0x24, 4),
+                            {0xC6},
+                            sba(12, 10),
+                            sf(0x40, 0x00, 0x24, 20)})));
+        popUpWindow(t);
+        ASSERT_EQ(t.screen->fields.count(), 5);
+        t.host.sends.clear();
+        feedSplit(t, restore, split);
+        EXPECT_TRUE(t.host.sends.empty());
+        EXPECT_TRUE(std::ranges::equal(t.screen->charPlane(), saved.charPlane()));
+        EXPECT_TRUE(std::ranges::equal(t.screen->attributePlane(), saved.attributePlane()));
+        EXPECT_TRUE(std::ranges::equal(t.screen->fields.entries(), saved.fields.entries()));
+        EXPECT_EQ(t.screen->state.row, 10);
+        EXPECT_EQ(t.screen->state.column, 31);
+        EXPECT_EQ(t.screen->state.currentField, saved.fields.entries()[2]);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+TEST(HostExchange, AnyPartialImageOutOfBoundsIsConsumedAndChangesNothing) {
+    Terminal source;
+    entryScreen(source);
+    source.feed(record(join({wtd(0x00, 0x48), sba(4, 20), sf(0x48, 0x00, 0x24, 4)})));
+    source.feed(record({0x04, 0x03, 0x00, 0x03, 0x02, 0x03, 0x20}));
+    const Bytes good = record(test::replyBody(source.host.sends.back()));
+    constexpr std::size_t kImage = 12;  // after the header and ESC 0x13
+    ASSERT_EQ(good[kImage + 14], 3) << "three fields start inside";
+    auto changed = [&](std::size_t at, std::uint8_t value) {
+        Bytes bad = good;
+        bad[at] = value;
+        return bad;
+    };
+    const struct {
+        const char* name;
+        Bytes input;
+    } cases[] = {
+        {"another kind", changed(kImage + 2, 0x01)},
+        {"its length one short", changed(kImage + 4, std::uint8_t(good[kImage + 4] - 1))},
+        {"rows past the display", changed(kImage + 6, 22)},
+        {"columns past the display", changed(kImage + 9, 79)},
+        {"a depth the cells do not fill", changed(kImage + 8, 4)},
+        {"cursor column 80", changed(kImage + 13, 80)},
+        {"a field outside the rectangle", changed(kImage + 15 + 2, 10)},
+        {"a bypass field", changed(kImage + 15 + 3, 0x60)},
+        {"two fields at one position", changed(kImage + 25 + 2, good[kImage + 15 + 2])},
+        {"more fields than it holds", changed(kImage + 14, 4)},
+        {"nothing after the command", record({0x04, 0x13})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(c.input, good);
+        Terminal t;
+        popUp(t);
+        const TnScreen before = *t.screen;
+        t.feed(c.input);
+        expectSameScreen(*t.screen, before);
+        EXPECT_EQ(t.stream.phase(), TnDataStream::kHeader);
+        t.feed(record(join({wtd(0x00, 0x48), sba(1, 1), {0xC1}})));
+        EXPECT_EQ(t.text(0, 0, 1), "A");
+        EXPECT_TRUE(t.host.sends.empty());
+    }
+    Terminal t;
+    popUp(t);
+    t.feed(good);
+    EXPECT_EQ(t.screen->fields.count(), 4) << "the unchanged image restores";
+}
+
+TEST(HostExchange, RollMovesTheLinesOfItsArea) {
+    // Rows 1 to 6 read "1" to "6" in column 1; an input field on row 3; the cursor on row 6.
+    Bytes rows = wtd(0x00, 0x48);
+    for (std::uint8_t r = 1; r <= 6; ++r) {
+        const Bytes line = join({sba(r, 1), {std::uint8_t(0xF0 + r)}});
+        rows.insert(rows.end(), line.begin(), line.end());
+    }
+    const Bytes field = join({sba(3, 5), sf(0x40, 0x00, 0x24, 3), sba(6, 2)});
+    rows.insert(rows.end(), field.begin(), field.end());
+    const struct {
+        const char* name;
+        Bytes roll;  // direction, top, bottom
+        const char* column1;
+    } cases[] = {
+        {"up 2 over rows 2-5: the two rows left keep their lines", {0x02, 2, 5}, "145456"},
+        {"down 1 over rows 1-3", {0x81, 1, 3}, "112456"},
+        {"down 3 over rows 2-6", {0x83, 2, 6}, "123423"},
+        {"only the count's five bits", {0x61, 1, 2}, "223456"},
+        {"count 0", {0x80, 1, 6}, "123456"},
+        {"top row 0", {0x01, 0, 6}, "123456"},
+        {"bottom row 25", {0x01, 20, 25}, "123456"},
+        {"top row not above the bottom", {0x01, 4, 4}, "123456"},
+        {"a count past the area", {0x84, 2, 5}, "123456"},
+    };
+    for (const auto& c : cases) {
+        const Bytes input = record(join({{0x04, 0x23}, c.roll}));
+        for (std::size_t split : splits(input)) {
+            SCOPED_TRACE(std::string(c.name) + ", " + splitName(split));
+            Terminal t;
+            t.feed(record(rows));
+            const FieldEntry field = t.screen->fields.entries()[0];
+            feedSplit(t, input, split);
+            EXPECT_EQ(t.text(0, 0, 1) + t.text(1, 0, 1) + t.text(2, 0, 1) + t.text(3, 0, 1) +
+                          t.text(4, 0, 1) + t.text(5, 0, 1),
+                      c.column1);
+            ASSERT_EQ(t.screen->fields.count(), 1);
+            EXPECT_EQ(t.screen->fields.entries()[0], field) << "the field table stays";
+            EXPECT_EQ(t.screen->state.row, 5);
+            EXPECT_EQ(t.screen->state.column, 1);
+            EXPECT_TRUE(t.host.sends.empty());
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
+TEST(HostExchange, WriteToDisplayStructuredFieldsLeaveTheScreenConsistent) {
+    // Text, a structured field, text, a field: the structured field writes nothing, defines
+    // nothing and moves nothing.
+    auto screenWith = [](const Bytes& structured) {
+        return record(join({wtd(0x00, 0x08),
+                            sba(2, 1),
+                            {0xC1},
+                            structured,
+                            {0xC2},
+                            sba(4, 5),
+                            sf(0x40, 0x00, 0x24, 3),
+                            {0x04, 0x52, 0x00, 0x08}}));
+    };
+    const struct {
+        const char* name;
+        Bytes structured;
+        const char* row2;
+        int fields;
+    } cases[] = {
+        {"a window with a border",
+         {0x15, 0x00, 0x0B, 0xD9, 0x51, 0x80, 0x05, 0x20, 0x00, 0x00, 0x04, 0x11},
+         "AB",
+         1},
+        {"a selection field with ESC, SF and SBA bytes inside",
+         {0x15, 0x00, 0x0E, 0xD9, 0x50, 0x00, 0x04, 0x52, 0x1D, 0x40, 0x00, 0x24, 0x11, 0x01, 0x01},
+         "AB",
+         1},
+        {"a scroll bar", {0x15, 0x00, 0x08, 0xD9, 0x53, 0x00, 0x00, 0x05, 0x00}, "AB", 1},
+        {"a remove-all", {0x15, 0x00, 0x04, 0xD9, 0x5F}, "AB", 1},
+        {"a length too short for its class and type: the rest of the write is passed over",
+         {0x15, 0x00, 0x02, 0xD9, 0x51},
+         "A.",
+         0},
+        {"a zero length", {0x15, 0x00, 0x00}, "A.", 0},
+    };
+    for (const auto& c : cases) {
+        const Bytes input = screenWith(c.structured);
+        for (std::size_t split : splits(input)) {
+            SCOPED_TRACE(std::string(c.name) + ", " + splitName(split));
+            Terminal t;
+            feedSplit(t, input, split);
+            EXPECT_EQ(t.text(1, 0, 3), std::string(c.row2) + ".");
+            EXPECT_EQ(t.screen->fields.count(), c.fields);
+            EXPECT_EQ(t.screen->state.row, c.fields == 1 ? 3 : 0);
+            EXPECT_EQ(t.screen->state.column, c.fields == 1 ? 5 : 0);
+            EXPECT_EQ(t.screen->state.readMode, 2) << "the command after it runs";
+            EXPECT_EQ(t.stream.phase(), TnDataStream::kHeader);
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
 }
 
 }  // namespace

@@ -612,6 +612,148 @@ TEST(Replay5250Session, SaveScreenAndRestoreScreenRoundTrip) {
               hexOf(reply({0x04, 0x17, 0xF1, 0x11, 0x04, 0x15, 0xF4, 0xF2})));
 }
 
+// ---- Sessions with the host's screen management while the operator works
+
+// The report of a session of these steps, which must run.
+std::string sessionReport(const std::string& steps) {
+    const auto result = script(steps);
+    EXPECT_EQ(result.exitCode, 0) << result.error;
+    return result.json;
+}
+
+std::string recv(const Bytes& bytes) {
+    return "recv " + hexOf(bytes) + "\n";
+}
+
+// A window over rows 8 to 10 from column 30: a border line, a caption and a field, its own read.
+const Bytes kWindow = onWire(join({wtd(),
+                                   sba(8, 30),
+                                   {0x22},
+                                   Bytes(20, 0x60),
+                                   sba(9, 31),
+                                   {0xC3, 0xD6, 0xD7, 0xE8},
+                                   sba(10, 31),
+                                   sf(0x40, 0x00, 0x24, 3),
+                                   {0x04, 0x52, 0x00, 0x08}}));
+
+TEST(Replay5250Session, TypingGoesOnInTheSameFieldWhileOtherRecordsArrive) {
+    // "12" into the item field, then the message light on and off, a query, a roll of empty
+    // rows, then "34": all four characters land in the item field.
+    Bytes messageOn = onWire({});
+    messageOn[9] = 0x0B;
+    Bytes messageOff = onWire({});
+    messageOff[9] = 0x0C;
+    const std::string json =
+        sessionReport(recv(kItemScreen) + "char 12\n" + recv(messageOn) + "char 3\n" +
+                      recv(join({messageOff, onWire({0x04, 0xF3, 0x00, 0x05, 0xD9, 0x70, 0x00}),
+                                 onWire({0x04, 0x23, 0x81, 0x0F, 0x14})})) +
+                      "char 4\nkey 0x0D\n");
+    const auto sends = sendsOf(json);
+    ASSERT_EQ(sends.size(), 2u) << json;
+    EXPECT_EQ(sends[1], hexOf(reply({0x04, 0x19, 0xF1, 0x11, 0x04, 0x15, 0xF1, 0xF2, 0xF3, 0xF4})));
+    EXPECT_EQ(screenRows(json).at(3), screenRow(20, "1234"));
+}
+
+TEST(Replay5250Session, APopUpCycleBringsBackTheScreen) {
+    // Read Screen before the window; the host writes the display it was sent back, with the
+    // fields it knows, once the window is gone.
+    const std::string read = recv(kItemScreen) + "char 7\n" + recv(onWire({0x04, 0x62}));
+    const auto sends = sendsOf(sessionReport(read));
+    ASSERT_EQ(sends.size(), 1u);
+    const auto answer = parseHex(sends[0]);
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->size(), 10u + 1920u + 2u) << "every position, no cursor and no AID";
+    EXPECT_EQ((*answer)[9], 0x00);
+    const Bytes display(answer->begin() + 10, answer->end() - 2);
+    EXPECT_EQ(Bytes(display.begin() + 3 * 80 + 19, display.begin() + 3 * 80 + 22),
+              (Bytes{0x24, 0xF7, 0x00}))
+        << "the field's attribute byte and the operator's 7";
+
+    const Bytes writeBack = onWire(join({wtd(0x00, 0x08),
+                                         {0x01, 0x03, 0x00, 0x00, 0x00},
+                                         sba(1, 1),
+                                         display,
+                                         sba(4, 20),
+                                         {0x1D, 0x48, 0x00, 0x24, 0x00, 0x10},
+                                         sba(5, 20),
+                                         sf(0x43, 0x00, 0x24, 4),
+                                         {0x13, 0x04, 0x16},
+                                         {0x04, 0x52, 0x00, 0x08}}));
+    const std::string json =
+        sessionReport(read + recv(kWindow) + recv(writeBack) + "char 5\nkey 0x0D\n");
+    const auto rows = screenRows(json);
+    ASSERT_EQ(rows.size(), 24u);
+    EXPECT_EQ(rows[0], screenRow(1, "TEST"));
+    EXPECT_EQ(rows[3], screenRow(20, "75"));
+    EXPECT_EQ(rows[7], screenRow(0, ""));
+    EXPECT_EQ(sendsOf(json).back(), hexOf(reply({0x04, 0x17, 0xF1, 0x11, 0x04, 0x15, 0xF7, 0xF5})));
+}
+
+TEST(Replay5250Session, SavePartialAndRestorePartialRoundTrip) {
+    // The rectangle of rows 3 to 11, columns 15 to 60 saved, a window drawn inside it, the
+    // saved rectangle restored: the report is the one before the window, and typing goes on.
+    const std::string before = recv(kItemScreen) + "char 9\n";
+    const std::string save = before + recv(onWire({0x04, 0x03, 0x00, 0x03, 0x0F, 0x09, 0x2E}));
+    const std::string saved = sessionReport(save);
+    const auto sends = sendsOf(saved);
+    ASSERT_EQ(sends.size(), 1u);
+    const auto answer = parseHex(sends[0]);
+    ASSERT_TRUE(answer && answer->size() > 12);
+    EXPECT_EQ((*answer)[9], 0x04);
+    const Bytes body = tn::test::replyBody(*answer);
+    EXPECT_EQ(Bytes(body.begin(), body.begin() + 2), (Bytes{0x04, 0x13}));
+    const std::string restored = save + recv(kWindow) + recv(onWire(body));
+    for (const std::string& steps : {restored, restored + "char 8\nkey 0x0D\n"}) {
+        const std::string json = sessionReport(steps);
+        if (steps == restored) {
+            EXPECT_EQ(shownPart(json), shownPart(saved));
+        } else {
+            EXPECT_EQ(sendsOf(json).back(),
+                      hexOf(reply({0x04, 0x17, 0xF1, 0x11, 0x04, 0x15, 0xF9, 0xF8})));
+        }
+    }
+}
+
+TEST(Replay5250Session, RollUpAndDown) {
+    // A list of five lines in rows 7 to 11 under the entry fields; the operator's typing in
+    // the item field is not part of the area and stays.
+    Bytes list = wtd();
+    for (std::uint8_t line = 1; line <= 5; ++line) {
+        const Bytes more = join({sba(std::uint8_t(6 + line), 3),
+                                 {0xD3, 0xC9, 0xD5, 0xC5},
+                                 {std::uint8_t(0xF0 + line)}});
+        list.insert(list.end(), more.begin(), more.end());
+    }
+    const std::string steps = recv(kItemScreen) + recv(onWire(list)) + "char 42\n";
+    const struct {
+        const char* name;
+        std::string rolls;
+        std::vector<const char*> lines;  // rows 7 to 11
+    } cases[] = {
+        {"up 2",
+         recv(onWire({0x04, 0x23, 0x02, 0x07, 0x0B})),
+         {"LINE3", "LINE4", "LINE5", "LINE4", "LINE5"}},
+        {"up 2, then down 1",
+         recv(join(
+             {onWire({0x04, 0x23, 0x02, 0x07, 0x0B}), onWire({0x04, 0x23, 0x81, 0x07, 0x0B})})),
+         {"LINE3", "LINE3", "LINE4", "LINE5", "LINE4"}},
+        {"down 4 of rows 7 to 11",
+         recv(onWire({0x04, 0x23, 0x84, 0x07, 0x0B})),
+         {"LINE1", "LINE2", "LINE3", "LINE4", "LINE1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string json = sessionReport(steps + c.rolls + "key 0x0D\n");
+        const auto rows = screenRows(json);
+        ASSERT_EQ(rows.size(), 24u);
+        for (std::size_t i = 0; i < c.lines.size(); ++i)
+            EXPECT_EQ(rows[6 + i], screenRow(2, c.lines[i])) << i;
+        EXPECT_EQ(rows[3], screenRow(20, "42"));
+        EXPECT_EQ(sendsOf(json).back(),
+                  hexOf(reply({0x04, 0x17, 0xF1, 0x11, 0x04, 0x15, 0xF4, 0xF2})));
+    }
+}
+
 TEST(Replay5250, BenchCountsEveryRound) {
     const auto result = bench5250(kSignOnScreen, 64, 5);
     EXPECT_EQ(result.bytes, double(kSignOnScreen.size() * 5));

@@ -47,17 +47,17 @@ constexpr DS::TableEntry CommandTable[] = {
     {0x82, fixed(3), &DS::readMdtAlternate},
     {0x72, fixed(1), &DS::readImmediate},
     {0x83, fixed(1), &DS::readModifiedImmediateAlternate},
-    {0x62, fixed(1), &DS::sendCursorReply},  // Read Screen
-    {0x64, fixed(1), &DS::ignoreCommand},    // Read Screen With Extended Attributes
-    {0x66, fixed(1), &DS::ignoreCommand},    // Read Screen To Print
-    {0x68, fixed(1), &DS::ignoreCommand},    // ... With Extended Attributes
-    {0x6A, fixed(1), &DS::ignoreCommand},    // ... With Gridlines
-    {0x6C, fixed(1), &DS::ignoreCommand},    // ... With Extended Attributes And Gridlines
+    {0x62, fixed(1), &DS::readScreen},
+    {0x64, fixed(1), &DS::ignoreCommand},  // Read Screen With Extended Attributes
+    {0x66, fixed(1), &DS::ignoreCommand},  // Read Screen To Print
+    {0x68, fixed(1), &DS::ignoreCommand},  // ... With Extended Attributes
+    {0x6A, fixed(1), &DS::ignoreCommand},  // ... With Gridlines
+    {0x6C, fixed(1), &DS::ignoreCommand},  // ... With Extended Attributes And Gridlines
     {0x02, fixed(1), &DS::saveScreen},
-    {0x03, fixed(6), &DS::ignoreCommand},  // Save Partial Screen
+    {0x03, fixed(6), &DS::savePartialScreen},
     {0x12, screenImage(), &DS::restoreScreen},
-    {0x13, lengthField(2, 2), &DS::ignoreCommand},  // Restore Partial Screen
-    {0x23, fixed(4), &DS::ignoreCommand},           // Roll
+    {0x13, screenImage(), &DS::restorePartialScreen},
+    {0x23, fixed(4), &DS::roll},
     {0xF3, toRecordEnd(), &DS::writeStructuredField},
     {0xF4, lengthField(1, 2), &DS::ignoreCommand},  // Write Single Structured Field
     {0x16, fixed(3), &DS::ignoreCommand},           // Copy-To-Printer
@@ -74,9 +74,15 @@ constexpr DS::TableEntry OrderTable[] = {
     {0x10, lengthField(1, 2), &DS::transparentData},
     {0x12, fixed(3), &DS::writeExtendedAttribute},
     {0x1D, startOfFieldRule(), &DS::startOfField},
-    {0x15, lengthField(1, 2), &DS::ignoreOrder},  // Write To Display Structured Field
+    {0x15, lengthField(1, 2), &DS::writeDisplayStructuredField},
 };
 static_assert(std::size(OrderTable) == 10);
+
+// Restore Screen and Restore Partial Screen keep their images beside the parameters.
+bool collectsImage(const DS::TableEntry* entry) {
+    return entry != nullptr &&
+           (entry->action == &DS::restoreScreen || entry->action == &DS::restorePartialScreen);
+}
 
 // Code to table entry, built from the table so that the first entry with a code wins as a
 // search in table order would.
@@ -135,23 +141,30 @@ bool isDataByte(std::uint8_t byte) {
            (byte >= 0x20 && byte <= 0xFE);
 }
 
-// The query reply structured field: controller, code level, device type "3477", model "0FC",
-// keyboard, serial number, 256 input fields, capabilities.
+// The query reply structured field: controller, code level, the device the terminal type names
+// (set per language below), keyboard, serial number, the field table's size, capabilities. It
+// claims a 24 x 80 display with no structured-field constructs (windows, selection fields,
+// scroll bars): a host sends nothing the screen cannot show.
 constexpr std::uint8_t kQueryReply[] = {
     0x00, 0x3A, 0xD9, 0x70, 0x80,  // length, class, type, flag
     0x06, 0x00,                    // controller hardware class
     0x01, 0x00, 0x00,              // code level
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x01,                                // device type
-    0xF3, 0xF4, 0xF7, 0xF7,              // "3477"
-    0xF0, 0xC6, 0xC3,                    // "0FC"
+    0x01,                                // display station
+    0xF3, 0xF1, 0xF7, 0xF9,              // device type "3179"
+    0xF0, 0xF0, 0xF2,                    // model "002"
     0x02,                                // keyboard identifier
     0x00, 0x00, 0x01, 0x01, 0x01, 0x01,  // serial number
-    0x01, 0x00,                          // maximum number of input fields
-    0x00, 0x00, 0x00, 0x63, 0x31,        // capabilities
+    0x00, 0xD0,                          // maximum number of input fields
+    0x00, 0x00, 0x00,                    // customization, reserved
+    0x23, 0x31,                          // display capabilities: 24 x 80 only
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
 };
+static_assert(kQueryReply[42] == kMaxFields, "the field table's size");
 static_assert(sizeof kQueryReply == 58);
+constexpr std::size_t kQueryDeviceAt = 27;  // the device type's first byte in kQueryReply
+// Double-byte languages negotiate IBM-5555-B01.
+constexpr std::uint8_t kDoubleByteDevice[] = {0xF5, 0xF5, 0xF5, 0xF5, 0xC2, 0xF0, 0xF1};
 
 constexpr std::uint8_t kQueryStructuredField[] = {0xF3, 0x00, 0x05, 0xD9, 0x70, 0x00};
 
@@ -171,7 +184,7 @@ void TnDataStream::resetScreen() {
     rule_ = {};
     entry_ = nullptr;
     fieldTotal_ = -1;
-    holdCursor_ = false;
+    writeOpen_ = false;
     image_.clear();
 }
 
@@ -233,10 +246,10 @@ bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
         if (total < 0 || total > available) break;
         std::copy_n(p, total, param_.begin());
         paramCount_ = total;
+        phase_ = kData;  // an order that leaves the rest of the write unread changes it
         (this->*entry->action)();
         paramCount_ = 0;
         entry_ = nullptr;
-        phase_ = kData;
         if (!consume(p + total)) break;
     }
     return p != start;
@@ -263,7 +276,7 @@ long TnDataStream::commandRun(const std::uint8_t* p, const std::uint8_t* stop) {
 
 void TnDataStream::takeCommandRun(const std::uint8_t* p, long run) {
     const auto n = static_cast<std::size_t>(run);
-    if (entry_ != nullptr && entry_->action == &DS::restoreScreen) {
+    if (collectsImage(entry_)) {
         if (image_.capacity() == 0) image_.reserve(kMaxScreenImage);
         const std::size_t room = kMaxScreenImage - std::min(image_.size(), kMaxScreenImage);
         image_.insert(image_.end(), p, p + std::min(n, room));
@@ -318,8 +331,6 @@ void TnDataStream::headerByte(std::uint8_t byte) {
     } else if (recordCount_ == 2) {
         recordLength_ |= byte;
     } else if (recordCount_ == long(kGdsHeaderSize)) {
-        screen_.state.insertCursorRow = -1;
-        screen_.state.insertCursorColumn = -1;
         phase_ = kWaitEsc;
     }
 }
@@ -335,8 +346,13 @@ void TnDataStream::endRecord() {
     recordCount_ = 0;
     recordLength_ = 0;
     entry_ = nullptr;
-    if (screen_.state.placeCursorAtEnd && !holdCursor_) screen_.placeCursorAtRecordEnd();
-    holdCursor_ = false;
+    finishWrite();
+}
+
+void TnDataStream::finishWrite() {
+    if (!writeOpen_) return;
+    writeOpen_ = false;
+    if (screen_.state.placeCursorAtEnd) screen_.placeCursorAtRecordEnd();
 }
 
 void TnDataStream::collect(std::uint8_t byte) {
@@ -376,7 +392,9 @@ long TnDataStream::resolvedTotal() {
         case LengthRule::ScreenImage: {
             // The code and the image's five header bytes tell its length.
             if (paramCount_ < 6) return -1;
-            const std::size_t length = screenImageLength(std::span(param_).subspan(1, 5));
+            const auto head = std::span(param_).subspan(1, 5);
+            const std::size_t length =
+                param(0) == 0x13 ? partialImageLength(head) : screenImageLength(head);
             if (length == 0) {
                 rule_ = toRecordEnd();
                 return -1;
@@ -392,15 +410,16 @@ long TnDataStream::resolvedTotal() {
 
 void TnDataStream::commandByte(std::uint8_t byte) {
     if (paramCount_ == 0) {
+        finishWrite();
         const TableEntry* entry = find(CommandTable, kCommandIndex, byte);
         // An unknown command runs to the next ESC and does nothing.
         startCommand(entry, entry != nullptr ? entry->rule : upToEsc());
-        if (entry != nullptr && entry->action == &DS::restoreScreen) image_.clear();
+        if (collectsImage(entry)) image_.clear();
     } else if (rule_.kind == LengthRule::UpToEsc && byte == kEsc) {
         runCommand();
         paramCount_ = 0;
         return;
-    } else if (entry_ != nullptr && entry_->action == &DS::restoreScreen) {
+    } else if (collectsImage(entry_)) {
         // An image longer than ours can be is consumed, not kept: it cannot restore.
         if (image_.capacity() == 0) image_.reserve(kMaxScreenImage);
         if (image_.size() < kMaxScreenImage) image_.push_back(byte);
@@ -415,8 +434,6 @@ void TnDataStream::commandByte(std::uint8_t byte) {
 }
 
 void TnDataStream::runCommand() {
-    // The last command decides: a read holds the cursor, anything after it may place it.
-    holdCursor_ = false;
     if (entry_ != nullptr) (this->*entry_->action)();
     entry_ = nullptr;
 }
@@ -440,10 +457,10 @@ void TnDataStream::orderByte(std::uint8_t byte) {
     }
     const long total = resolvedTotal();
     if (total < 0 || paramCount_ < total) return;
+    phase_ = kData;
     if (entry_ != nullptr) (this->*entry_->action)();
     entry_ = nullptr;
     paramCount_ = 0;
-    phase_ = kData;
 }
 
 void TnDataStream::writeDataByte(std::uint8_t byte) {
@@ -453,6 +470,7 @@ void TnDataStream::writeDataByte(std::uint8_t byte) {
         case Received::Attribute:
             screen_.setChar(s.row, s.column, 0);
             screen_.setAttribute(s.row, s.column, 0);
+            screen_.setHostAttribute(s.row, s.column, r.byte);
             s.currentAttribute = internalAttribute(r.byte);
             screen_.advance();
             break;
@@ -526,14 +544,18 @@ void TnDataStream::applyControlCharacters() {
         default:
             break;
     }
-    s.placeCursorAtEnd = (cc2 & 0x40) == 0;
-    holdCursor_ = false;
     if ((cc2 & 0x08) != 0) s.keyboardLocked = false;
     if ((cc2 & 0x04) != 0) host_.alarm();
 }
 
 void TnDataStream::writeToDisplay() {
     applyControlCharacters();
+    ScreenState& s = screen_.state;
+    // Each write names its own insert cursor; without one the cursor goes to the first field.
+    s.placeCursorAtEnd = (param(2) & 0x40) == 0;
+    s.insertCursorRow = -1;
+    s.insertCursorColumn = -1;
+    writeOpen_ = true;
 }
 
 void TnDataStream::readInputFields() {
@@ -646,17 +668,17 @@ void TnDataStream::writeErrorCodeToWindow() {
 void TnDataStream::readImmediate() {
     ScreenState& s = screen_.state;
     s.keyboardLocked = true;
-    holdCursor_ = true;
-    // The host parses the cursor address and an AID first, as in every input record.
+    // The host parses the cursor address and an AID first, as in every input record; the
+    // fields follow only when one of them was modified.
     std::vector<std::uint8_t> body =
         borrowBody({cursorByte(s.row), cursorByte(s.column), kAidNone});
-    appendFields(body, true, false, {.dropTrailing = false, .nullsAsBlanks = true});
+    if (screen_.anyModified())
+        appendFields(body, true, false, {.dropTrailing = false, .nullsAsBlanks = true});
     sendBorrowed(std::move(body));
     s.keyboardLocked = false;
 }
 
 void TnDataStream::readModifiedImmediateAlternate() {
-    holdCursor_ = true;
     screen_.state.keyboardLocked = true;
     std::vector<std::uint8_t> body = borrowBody({});
     appendFields(body, false, true, {.dropTrailing = true, .nullsAsBlanks = false});
@@ -664,15 +686,36 @@ void TnDataStream::readModifiedImmediateAlternate() {
     screen_.state.keyboardLocked = false;
 }
 
-void TnDataStream::sendCursorReply() {
-    holdCursor_ = true;
-    const std::uint8_t body[] = {cursorByte(screen_.state.row), cursorByte(screen_.state.column),
-                                 kAidEnter};
-    sendRecord(body);
+void TnDataStream::readScreen() {
+    // Every position of the display in screen order, as the host wrote it: attribute bytes,
+    // and characters back in the host's code. No cursor address, no AID.
+    const SbcsTable& toHost = localToSbcsTable(language());
+    const bool doubleByte = isDbcsLanguage(language());
+    std::vector<std::uint8_t> body = borrowBody({});
+    body.reserve(std::size_t(kRows) * kColumns);
+    for (int row = 0; row < kRows; ++row) {
+        for (int column = 0; column < kColumns; ++column) {
+            const std::uint8_t c = screen_.charAt(row, column);
+            if (c == 0) {
+                body.push_back(screen_.hostAttributeAt(row, column));
+                continue;
+            }
+            if (doubleByte && column + 1 < kColumns && c >= kLowestLocalDbcsLead) {
+                BytePair pair{c, screen_.charAt(row, column + 1)};
+                if (isLocalDbcsPair(language(), pair[0], pair[1]) &&
+                    localToHostPair(language(), pair)) {
+                    body.insert(body.end(), pair.begin(), pair.end());
+                    ++column;
+                    continue;
+                }
+            }
+            body.push_back(toHost[c]);
+        }
+    }
+    sendBorrowed(std::move(body), 0, kOpcodeNoOperation);
 }
 
 void TnDataStream::saveScreen() {
-    holdCursor_ = true;
     // The host keeps the record's body and sends it back as it is: Restore Screen, the image.
     std::vector<std::uint8_t> body = borrowBody({kEsc, 0x12});
     body.reserve(2 + kMaxScreenImage);
@@ -682,8 +725,37 @@ void TnDataStream::saveScreen() {
 
 void TnDataStream::restoreScreen() {
     // Anything but a whole image of ours is consumed and ignored.
-    if (restoreScreenImage(screen_, image_)) holdCursor_ = true;
+    restoreScreenImage(screen_, image_);
     image_.clear();
+}
+
+void TnDataStream::savePartialScreen() {
+    // Flag byte, top row, left column, depth, width; a rectangle reaching past the display is
+    // cut at its edge, so that the host always has its answer.
+    const int top = std::clamp(int(param(2)), 1, kRows) - 1;
+    const int left = std::clamp(int(param(3)), 1, kColumns) - 1;
+    const PartialArea area{param(1), top, left, std::min(int(param(4)), kRows - top),
+                           std::min(int(param(5)), kColumns - left)};
+    std::vector<std::uint8_t> body = borrowBody({kEsc, 0x13});
+    appendPartialImage(screen_, area, body);
+    sendBorrowed(std::move(body), 0, kOpcodeSaveScreen);
+}
+
+void TnDataStream::restorePartialScreen() {
+    restorePartialImage(screen_, image_);
+    image_.clear();
+}
+
+void TnDataStream::roll() {
+    // Direction (0x80 down) and count in the low five bits, then the top and bottom rows of
+    // the area. An area the display does not hold, or a count that would roll all of it, is
+    // a parameter error: nothing moves. The fields and the cursor stay as they are.
+    const int count = param(1) & 0x1F;
+    const int top = param(2);
+    const int bottom = param(3);
+    if (top < 1 || bottom > kRows || top >= bottom || count > bottom - top) return;
+    screen_.rollRows(top - 1, bottom - 1, count, (param(1) & 0x80) != 0);
+    screen_.state.redrawPending = true;
 }
 
 void TnDataStream::writeStructuredField() {
@@ -692,9 +764,13 @@ void TnDataStream::writeStructuredField() {
                     param_.begin())) {
         return;
     }
-    std::vector<std::uint8_t> body{0x00, 0x00, kAidStructuredField};
+    std::vector<std::uint8_t> body = borrowBody({0x00, 0x00, kAidStructuredField});
     body.insert(body.end(), std::begin(kQueryReply), std::end(kQueryReply));
-    sendRecord(body);
+    if (isDbcsLanguage(language())) {
+        std::copy(std::begin(kDoubleByteDevice), std::end(kDoubleByteDevice),
+                  body.begin() + 3 + kQueryDeviceAt);
+    }
+    sendBorrowed(std::move(body));
 }
 
 // --- Orders
@@ -760,6 +836,14 @@ void TnDataStream::eraseToAddress() {
     screen_.setPosition(target + 1);
 }
 
+void TnDataStream::writeDisplayStructuredField() {
+    // Windows, selection fields and scroll bars are not drawn (the query reply does not offer
+    // them); the structured field is passed over whole by its length. One too short to hold
+    // its own class and type leaves nothing after it to trust up to the next command.
+    const long length = long(param(1)) << 8 | param(2);
+    if (length < 4) phase_ = kWaitEsc;
+}
+
 void TnDataStream::startOfHeader() {
     screen_.fields.clear();
     screen_.state.currentField = {};
@@ -806,6 +890,7 @@ void TnDataStream::startOfField() {
     // The attribute position.
     screen_.setChar(s.row, s.column, 0);
     screen_.setAttribute(s.row, s.column, 0);
+    screen_.setHostAttribute(s.row, s.column, attribute5250);
     s.currentAttribute = 0;
     screen_.advance();
 
@@ -879,11 +964,8 @@ void TnDataStream::sendAid(std::uint8_t aid) {
         // where one ends and the next begins.
         const FieldDataOptions options{
             .dropTrailing = s.readMode != 1, .nullsAsBlanks = s.readMode != 3, .applySign = true};
-        if (s.readMode == 1) {
-            appendFields(body, true, false, options);
-        } else if (screen_.anyModified()) {
-            appendFields(body, false, true, options);
-        }
+        // With no field modified the host gets the cursor and the AID alone.
+        if (screen_.anyModified()) appendFields(body, s.readMode == 1, s.readMode != 1, options);
     }
     sendBorrowed(std::move(body));
 }

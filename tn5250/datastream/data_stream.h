@@ -25,6 +25,7 @@ inline constexpr std::uint8_t kAidEnter = 0xF1;
 inline constexpr std::uint8_t kAidStructuredField = 0x88;
 inline constexpr std::uint8_t kAidNone = 0x00;  // a reply no key caused
 inline constexpr std::uint8_t kOpcodeSaveScreen = 0x04;
+inline constexpr std::uint8_t kOpcodeNoOperation = 0x00;
 
 // How many bytes a command or order takes, code included.
 struct LengthRule {
@@ -86,9 +87,12 @@ class TnDataStream {
     void readMdtAlternate();
     void readImmediate();
     void readModifiedImmediateAlternate();
-    void sendCursorReply();
+    void readScreen();
     void saveScreen();
     void restoreScreen();
+    void savePartialScreen();
+    void restorePartialScreen();
+    void roll();
     void writeStructuredField();
     void ignoreCommand() {}
 
@@ -102,7 +106,7 @@ class TnDataStream {
     void transparentData();
     void writeExtendedAttribute();
     void startOfField();
-    void ignoreOrder() {}
+    void writeDisplayStructuredField();
 
     using Action = void (TnDataStream::*)();
     struct TableEntry {
@@ -133,6 +137,9 @@ class TnDataStream {
     void orderByte(std::uint8_t byte);
     void writeDataByte(std::uint8_t byte);
     void endRecord();
+    // A Write To Display is done when the next command begins or its record ends: the cursor
+    // goes where its control characters and orders put it. Nothing else places the cursor.
+    void finishWrite();
 
     void startOrder(std::uint8_t byte);
     void collect(std::uint8_t byte);
@@ -176,12 +183,11 @@ class TnDataStream {
     LengthRule rule_;
     const TableEntry* entry_ = nullptr;  // the command or order being collected, if known
     long fieldTotal_ = -1;               // a Start Of Field's total once its attribute byte is seen
-    // The record's last command was a read answered from the screen as it stands (or a
-    // restored screen): the record's end leaves the cursor where it is.
-    bool holdCursor_ = false;
+    // A Write To Display whose cursor placement is still to come.
+    bool writeOpen_ = false;
     std::uint32_t readsReceived_ = 0;
-    // The bytes of a Restore Screen after its code, up to the largest image; kept between
-    // records so that a restore allocates nothing after the first.
+    // The bytes of a Restore Screen or Restore Partial Screen after its code, up to the
+    // largest image; kept between records so that a restore allocates nothing after the first.
     std::vector<std::uint8_t> image_;
     // Reply buffers, kept so that a reply allocates nothing after the first.
     std::vector<std::uint8_t> body_;

@@ -12,6 +12,7 @@ namespace {
 constexpr std::uint8_t kMagic1 = 0xD8;  // "QN" in EBCDIC
 constexpr std::uint8_t kMagic2 = 0xD5;
 constexpr std::uint8_t kVersion = 1;
+constexpr std::uint8_t kPartialKind = 0x81;
 
 constexpr std::uint8_t kLocked = 0x01;
 constexpr std::uint8_t kInsertMode = 0x02;
@@ -33,6 +34,30 @@ bool validAddress(int row, int column) {
     const long position = long(row) * kColumns + column;
     return column >= 0 && column < kColumns && position >= -(kColumns + 1) &&
            position <= kPlanePositions;
+}
+
+void putField(std::vector<std::uint8_t>& out, const FieldEntry& f) {
+    out.insert(out.end(),
+               {f.resequence, f.column, f.row, f.ffw1, f.ffw2, f.fcw1, f.fcw2, f.attribute});
+    putWord(out, std::clamp(f.length, 0, 0xFFFF));
+}
+
+// A field entry as Start Of Field enters one: an input field with a format word, starting
+// inside the planes; false when it is not.
+bool readField(const std::uint8_t* f, std::size_t index, FieldEntry& e) {
+    e = {};
+    e.number = static_cast<std::uint8_t>(index + 1);
+    e.resequence = f[0];
+    e.column = f[1];
+    e.row = f[2];
+    e.ffw1 = f[3];
+    e.ffw2 = f[4];
+    e.fcw1 = f[5];
+    e.fcw2 = f[6];
+    e.attribute = f[7];
+    e.length = f[8] << 8 | f[9];
+    return e.column < kColumns && e.row < kPlaneRows && (e.ffw1 & 0xC0) != 0 &&
+           !ffw::isBypass(e.ffw1);
 }
 
 }  // namespace
@@ -61,11 +86,8 @@ void appendScreenImage(const TnScreen& screen, std::vector<std::uint8_t>& out) {
     }
     out.push_back(current);
     out.push_back(static_cast<std::uint8_t>(screen.fields.count()));
-    for (const FieldEntry& f : screen.fields.entries()) {
-        out.insert(out.end(),
-                   {f.resequence, f.column, f.row, f.ffw1, f.ffw2, f.fcw1, f.fcw2, f.attribute});
-        putWord(out, std::clamp(f.length, 0, 0xFFFF));
-    }
+    for (const FieldEntry& f : screen.fields.entries())
+        putField(out, f);
     packRuns(screen.charPlane(), out);
     packRuns(screen.attributePlane(), out);
     packRuns(s.savedMessageRow, out);
@@ -106,24 +128,9 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
 
     std::array<FieldEntry, kMaxFields> fields{};
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* f = h + kScreenImageHeader + kScreenImageFieldSize * i;
         FieldEntry& e = fields[i];
-        e.number = static_cast<std::uint8_t>(i + 1);
-        e.resequence = f[0];
-        e.column = f[1];
-        e.row = f[2];
-        e.ffw1 = f[3];
-        e.ffw2 = f[4];
-        e.fcw1 = f[5];
-        e.fcw2 = f[6];
-        e.attribute = f[7];
-        e.length = f[8] << 8 | f[9];
-        // As Start Of Field enters them: an input field with a format word, starting inside
-        // the planes, one entry a position.
-        if (e.column >= kColumns || e.row >= kPlaneRows || (e.ffw1 & 0xC0) == 0 ||
-            ffw::isBypass(e.ffw1)) {
-            return false;
-        }
+        // One entry a position.
+        if (!readField(h + kScreenImageHeader + kScreenImageFieldSize * i, i, e)) return false;
         for (std::size_t k = 0; k < i; ++k) {
             if (fields[k].row == e.row && fields[k].column == e.column) return false;
         }
@@ -153,6 +160,99 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
     s.currentField = current == 0 ? FieldEntry{} : fields[current - 1];
     s.pendingLeadByte = 0;
     s.receive = {};
+    s.redrawPending = true;
+    return true;
+}
+
+void appendPartialImage(const TnScreen& screen, const PartialArea& area,
+                        std::vector<std::uint8_t>& out) {
+    const std::size_t begin = out.size();
+    out.insert(out.end(),
+               {kMagic1, kMagic2, kPartialKind, 0x00, 0x00, area.flags,
+                static_cast<std::uint8_t>(area.top), static_cast<std::uint8_t>(area.left),
+                static_cast<std::uint8_t>(area.depth), static_cast<std::uint8_t>(area.width)});
+    putWord(out, screen.state.row);
+    putWord(out, screen.state.column);
+    // The fields by position, as the restore enters them.
+    std::array<FieldEntry, kMaxFields> inside{};
+    std::size_t count = 0;
+    for (const FieldEntry& f : screen.fields.entries()) {
+        if (f.row >= area.top && f.row < area.top + area.depth && f.column >= area.left &&
+            f.column < area.left + area.width) {
+            inside[count++] = f;
+        }
+    }
+    std::sort(inside.begin(), inside.begin() + long(count),
+              [](const FieldEntry& a, const FieldEntry& b) { return a.start() < b.start(); });
+    out.push_back(static_cast<std::uint8_t>(count));
+    for (const FieldEntry& f : std::span(inside).first(count))
+        putField(out, f);
+    const std::size_t cells = out.size();
+    out.resize(cells + 3 * std::size_t(area.depth) * std::size_t(area.width));
+    screen.copyRectangle(area.top, area.left, area.depth, area.width, out.data() + cells);
+    const std::size_t length = out.size() - begin;
+    out[begin + 3] = static_cast<std::uint8_t>(length >> 8);
+    out[begin + 4] = static_cast<std::uint8_t>(length);
+}
+
+std::size_t partialImageLength(std::span<const std::uint8_t> head) {
+    if (head.size() < 5 || head[0] != kMagic1 || head[1] != kMagic2 || head[2] != kPartialKind)
+        return 0;
+    const std::size_t length = std::size_t(head[3]) << 8 | head[4];
+    return length >= kPartialImageHeader && length <= kMaxPartialImage ? length : 0;
+}
+
+bool restorePartialImage(TnScreen& screen, std::span<const std::uint8_t> image) {
+    const std::size_t length = partialImageLength(image);
+    if (length == 0 || length != image.size()) return false;
+    const std::uint8_t* h = image.data();
+    const int top = h[6];
+    const int left = h[7];
+    const int depth = h[8];
+    const int width = h[9];
+    const int row = signedWord(h + 10);
+    const int column = signedWord(h + 12);
+    const std::size_t count = h[14];
+    if (top + depth > kRows || left + width > kColumns || !validAddress(row, column) ||
+        count > std::size_t(kMaxFields) ||
+        length != kPartialImageHeader + kScreenImageFieldSize * count +
+                      3 * std::size_t(depth) * std::size_t(width)) {
+        return false;
+    }
+    auto inside = [&](const FieldEntry& f) {
+        return f.row >= top && f.row < top + depth && f.column >= left && f.column < left + width;
+    };
+    std::array<FieldEntry, kMaxFields> saved{};
+    for (std::size_t i = 0; i < count; ++i) {
+        FieldEntry& e = saved[i];
+        if (!readField(h + kPartialImageHeader + kScreenImageFieldSize * i, i, e) || !inside(e))
+            return false;
+        for (std::size_t k = 0; k < i; ++k) {
+            if (saved[k].start() == e.start()) return false;
+        }
+    }
+    std::sort(saved.begin(), saved.begin() + long(count),
+              [](const FieldEntry& a, const FieldEntry& b) { return a.start() < b.start(); });
+
+    // The fields outside the rectangle in their order, the saved ones merged in by position.
+    std::array<FieldEntry, 2 * kMaxFields> merged{};
+    std::size_t n = 0;
+    std::size_t next = 0;
+    for (const FieldEntry& f : screen.fields.entries()) {
+        if (inside(f)) continue;
+        while (next < count && saved[next].start() < f.start())
+            merged[n++] = saved[next++];
+        merged[n++] = f;
+    }
+    while (next < count)
+        merged[n++] = saved[next++];
+    screen.fields.assign(std::span(merged).first(std::min<std::size_t>(n, kMaxFields)));
+
+    screen.pasteRectangle(top, left, depth, width, h + length - 3 * std::size_t(depth) * width);
+    ScreenState& s = screen.state;
+    s.row = row;
+    s.column = column;
+    screen.locateField(row, column);
     s.redrawPending = true;
     return true;
 }

@@ -47,4 +47,32 @@ std::size_t screenImageLength(std::span<const std::uint8_t> head);
 // image; false, the screen untouched, when any part of it is out of bounds.
 bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image);
 
+// The saved rectangle: what Save Partial Screen hands the host and Restore Partial Screen
+// brings back, the same way. Layout:
+//   0-1   D8 D5, 2 the kind (0x81), 3-4 the image's length from byte 0
+//   5     the flag byte of the save, 6-9 top row, left column, depth, width (0-based)
+//   10-13 cursor row, cursor column (signed words)
+//   14    field count, then per field 10 bytes as in the screen image: the fields that start
+//         inside the rectangle
+//   then  the characters, attributes and attribute bytes of the rectangle, row by row
+struct PartialArea {
+    std::uint8_t flags = 0;
+    int top = 0;
+    int left = 0;
+    int depth = 0;  // inside the display: top + depth <= 24, left + width <= 80
+    int width = 0;
+};
+inline constexpr std::size_t kPartialImageHeader = 15;
+inline constexpr std::size_t kMaxPartialImage =
+    kPartialImageHeader + kScreenImageFieldSize * kMaxFields + 3 * std::size_t(kRows) * kColumns;
+static_assert(kMaxPartialImage <= kMaxScreenImage, "restores share one bound");
+
+void appendPartialImage(const TnScreen& screen, const PartialArea& area,
+                        std::vector<std::uint8_t>& out);
+std::size_t partialImageLength(std::span<const std::uint8_t> head);
+// The rectangle's cells and the fields that start inside it come back (fields written there
+// since are dropped), and the cursor returns; false, the screen untouched, when any part of
+// the image is out of bounds.
+bool restorePartialImage(TnScreen& screen, std::span<const std::uint8_t> image);
+
 }  // namespace qn::tn

@@ -136,6 +136,7 @@ void FieldTable::writeBack(const FieldEntry& entry) {
 void TnScreen::reset() {
     chars_.fill(0);
     attributes_.fill(0);
+    hostAttributes_.fill(0);
     fields.clear();
     state = ScreenState{};
 }
@@ -147,11 +148,51 @@ void TnScreen::clearUnit() {
     state.redrawPending = true;
     chars_.fill(0);
     attributes_.fill(0);
+    hostAttributes_.fill(0);
     fields.clear();
     state.currentField = {};
     state.currentAttribute = 0;
     state.insertCursorRow = -1;
     state.insertCursorColumn = -1;
+}
+
+void TnScreen::rollRows(int top, int bottom, int count, bool down) {
+    top = std::max(top, 0);
+    bottom = std::min(bottom, kPlaneRows - 1);
+    if (count <= 0 || bottom - top + 1 <= count) return;
+    const int first = down ? top : top + count;
+    const int to = down ? top + count : top;
+    const int rows = bottom - top + 1 - count;
+    const auto n = static_cast<std::size_t>(rows) * kPlaneColumns;
+    for (auto* plane : {&chars_, &attributes_})
+        std::memmove(plane->data() + cellIndex(to, 0), plane->data() + cellIndex(first, 0), n);
+    // The display's attribute bytes: the rows of the display among those moved.
+    const int displayRows = std::min(rows, kRows - std::max(first, to));
+    if (displayRows > 0) {
+        std::memmove(hostAttributes_.data() + displayIndex(to, 0),
+                     hostAttributes_.data() + displayIndex(first, 0),
+                     static_cast<std::size_t>(displayRows) * kColumns);
+    }
+}
+
+void TnScreen::copyRectangle(int top, int left, int depth, int width, std::uint8_t* out) const {
+    const auto n = static_cast<std::size_t>(width);
+    for (const auto* plane : {&chars_, &attributes_}) {
+        for (int row = top; row < top + depth; ++row, out += n)
+            std::memcpy(out, plane->data() + cellIndex(row, left), n);
+    }
+    for (int row = top; row < top + depth; ++row, out += n)
+        std::memcpy(out, hostAttributes_.data() + displayIndex(row, left), n);
+}
+
+void TnScreen::pasteRectangle(int top, int left, int depth, int width, const std::uint8_t* in) {
+    const auto n = static_cast<std::size_t>(width);
+    for (auto* plane : {&chars_, &attributes_}) {
+        for (int row = top; row < top + depth; ++row, in += n)
+            std::memcpy(plane->data() + cellIndex(row, left), in, n);
+    }
+    for (int row = top; row < top + depth; ++row, in += n)
+        std::memcpy(hostAttributes_.data() + displayIndex(row, left), in, n);
 }
 
 std::span<const std::uint8_t, kPlaneColumns> TnScreen::charRow(int row) const {
@@ -255,6 +296,8 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
     std::uint64_t attributeWord = 0x0101010101010101u * attribute;
     std::uint8_t* chars = chars_.data() + row * kPlaneColumns;
     std::uint8_t* attributes = attributes_.data() + row * kPlaneColumns;
+    // The display's attribute bytes of the row, none past the display's last row.
+    std::uint8_t* hosts = row < kRows ? hostAttributes_.data() + row * kColumns : nullptr;
     const std::uint8_t* p = bytes;
     // A row at a time; eight text bytes a step while no attribute or other byte is among them.
     while (p < end) {
@@ -295,6 +338,7 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
             if ((v & kTextAttribute) == 0) break;
             out[i] = 0;
             outAttributes[i] = 0;
+            if (hosts != nullptr) hosts[column] = *p;
             attribute = static_cast<std::uint8_t>(v);
             attributeWord = 0x0101010101010101u * attribute;
             ++p;
@@ -305,6 +349,7 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
             if (++row == kPlaneRows) break;  // the address rests past the planes
             chars += kPlaneColumns;
             attributes += kPlaneColumns;
+            hosts = row < kRows ? hosts + kColumns : nullptr;
         }
     }
     state.row = row;

@@ -189,6 +189,26 @@ class TnScreen {
     std::span<const std::uint8_t, kPlaneCells> attributePlane() const { return attributes_; }
     std::span<std::uint8_t, kPlaneCells> charPlane() { return chars_; }
     std::span<std::uint8_t, kPlaneCells> attributePlane() { return attributes_; }
+    // The 5250 attribute byte the host wrote at an attribute position of the display, which
+    // the cell itself keeps as a null with attribute 0: Read Screen sends it back. A cell
+    // written since then holds something else, and a stale byte under it is not read.
+    void setHostAttribute(int row, int column, std::uint8_t attribute5250) {
+        if (inDisplay(row, column)) hostAttributes_[displayIndex(row, column)] = attribute5250;
+    }
+    std::uint8_t hostAttributeAt(int row, int column) const {
+        if (!inDisplay(row, column)) return 0;
+        const std::size_t cell = cellIndex(row, column);
+        return chars_[cell] == 0 && attributes_[cell] == 0
+                   ? hostAttributes_[displayIndex(row, column)]
+                   : 0;
+    }
+    // Rows top to bottom (inclusive, inside the planes) moved count rows up, or down; the rows
+    // they leave keep what they held. Characters, attributes and attribute bytes move.
+    void rollRows(int top, int bottom, int count, bool down);
+    // The cells of a rectangle, characters, attributes and attribute bytes, row by row, into
+    // out; and back from it. Rows and columns inside the screen.
+    void copyRectangle(int top, int left, int depth, int width, std::uint8_t* out) const;
+    void pasteRectangle(int top, int left, int depth, int width, const std::uint8_t* in);
     // Cells by linear position (row × 80 + column), as fields see them.
     std::uint8_t charAtPosition(int position) const;
     void setCharAtPosition(int position, std::uint8_t byte);
@@ -277,8 +297,16 @@ class TnScreen {
     static std::size_t cellIndex(int row, int column) {
         return static_cast<std::size_t>(row * kPlaneColumns + column);
     }
+    static bool inDisplay(int row, int column) {
+        return row >= 0 && row < kRows && column >= 0 && column < kColumns;
+    }
+    static std::size_t displayIndex(int row, int column) {
+        return static_cast<std::size_t>(row * kColumns + column);
+    }
     std::array<std::uint8_t, kPlaneRows * kPlaneColumns> chars_{};
     std::array<std::uint8_t, kPlaneRows * kPlaneColumns> attributes_{};
+    // Only the display's positions: it is cleared with the screen, and smaller clears faster.
+    std::array<std::uint8_t, kRows * kColumns> hostAttributes_{};
 };
 
 }  // namespace qn::tn
