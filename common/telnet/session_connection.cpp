@@ -1,6 +1,7 @@
 #include "common/telnet/session_connection.h"
 
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace qn::telnet {
@@ -21,9 +22,22 @@ void SessionConnection::sendBytes(std::span<const std::uint8_t> bytes) {
     if (auto socket = slot_.current()) socket->sendBytes(bytes);
 }
 
-std::optional<sockaddr_in> SessionConnection::lookUpHost(std::string_view hostText,
-                                                         std::uint16_t port) {
-    const HostLookup lookup = resolveHost(hostText, port, parts_.resolver);
+std::optional<ConnectTarget> SessionConnection::lookUpHost(std::string_view hostText,
+                                                           std::uint16_t port) {
+    const HostText text = splitHostText(hostText);
+    const ConnectionsFile file = ConnectionsFile::load(
+        parts_.connectionsFile.empty() ? connectionsFilePath() : parts_.connectionsFile);
+    if (!file.error().empty()) {
+        showError(file.error());
+        return std::nullopt;
+    }
+    ConnectTarget target;
+    target.host = text.host;
+    target.options = file.forHost(text.host);
+    target.tls = target.options.usesTls(text.tlsPrefix, port);
+    options_ = target.options;
+
+    HostLookup lookup = resolveHost(text.host, port, parts_.resolver);
     if (lookup.error == HostError::NameNotResolved) {
         showError("Host IP error !!");
         return std::nullopt;
@@ -32,19 +46,55 @@ std::optional<sockaddr_in> SessionConnection::lookUpHost(std::string_view hostTe
         showError("Invalid Host IP given.");
         return std::nullopt;
     }
-    return lookup.address;
+    target.addresses = std::move(lookup.addresses);
+    return target;
 }
 
-std::shared_ptr<Socket> SessionConnection::open(const sockaddr_in& address) {
-    std::shared_ptr<Socket> connection = Socket::create();
-    if (!connection) {
-        showError("Create socket failed !!");
-        return nullptr;
+std::string SessionConnection::connectAndSecure(Socket& socket, const ConnectTarget& target) {
+    const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(
+        target.options.connectTimeout);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const ConnectResult result = socket.connect(target.addresses, timeout);
+    if (result == ConnectResult::Cancelled) return {};
+    if (result == ConnectResult::SocketFailed) return "Create socket failed !!";
+    if (result != ConnectResult::Connected) return "Can not establish connection";
+    socket.setKeepAlive(target.options.keepalive);
+    if (!target.tls) return {};
+
+    // The certificate must name the host as typed: its name, or the address itself.
+    std::string serverName = target.host;
+    if (serverName.size() > 2 && serverName.front() == '[') {
+        serverName = serverName.substr(1, serverName.size() - 2);
     }
+    std::string error;
+    auto tls = TlsClient::create(target.options.tlsSettings(serverName), error);
+    if (!tls) return error;
+    if (!socket.startTls(std::move(tls), deadline, error)) return error;
+    return {};
+}
+
+std::shared_ptr<Socket> SessionConnection::open(const ConnectTarget& target) {
+    std::shared_ptr<Socket> connection = Socket::create();
+    if (target.tls) connection->requireTls();
     slot_.install(connection);
-    if (!connection->connect(address)) {
+
+    std::string error;
+    if (parts_.waiter != nullptr) {
+        std::atomic<bool> finished{false};
+        std::thread worker([&] {
+            error = connectAndSecure(*connection, target);
+            finished.store(true);
+        });
+        parts_.waiter->wait([&] { return finished.load(); },
+                            [&] { connection->shutdownLocal(); });
+        worker.join();
+    } else {
+        error = connectAndSecure(*connection, target);
+    }
+    const bool cancelled = connection->closedLocally();
+    if (!error.empty() || cancelled) {
         connected_.store(false);
-        showError("Can not establish connection");
+        if (!cancelled) showError(error);
         return nullptr;
     }
     connected_.store(true);

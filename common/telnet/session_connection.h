@@ -12,14 +12,18 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/telnet/connection.h"
+#include "common/telnet/connection_options.h"
 #include "common/telnet/connection_slot.h"
 #include "platform/services.h"
 
@@ -56,6 +60,25 @@ class ChunkHandler {
     virtual void afterChunk() = 0;
 };
 
+// Keeps the window painting while a connect and handshake run on another thread (a modal
+// "Connecting..." with Cancel). Without one, the connect runs on the calling thread, bounded
+// by its time-out.
+class ConnectWaiter {
+  public:
+    virtual ~ConnectWaiter() = default;
+    // Returns once finished() is true; cancel() asks the connect to stop (it then finishes
+    // within a fraction of a second).
+    virtual void wait(const std::function<bool()>& finished, const std::function<void()>& cancel) = 0;
+};
+
+// Where to connect and how: the addresses of the host and its options.
+struct ConnectTarget {
+    std::string host;  // without the "tls:" prefix
+    std::vector<Endpoint> addresses;
+    ConnectionOptions options;
+    bool tls = false;
+};
+
 class SessionConnection final : public ByteSender {
   public:
     struct Parts {
@@ -68,6 +91,9 @@ class SessionConnection final : public ByteSender {
         std::chrono::milliseconds pauseAfterPass;
         // Teardown, under the session lock: the screen emptied.
         std::function<void()> clearScreen;
+        ConnectWaiter* waiter = nullptr;
+        // The options file; empty for connections.ini in the settings folder.
+        std::filesystem::path connectionsFile = {};
     };
 
     explicit SessionConnection(Parts parts) : parts_(std::move(parts)) {}
@@ -78,13 +104,18 @@ class SessionConnection final : public ByteSender {
 
     bool connected() const { return connected_.load(); }
 
-    // The host's address, or nullopt once "Host IP error !!" or "Invalid Host IP given." was
-    // shown.
-    std::optional<sockaddr_in> lookUpHost(std::string_view hostText, std::uint16_t port);
-    // Creates the socket, makes it the session's and connects it: the connection, or nullptr
-    // once "Create socket failed !!" or "Can not establish connection" was shown. A socket that
-    // did not connect stays the session's, unconnected.
-    std::shared_ptr<Socket> open(const sockaddr_in& address);
+    // The host's options (connections.ini) and addresses, or nullopt once the file's fault,
+    // "Host IP error !!" or "Invalid Host IP given." was shown. The host text may start with
+    // "tls:".
+    std::optional<ConnectTarget> lookUpHost(std::string_view hostText, std::uint16_t port);
+    // Creates the socket, makes it the session's and connects it (each address in turn, within
+    // the time-out), then the TLS handshake when the target asks for it: the connection, or
+    // nullptr once "Create socket failed !!", "Can not establish connection" or the TLS
+    // failure's reason was shown (nothing when the operator cancelled). A socket that did not
+    // connect stays the session's, unconnected.
+    std::shared_ptr<Socket> open(const ConnectTarget& target);
+    // The options of the last host looked up (UI thread).
+    const ConnectionOptions& options() const { return options_; }
     // Runs the connection's read thread with the handler. False when no thread could be made;
     // the program reports that in its own words.
     bool startReadThread(std::shared_ptr<Socket> connection, std::unique_ptr<ChunkHandler> handler);
@@ -105,7 +136,11 @@ class SessionConnection final : public ByteSender {
     void readThread(const std::shared_ptr<Socket>& connection, ChunkHandler& handler);
     void teardown(const std::shared_ptr<Socket>& ifCurrent);
 
+    // The connect and handshake, on whichever thread runs them; the message to show, if any.
+    std::string connectAndSecure(Socket& socket, const ConnectTarget& target);
+
     Parts parts_;
+    ConnectionOptions options_;
     std::atomic<bool> connected_{false};
     std::atomic<bool> quitting_{false};
     // Last: destroyed first, so the read threads are joined while everything they use lives.

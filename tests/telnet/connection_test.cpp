@@ -43,10 +43,11 @@ TEST_P(ResolveHostTest, FollowsTheFirstCharacterRule) {
     EXPECT_EQ(lookup.error, c.error);
     EXPECT_EQ(!resolver.asked.empty(), c.lookedUp);
     if (c.error == HostError::None) {
-        char text[INET_ADDRSTRLEN];
-        inet_ntop(AF_INET, &lookup.address.sin_addr, text, sizeof text);
-        EXPECT_STREQ(text, c.address);
-        EXPECT_EQ(ntohs(lookup.address.sin_port), 23);
+        ASSERT_EQ(lookup.addresses.size(), 1u);
+        EXPECT_EQ(lookup.addresses[0].text(), c.address);
+        EXPECT_EQ(lookup.addresses[0].port(), 23);
+    } else {
+        EXPECT_TRUE(lookup.addresses.empty());
     }
 }
 
@@ -59,7 +60,12 @@ INSTANTIATE_TEST_SUITE_P(
                       HostCase{"300.1.1.1", HostError::InvalidAddress, "", false},
                       HostCase{"terminal-host", HostError::None, "127.0.0.9", true},
                       HostCase{"other-host", HostError::NameNotResolved, "", true},
-                      HostCase{"", HostError::NameNotResolved, "", true}));
+                      HostCase{"", HostError::NameNotResolved, "", true},
+                      HostCase{"::1", HostError::None, "::1", false},
+                      HostCase{"[fd00::17]", HostError::None, "fd00::17", false},
+                      HostCase{"2001:db8::1", HostError::None, "2001:db8::1", false},
+                      HostCase{"fd00:::1", HostError::InvalidAddress, "", false},
+                      HostCase{"host:23", HostError::InvalidAddress, "", false}));
 
 TEST(ResolveHost, StopsAtTheFieldTerminator) {
     FakeResolver resolver;

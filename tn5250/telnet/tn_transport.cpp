@@ -15,7 +15,8 @@ telnet::SessionConnection::Parts connectionParts(TnTransport::Parts& parts) {
                 stream.resetScreen();
                 // Replies collected for the closed connection have nowhere to go.
                 deferred.take();
-            }};
+            },
+            parts.waiter, parts.connectionsFile};
 }
 
 }  // namespace
@@ -69,8 +70,8 @@ void TnTransport::connectSession() {
         host = std::string(reader::fixedText(parts_.session.hostAddress));
         port = parts_.session.telnetPort.get();
     }
-    const std::optional<sockaddr_in> address = connection_.lookUpHost(host, port);
-    if (!address) return;
+    const std::optional<telnet::ConnectTarget> target = connection_.lookUpHost(host, port);
+    if (!target) return;
 
     // A new connection starts with an empty screen, a fresh assembler and the telnet layer in
     // its data state.
@@ -79,7 +80,7 @@ void TnTransport::connectSession() {
         filter_.startConnection();
     });
 
-    std::shared_ptr<telnet::Socket> connection = connection_.open(*address);
+    std::shared_ptr<telnet::Socket> connection = connection_.open(*target);
     if (!connection) return;
     parts_.view.connected();
 

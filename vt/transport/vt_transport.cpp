@@ -19,7 +19,9 @@ telnet::SessionConnection::Parts connectionParts(VtTransport::Parts& parts) {
             parts.trigger,
             parts.resolver,
             parts.pauseAfterPass,
-            [&terminal] { terminal.clearScreenChars(); }};
+            [&terminal] { terminal.clearScreenChars(); },
+            parts.waiter,
+            parts.connectionsFile};
 }
 
 }  // namespace
@@ -72,9 +74,9 @@ void VtTransport::connectSession() {
         port = s.telnetPort.get();
     }
 
-    const std::optional<sockaddr_in> address = connection_.lookUpHost(host, port);
-    if (!address) return;
-    std::shared_ptr<telnet::Socket> connection = connection_.open(*address);
+    const std::optional<telnet::ConnectTarget> target = connection_.lookUpHost(host, port);
+    if (!target) return;
+    std::shared_ptr<telnet::Socket> connection = connection_.open(*target);
     if (!connection) return;
 
     Bytes<reader::kMacroFrameSize> macroFrame;

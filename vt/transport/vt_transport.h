@@ -7,6 +7,7 @@
 // boxes always run with it released.
 
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 
 #include "common/telnet/connection.h"
@@ -47,6 +48,10 @@ class VtTransport final : public telnet::ByteSender {
         telnet::TriggerSwitch& trigger;
         telnet::HostResolver& resolver;
         std::chrono::milliseconds pauseAfterPass{100};
+        // The "Connecting..." window; none: the connect blocks, bounded by its time-out.
+        telnet::ConnectWaiter* waiter = nullptr;
+        // Empty: connections.ini in the settings folder.
+        std::filesystem::path connectionsFile = {};
     };
 
     explicit VtTransport(Parts parts);
