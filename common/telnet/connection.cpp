@@ -1,11 +1,11 @@
 #include "common/telnet/connection.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,7 +62,8 @@ Endpoint Endpoint::fromIpv6(const sockaddr_in6& address) {
 }
 
 std::uint16_t Endpoint::port() const {
-    if (family() == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    if (family() == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
     return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
 }
 
@@ -191,8 +192,8 @@ ConnectResult Socket::connect(std::span<const Endpoint> addresses,
     const auto deadline = SteadyClock::now() + timeout;
     ConnectResult result = ConnectResult::Failed;
     for (const Endpoint& endpoint : addresses) {
-        const int fd = ::socket(endpoint.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                                IPPROTO_TCP);
+        const int fd =
+            ::socket(endpoint.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
         if (fd < 0) {
             result = ConnectResult::SocketFailed;
             continue;
@@ -203,8 +204,8 @@ ConnectResult Socket::connect(std::span<const Endpoint> addresses,
             fd_.store(fd);
             if (closedLocally()) return ConnectResult::Cancelled;
         }
-        int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&endpoint.address),
-                           endpoint.length);
+        int rc =
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&endpoint.address), endpoint.length);
         if (rc != 0 && (errno == EINPROGRESS || errno == EINTR)) {
             const int ready = waitFor(fd, POLLOUT, deadline, closedLocally_);
             if (closedLocally()) return ConnectResult::Cancelled;
@@ -333,9 +334,12 @@ void Socket::sendBytes(std::span<const std::uint8_t> bytes) {
 
 ReceiveResult Socket::receive(std::span<std::uint8_t> buffer) {
     switch (mode_.load()) {
-        case Mode::Plain: return receivePlain(buffer);
-        case Mode::Tls: return receiveTls(buffer);
-        case Mode::TlsPending: break;
+        case Mode::Plain:
+            return receivePlain(buffer);
+        case Mode::Tls:
+            return receiveTls(buffer);
+        case Mode::TlsPending:
+            break;
     }
     return {ReceiveStatus::Failed, 0};
 }

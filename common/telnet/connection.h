@@ -135,7 +135,7 @@ class Socket : public ByteSender {
     enum class Mode { Plain, TlsPending, Tls };
     std::atomic<Mode> mode_{Mode::Plain};
     std::unique_ptr<TlsClient> tls_;  // set once, before mode_ becomes Tls
-    mutable std::mutex tlsMutex_;  // the transformer, its output queue and the plaintext
+    mutable std::mutex tlsMutex_;     // the transformer, its output queue and the plaintext
     std::vector<std::uint8_t> tlsOut_;
     std::vector<std::uint8_t> plain_;
     std::size_t plainRead_ = 0;

@@ -158,7 +158,8 @@ ConnectionsFile ConnectionsFile::parse(std::string_view text, std::string_view f
         std::string_view line = trim(text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         auto fail = [&](const std::string& why) {
-            file.error_ = std::string(fileName) + " line " + std::to_string(lineNumber) + ": " + why;
+            file.error_ =
+                std::string(fileName) + " line " + std::to_string(lineNumber) + ": " + why;
         };
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line[0] == '[') {
@@ -219,7 +220,8 @@ std::filesystem::path connectionsFilePath() {
 HostText splitHostText(std::string_view field) {
     field = field.substr(0, field.find('\0'));
     HostText text;
-    if (field.size() >= kTlsPrefix.size() && lower(field.substr(0, kTlsPrefix.size())) == kTlsPrefix) {
+    if (field.size() >= kTlsPrefix.size() &&
+        lower(field.substr(0, kTlsPrefix.size())) == kTlsPrefix) {
         text.tlsPrefix = true;
         field.remove_prefix(kTlsPrefix.size());
     }

@@ -51,8 +51,8 @@ std::optional<ConnectTarget> SessionConnection::lookUpHost(std::string_view host
 }
 
 std::string SessionConnection::connectAndSecure(Socket& socket, const ConnectTarget& target) {
-    const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(
-        target.options.connectTimeout);
+    const auto timeout =
+        std::chrono::duration_cast<std::chrono::milliseconds>(target.options.connectTimeout);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     const ConnectResult result = socket.connect(target.addresses, timeout);
     if (result == ConnectResult::Cancelled) return {};
@@ -85,8 +85,7 @@ std::shared_ptr<Socket> SessionConnection::open(const ConnectTarget& target) {
             error = connectAndSecure(*connection, target);
             finished.store(true);
         });
-        parts_.waiter->wait([&] { return finished.load(); },
-                            [&] { connection->shutdownLocal(); });
+        parts_.waiter->wait([&] { return finished.load(); }, [&] { connection->shutdownLocal(); });
         worker.join();
     } else {
         error = connectAndSecure(*connection, target);

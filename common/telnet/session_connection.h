@@ -68,7 +68,8 @@ class ConnectWaiter {
     virtual ~ConnectWaiter() = default;
     // Returns once finished() is true; cancel() asks the connect to stop (it then finishes
     // within a fraction of a second).
-    virtual void wait(const std::function<bool()>& finished, const std::function<void()>& cancel) = 0;
+    virtual void wait(const std::function<bool()>& finished,
+                      const std::function<void()>& cancel) = 0;
 };
 
 // Where to connect and how: the addresses of the host and its options.

@@ -25,7 +25,8 @@ int hexDigit(char c) {
 bool isAddressLiteral(const std::string& text) {
     in6_addr v6;
     in_addr v4;
-    return inet_pton(AF_INET6, text.c_str(), &v6) == 1 || inet_pton(AF_INET, text.c_str(), &v4) == 1;
+    return inet_pton(AF_INET6, text.c_str(), &v6) == 1 ||
+           inet_pton(AF_INET, text.c_str(), &v4) == 1;
 }
 
 std::string lastLibraryError(const char* fallback) {
@@ -114,7 +115,8 @@ std::unique_ptr<TlsClient> TlsClient::create(const TlsSettings& settings, std::s
         SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
     }
     if (!settings.certFile.empty()) {
-        const std::string& keyFile = settings.keyFile.empty() ? settings.certFile : settings.keyFile;
+        const std::string& keyFile =
+            settings.keyFile.empty() ? settings.certFile : settings.keyFile;
         if (SSL_CTX_use_certificate_chain_file(context, settings.certFile.c_str()) != 1) {
             error = "Client certificate not readable: " + settings.certFile;
             ERR_clear_error();

@@ -11,7 +11,8 @@ telnet::SessionConnection::Parts connectionParts(TnTransport::Parts& parts) {
     DeferredTnHost& deferred = parts.deferred;
     return {parts.services, parts.sessionLock, parts.view, parts.trigger, parts.resolver,
             // No pause between receives: records are answered as they come.
-            std::chrono::milliseconds(0), [&stream, &deferred] {
+            std::chrono::milliseconds(0),
+            [&stream, &deferred] {
                 stream.resetScreen();
                 // Replies collected for the closed connection have nowhere to go.
                 deferred.take();
