@@ -27,17 +27,21 @@ std::optional<ConnectTarget> SessionConnection::lookUpHost(std::string_view host
     const HostText text = splitHostText(hostText);
     const ConnectionsFile file = ConnectionsFile::load(
         parts_.connectionsFile.empty() ? connectionsFilePath() : parts_.connectionsFile);
+    lastFailure_ = Failure::None;
     if (!file.error().empty()) {
+        lastFailure_ = Failure::Options;
         showError(file.error());
         return std::nullopt;
     }
     ConnectTarget target;
     target.host = text.host;
     target.options = file.forHost(text.host);
+    if (overrides_) overrides_(target.options);
     target.tls = target.options.usesTls(text.tlsPrefix, port);
     options_ = target.options;
 
     HostLookup lookup = resolveHost(text.host, port, parts_.resolver);
+    if (lookup.error != HostError::None) lastFailure_ = Failure::Lookup;
     if (lookup.error == HostError::NameNotResolved) {
         showError("Host IP error !!");
         return std::nullopt;
@@ -50,14 +54,24 @@ std::optional<ConnectTarget> SessionConnection::lookUpHost(std::string_view host
     return target;
 }
 
-std::string SessionConnection::connectAndSecure(Socket& socket, const ConnectTarget& target) {
+std::string SessionConnection::connectAndSecure(Socket& socket, const ConnectTarget& target,
+                                                Failure& failure) {
     const auto timeout =
         std::chrono::duration_cast<std::chrono::milliseconds>(target.options.connectTimeout);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     const ConnectResult result = socket.connect(target.addresses, timeout);
-    if (result == ConnectResult::Cancelled) return {};
-    if (result == ConnectResult::SocketFailed) return "Create socket failed !!";
-    if (result != ConnectResult::Connected) return "Can not establish connection";
+    if (result == ConnectResult::Cancelled) {
+        failure = Failure::Cancelled;
+        return {};
+    }
+    if (result == ConnectResult::SocketFailed) {
+        failure = Failure::Socket;
+        return "Create socket failed !!";
+    }
+    if (result != ConnectResult::Connected) {
+        failure = Failure::Connect;
+        return "Can not establish connection";
+    }
     socket.setKeepAlive(target.options.keepalive);
     if (!target.tls) return {};
 
@@ -66,10 +80,12 @@ std::string SessionConnection::connectAndSecure(Socket& socket, const ConnectTar
     if (serverName.size() > 2 && serverName.front() == '[') {
         serverName = serverName.substr(1, serverName.size() - 2);
     }
+    failure = Failure::Tls;
     std::string error;
     auto tls = TlsClient::create(target.options.tlsSettings(serverName), error);
     if (!tls) return error;
     if (!socket.startTls(std::move(tls), deadline, error)) return error;
+    failure = Failure::None;
     return {};
 }
 
@@ -79,19 +95,21 @@ std::shared_ptr<Socket> SessionConnection::open(const ConnectTarget& target) {
     slot_.install(connection);
 
     std::string error;
+    Failure failure = Failure::None;
     if (parts_.waiter != nullptr) {
         std::atomic<bool> finished{false};
         std::thread worker([&] {
-            error = connectAndSecure(*connection, target);
+            error = connectAndSecure(*connection, target, failure);
             finished.store(true);
         });
         parts_.waiter->wait([&] { return finished.load(); }, [&] { connection->shutdownLocal(); });
         worker.join();
     } else {
-        error = connectAndSecure(*connection, target);
+        error = connectAndSecure(*connection, target, failure);
     }
     const bool cancelled = connection->closedLocally();
     if (!error.empty() || cancelled) {
+        lastFailure_ = cancelled ? Failure::Cancelled : failure;
         connected_.store(false);
         if (!cancelled) showError(error);
         return nullptr;

@@ -117,6 +117,14 @@ class SessionConnection final : public ByteSender {
     std::shared_ptr<Socket> open(const ConnectTarget& target);
     // The options of the last host looked up (UI thread).
     const ConnectionOptions& options() const { return options_; }
+    // Applied to every host's options after connections.ini (a tool's command line).
+    void setOverrides(std::function<void(ConnectionOptions&)> overrides) {
+        overrides_ = std::move(overrides);
+    }
+
+    enum class Failure { None, Options, Lookup, Socket, Connect, Tls, Cancelled };
+    // Why the last connect failed (UI thread).
+    Failure lastFailure() const { return lastFailure_; }
     // Runs the connection's read thread with the handler. False when no thread could be made;
     // the program reports that in its own words.
     bool startReadThread(std::shared_ptr<Socket> connection, std::unique_ptr<ChunkHandler> handler);
@@ -138,10 +146,12 @@ class SessionConnection final : public ByteSender {
     void teardown(const std::shared_ptr<Socket>& ifCurrent);
 
     // The connect and handshake, on whichever thread runs them; the message to show, if any.
-    std::string connectAndSecure(Socket& socket, const ConnectTarget& target);
+    std::string connectAndSecure(Socket& socket, const ConnectTarget& target, Failure& failure);
 
     Parts parts_;
     ConnectionOptions options_;
+    std::function<void(ConnectionOptions&)> overrides_;
+    Failure lastFailure_ = Failure::None;
     std::atomic<bool> connected_{false};
     std::atomic<bool> quitting_{false};
     // Last: destroyed first, so the read threads are joined while everything they use lives.

@@ -4,8 +4,8 @@
 // teardown keep their shape and tests drive it without a network. Not thread-safe: the owner
 // serialises every call (the socket does it under one lock).
 //
-// Nothing of TLS is set up before the first TLS connection: the library initialises itself
-// on the first context made here.
+// Nothing of TLS is loaded before the first TLS connection: the implementation over the TLS
+// library is a module of its own, loaded by the first create().
 
 #include <array>
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qn::telnet {
@@ -40,44 +41,43 @@ std::string formatFingerprint(const Fingerprint& fingerprint);
 
 class TlsClient {
   public:
-    // nullptr with the reason in error (an unreadable CA file, certificate or key).
+    // The first call loads the TLS module (and with it the TLS library); nullptr with the
+    // reason in error when it cannot be loaded, or when the CA file, certificate or key cannot
+    // be read.
     static std::unique_ptr<TlsClient> create(const TlsSettings& settings, std::string& error);
-    ~TlsClient();
-    TlsClient(const TlsClient&) = delete;
-    TlsClient& operator=(const TlsClient&) = delete;
+    virtual ~TlsClient() = default;
 
     enum class Step { Done, WantBytes, Failed };
     // Advances the handshake; what it has to send collects in the output.
-    Step handshake();
-    bool handshakeDone() const { return done_; }
+    virtual Step handshake() = 0;
+    virtual bool handshakeDone() const = 0;
 
     // Ciphertext received from the socket (one receive's worth at a time).
-    void feed(std::span<const std::uint8_t> cipher);
+    virtual void feed(std::span<const std::uint8_t> cipher) = 0;
     // Moves the ciphertext to send onto the end of out.
-    void takeOutput(std::vector<std::uint8_t>& out);
-    bool hasOutput() const;
+    virtual void takeOutput(std::vector<std::uint8_t>& out) = 0;
+    virtual bool hasOutput() const = 0;
 
     enum class ReadStatus { Data, WantBytes, Closed, Failed };
     // Appends every plaintext byte the fed ciphertext holds; Data when some were added.
-    ReadStatus read(std::vector<std::uint8_t>& plain);
+    virtual ReadStatus read(std::vector<std::uint8_t>& plain) = 0;
     // Encrypts the bytes into the output; false after a failure.
-    bool write(std::span<const std::uint8_t> plain);
+    virtual bool write(std::span<const std::uint8_t> plain) = 0;
     // Queues the closing alert.
-    void close();
+    virtual void close() = 0;
 
     // Why the handshake or a read failed, in the operator's words.
-    const std::string& error() const { return error_; }
+    virtual const std::string& error() const = 0;
     // The peer certificate's fingerprint, once the handshake is done.
-    std::optional<Fingerprint> peerFingerprint() const;
-
-  private:
-    struct State;
-    explicit TlsClient(std::unique_ptr<State> state);
-    std::string failure(int result);
-
-    std::unique_ptr<State> state_;
-    bool done_ = false;
-    std::string error_;
+    virtual std::optional<Fingerprint> peerFingerprint() const = 0;
 };
+
+// Whether this process has loaded the TLS module (only a TLS connection does).
+bool tlsModuleLoaded();
+
+// The module's entry point: a new client, or nullptr with the reason in error.
+using CreateTlsClient = TlsClient* (*)(const TlsSettings& settings, std::string& error);
+inline constexpr const char* kTlsModuleName = "libqn_tls.so";
+inline constexpr const char* kTlsEntryPoint = "qn_tls_create_client";
 
 }  // namespace qn::telnet

@@ -58,6 +58,8 @@ class TnTransport final : public telnet::ByteSender {
     void sendBytes(std::span<const std::uint8_t> bytes) override;
 
     bool connected() const { return connection_.connected(); }
+    // The connection's options and failures (connections.ini, TLS).
+    telnet::SessionConnection& connection() { return connection_; }
     TnTelnetFilter& filter() { return filter_; }
 
     // One block through the telnet layer and the interpreter, as the read thread does it.

@@ -1,6 +1,6 @@
-// quillnet-demohost vt|5250 [--port N] [--once]: a demo telnet host on 127.0.0.1, for the VT
-// program or the 5250 program. Prints "port N" once it listens, so scripts and tests can
-// connect to a free port.
+// quillnet-demohost vt|5250 [--port N] [--once] [--tls-cert F --tls-key F]: a demo telnet host
+// on 127.0.0.1, for the VT program or the 5250 program, over TLS with the certificate and key
+// given. Prints "port N" once it listens, so scripts and tests can connect to a free port.
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +10,8 @@
 #include "tools/quillnet-demohost/demo_host.h"
 
 int main(int argc, char** argv) {
-    constexpr const char* kUsage = "usage: quillnet-demohost vt|5250 [--port N] [--once]\n";
+    constexpr const char* kUsage =
+        "usage: quillnet-demohost vt|5250 [--port N] [--once] [--tls-cert F --tls-key F]\n";
     qn::tools::DemoHostOptions options;
     if (argc >= 2 && std::strcmp(argv[1], "5250") == 0) {
         options.protocol = qn::tools::DemoProtocol::Tn5250;
@@ -27,6 +28,10 @@ int main(int argc, char** argv) {
                 return 2;
             }
             options.port = static_cast<std::uint16_t>(port);
+        } else if (std::strcmp(argv[i], "--tls-cert") == 0 && i + 1 < argc) {
+            options.tlsCert = argv[++i];
+        } else if (std::strcmp(argv[i], "--tls-key") == 0 && i + 1 < argc) {
+            options.tlsKey = argv[++i];
         } else if (std::strcmp(argv[i], "--once") == 0) {
             options.once = true;
         } else {
@@ -34,7 +39,15 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    if (options.tlsCert.empty() != options.tlsKey.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     qn::tools::DemoHost host(options);
+    if (!host.tlsError().empty()) {
+        std::fprintf(stderr, "quillnet-demohost: %s\n", host.tlsError().c_str());
+        return 1;
+    }
     if (!host.listening()) {
         std::fprintf(stderr, "quillnet-demohost: cannot listen on 127.0.0.1:%u\n",
                      static_cast<unsigned>(options.port));

@@ -35,7 +35,7 @@ using namespace std::chrono_literals;
 
 constexpr const char* kUsage =
     "usage: quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S] "
-    "[SCRIPT]\n";
+    "[--tls] [--ca-file F] [--insecure] [SCRIPT]\n";
 constexpr std::string_view kRegistry =
     "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\nName=QNSESSION\n";
 constexpr std::uint16_t kDefaultPort = 23;
@@ -166,6 +166,7 @@ class LiveTerminal {
     virtual std::string report() = 0;
     virtual std::string screenText() = 0;
     virtual OperatorEvents& events() = 0;
+    virtual telnet::SessionConnection& connection() = 0;
 };
 
 // What both programs' live terminals share: the handheld, the wire that records what goes out,
@@ -244,6 +245,7 @@ class VtLive final : public LiveStation<VtStation>, telnet::ConnectionView, teln
     void connect() override { transport_.connectSession(); }
     bool connected() const override { return transport_.connected(); }
     void disconnect() override { transport_.disconnectCommand(); }
+    telnet::SessionConnection& connection() override { return transport_.connection(); }
 
   private:
     void connected() override {}
@@ -271,6 +273,7 @@ class TnLive final : public LiveStation<TnStation>, telnet::ConnectionView, teln
     void connect() override { transport_.connectSession(); }
     bool connected() const override { return transport_.connected(); }
     void disconnect() override { transport_.disconnectCommand(); }
+    telnet::SessionConnection& connection() override { return transport_.connection(); }
     std::optional<std::string> field(int n) override {
         std::lock_guard lock(station_.sessionLock);
         const auto fields = station_.screen.fields.entries();
@@ -512,6 +515,9 @@ struct Options {
     std::optional<std::string> settings;
     std::chrono::milliseconds timeout = kDefaultSessionTimeout;
     std::optional<std::string> scriptPath;
+    bool tls = false;
+    std::optional<std::string> caFile;
+    bool insecure = false;
 };
 
 std::optional<Options> parseArgs(const std::vector<std::string>& args) {
@@ -535,6 +541,12 @@ std::optional<Options> parseArgs(const std::vector<std::string>& args) {
             const double seconds = std::strtod(args[++i].c_str(), &end);
             if (*end != '\0' || !(seconds > 0) || seconds > kTimeoutMaxSeconds) return std::nullopt;
             options.timeout = std::chrono::milliseconds(std::lround(seconds * 1000));
+        } else if (arg == "--tls") {
+            options.tls = true;
+        } else if (arg == "--ca-file" && hasValue) {
+            options.caFile = args[++i];
+        } else if (arg == "--insecure") {
+            options.insecure = true;
         } else if (!arg.starts_with("--") && !options.scriptPath) {
             options.scriptPath = arg;
         } else {
@@ -586,7 +598,11 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
     }
     const std::uint16_t port =
         options->port.value_or(options->settings ? terminal->documentPort() : kDefaultPort);
-    if (!terminal->setHost(options->host, port)) {
+    // The "tls:" prefix is the session field's own way to ask for TLS.
+    const std::string hostText = options->tls && !options->host.starts_with(telnet::kTlsPrefix)
+                                     ? std::string(telnet::kTlsPrefix) + options->host
+                                     : options->host;
+    if (!terminal->setHost(hostText, port)) {
         io.err << "quillnet-session: the host name is longer than the session's field\n";
         return kSessionBadInput;
     }
@@ -596,12 +612,27 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
         if (caption == "Error") console.line(text);
     });
 
+    // connections.ini is read as the programs read it; the command line goes over it.
+    if (options->caFile || options->insecure) {
+        terminal->connection().setOverrides(
+            [caFile = options->caFile, insecure = options->insecure](telnet::ConnectionOptions& o) {
+                if (caFile) o.caFile = *caFile;
+                if (insecure) {
+                    o.verify = false;
+                    o.fingerprint.reset();
+                }
+            });
+    }
+
     int status = kSessionDone;
     {
         StallGuard guard(io.exitOnStall, deadline, console);
         terminal->connect();
         if (!terminal->connected()) {
-            status = kSessionNoConnection;
+            // The reason is on standard error already, as the program showed it.
+            status = terminal->connection().lastFailure() == telnet::SessionConnection::Failure::Tls
+                         ? kSessionConnectionLost
+                         : kSessionNoConnection;
         } else {
             Runner runner(*terminal, watch, console, io.out, deadline, options->timeout);
             status = runner.run(script);

@@ -70,6 +70,8 @@ class VtTransport final : public telnet::ByteSender {
     void sendBytes(const std::uint8_t* data, std::size_t length) { sendBytes({data, length}); }
 
     bool connected() const { return connection_.connected(); }
+    // The connection's options and failures (connections.ini, TLS).
+    telnet::SessionConnection& connection() { return connection_; }
     // The filter's state, e.g. for the replay tool; guarded by the session lock.
     VtTelnetFilter& filter() { return filter_; }
 
