@@ -41,7 +41,19 @@ class ConnectionView {
     // Repaint the emptied screen with erasing; hide and destroy the caret when the view has the
     // focus.
     virtual void disconnected() = 0;
+    // A lost connection is being made again (connections.ini's reconnect): attempt n of
+    // kReconnectAttempts starts after the wait. Read thread.
+    virtual void reconnecting(int attempt, std::chrono::seconds wait) {
+        (void)attempt;
+        (void)wait;
+    }
 };
+
+// Reconnect attempts after a receive error, and the waits before them.
+inline constexpr int kReconnectAttempts = 6;
+inline constexpr std::chrono::seconds kReconnectWaits[kReconnectAttempts] = {
+    std::chrono::seconds(1), std::chrono::seconds(2),  std::chrono::seconds(4),
+    std::chrono::seconds(8), std::chrono::seconds(15), std::chrono::seconds(30)};
 
 // The scanner trigger of the reader library (SetTriggerKey).
 class TriggerSwitch {
@@ -58,6 +70,9 @@ class ChunkHandler {
     virtual void received(std::span<const std::uint8_t> bytes) = 0;
     // After each chunk: the repaint request, the automatic sign-on.
     virtual void afterChunk() = 0;
+    // The connection was made again after it was lost: what holds for one connection (the
+    // automatic sign-on's progress) starts over.
+    virtual void restarted() {}
 };
 
 // Keeps the window painting while a connect and handshake run on another thread (a modal
@@ -95,6 +110,10 @@ class SessionConnection final : public ByteSender {
         ConnectWaiter* waiter = nullptr;
         // The options file; empty for connections.ini in the settings folder.
         std::filesystem::path connectionsFile = {};
+        // A reconnect has succeeded: under the session lock, the program's state made ready for
+        // a fresh connection (the emulator or screen reset, the telnet layer's negotiation
+        // from its start, so a 5250 station sends the same device name again).
+        std::function<void()> restartSession = {};
     };
 
     explicit SessionConnection(Parts parts) : parts_(std::move(parts)) {}
@@ -142,7 +161,12 @@ class SessionConnection final : public ByteSender {
   private:
     class ReadThreadClient;
 
-    void readThread(const std::shared_ptr<Socket>& connection, ChunkHandler& handler);
+    void readThread(std::shared_ptr<Socket> connection, const ConnectTarget& target,
+                    ChunkHandler& handler);
+    // After a receive error with reconnect on: the new connection, or nullptr when every attempt
+    // failed or the connection was ended meanwhile (then `ended` says so).
+    std::shared_ptr<Socket> reconnect(const std::shared_ptr<Socket>& lost,
+                                      const ConnectTarget& target, bool& ended);
     void teardown(const std::shared_ptr<Socket>& ifCurrent);
 
     // The connect and handshake, on whichever thread runs them; the message to show, if any.
@@ -150,6 +174,7 @@ class SessionConnection final : public ByteSender {
 
     Parts parts_;
     ConnectionOptions options_;
+    ConnectTarget target_;  // of the last connection opened (UI thread)
     std::function<void(ConnectionOptions&)> overrides_;
     Failure lastFailure_ = Failure::None;
     std::atomic<bool> connected_{false};

@@ -36,6 +36,7 @@ std::filesystem::path makeTempDir(const char* stem) {
 pid_t spawn(const std::vector<std::string>& args, bool ownGroup) {
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_t attributes;

@@ -5,7 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
+#include <iterator>
 
 #include "tests/support/loopback_host.h"
 
@@ -246,6 +248,22 @@ TEST(ConnectionSlot, ReadersAreJoinedWhenFinishedAndAtTheEnd) {
         }));
     }
     EXPECT_EQ(ran.load(), 21);
+}
+
+// The programs link this layer as the test does: a plain connection must not load the TLS
+// library, so start-up and plain sessions pay nothing for it.
+TEST(Tls, APlainConnectionLoadsNothingOfIt) {
+    test::LoopbackHost host;
+    auto socket = connectTo(host.port());
+    ASSERT_NE(socket, nullptr);
+    ASSERT_TRUE(host.waitForClient());
+    EXPECT_FALSE(tlsModuleLoaded());
+    std::ifstream maps("/proc/self/maps");
+    const std::string mapped((std::istreambuf_iterator<char>(maps)),
+                             std::istreambuf_iterator<char>());
+    EXPECT_EQ(mapped.find("libssl"), std::string::npos);
+    EXPECT_EQ(mapped.find("libcrypto"), std::string::npos);
+    EXPECT_EQ(mapped.find(kTlsModuleName), std::string::npos);
 }
 
 }  // namespace

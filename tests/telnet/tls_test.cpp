@@ -3,6 +3,7 @@
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 
 #include <fstream>
 #include <future>
@@ -173,7 +174,10 @@ TEST(TlsTransformer, GarbageInsteadOfAHandshakeFailsWithAReason) {
 struct FakeView final : ConnectionView {
     void connected() override {}
     void chunkReceived() override {}
-    void disconnected() override {}
+    void disconnected() override { ++disconnects; }
+    void reconnecting(int attempt, std::chrono::seconds) override { attempts.push_back(attempt); }
+    std::atomic<int> disconnects{0};
+    std::vector<int> attempts;  // read thread; read after it is joined or idle
 };
 struct NoTrigger final : TriggerSwitch {
     void setTriggerKey(int) override {}
@@ -199,8 +203,11 @@ struct Client {
     // "localhost" may come as ::1 first, where the tunnel does not listen: the next address is
     // tried.
     SystemResolver resolver;
+    std::atomic<int> restarts{0};
     SessionConnection connection{
-        {fake.services, lock, view, trigger, resolver, 0ms, {}, nullptr, file}};
+        {fake.services, lock, view, trigger, resolver, 0ms, {}, nullptr, file, [this] {
+             ++restarts;
+         }}};
 };
 
 // Receives until the text has arrived or the connection ended; bounded.
@@ -277,6 +284,7 @@ TEST(TlsThroughStunnel, EachCertificateIsTrustedOrRefusedWithItsReason) {
             continue;
         }
         ASSERT_NE(socket, nullptr) << ::testing::PrintToString(client.messages());
+        EXPECT_TRUE(tlsModuleLoaded());
         ASSERT_TRUE(backend.waitForClient());
         backend.send("\xff\xfd\x18login: ");
         EXPECT_EQ(receiveText(*socket, 10), "\xff\xfd\x18login: ");
@@ -449,6 +457,115 @@ TEST(TlsFaults, ConnectTimeOutAndCancelAreBounded) {
         EXPECT_EQ(waiter.waits, 1);
         EXPECT_TRUE(client.messages().empty()) << "a cancel is the operator's own: no message";
         EXPECT_FALSE(cancellable.connected());
+    }
+}
+
+// Serves connections one after another: the first gets "one" and is then reset or closed;
+// the second gets "two" and stays.
+class SecondChanceHost {
+  public:
+    explicit SecondChanceHost(bool reset) : reset_(reset) {
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~SecondChanceHost() {
+        ::shutdown(listen_, SHUT_RDWR);
+        thread_.join();
+        ::close(listen_);
+        if (second_ >= 0) ::close(second_);
+    }
+    std::uint16_t port() const { return port_; }
+    std::atomic<int> accepted{0};
+
+  private:
+    void serve() {
+        const int first = ::accept(listen_, nullptr, nullptr);
+        if (first < 0) return;
+        ++accepted;
+        ::send(first, "one", 3, MSG_NOSIGNAL);
+        std::this_thread::sleep_for(100ms);
+        if (reset_) {
+            const linger abort{1, 0};
+            ::setsockopt(first, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
+        ::close(first);
+        second_ = ::accept(listen_, nullptr, nullptr);
+        if (second_ < 0) return;
+        ++accepted;
+        ::send(second_, "two", 3, MSG_NOSIGNAL);
+    }
+    int makeListener() {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(fd, 2);
+        socklen_t length = sizeof address;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        return fd;
+    }
+
+    const bool reset_;
+    std::uint16_t port_ = 0;
+    int listen_ = makeListener();
+    int second_ = -1;
+    std::thread thread_;
+};
+
+struct CollectingHandler final : ChunkHandler {
+    explicit CollectingHandler(std::mutex& m, std::string& t) : mutex(m), text(t) {}
+    void received(std::span<const std::uint8_t> bytes) override {
+        std::lock_guard lock(mutex);
+        text.append(bytes.begin(), bytes.end());
+    }
+    void afterChunk() override {}
+    void restarted() override {
+        std::lock_guard lock(mutex);
+        text += "|";
+    }
+    std::mutex& mutex;
+    std::string& text;
+};
+
+TEST(Reconnect, AfterAResetButNeverAfterTheHostsClose) {
+    struct ReconnectCase {
+        bool reset;
+        std::string text;  // what the session received, "|" where it was made again
+        std::vector<std::string> messages;
+        int restarts;
+    };
+    const std::vector<ReconnectCase> cases{
+        {true, "one|two", {}, 1},
+        {false, "one", {"Server Closed!"}, 0},
+    };
+    for (const ReconnectCase& k : cases) {
+        SCOPED_TRACE(k.reset);
+        SecondChanceHost host(k.reset);
+        Client client("[127.0.0.1]\nreconnect = on\n");
+        auto socket = client.open("127.0.0.1", host.port());
+        ASSERT_NE(socket, nullptr);
+        std::mutex mutex;
+        std::string text;
+        ASSERT_TRUE(client.connection.startReadThread(
+            socket, std::make_unique<CollectingHandler>(mutex, text)));
+        const auto received = [&] {
+            std::lock_guard lock(mutex);
+            return text;
+        };
+        EXPECT_TRUE(test::eventually([&] { return received() == k.text; }, 4s)) << received();
+        if (!k.reset) {
+            ASSERT_TRUE(test::eventually([&] { return client.view.disconnects.load() == 1; }));
+            std::this_thread::sleep_for(1500ms);  // past the first reconnect's wait
+            EXPECT_EQ(host.accepted.load(), 1);
+        } else {
+            EXPECT_TRUE(client.connection.connected());
+            EXPECT_EQ(client.view.attempts, std::vector<int>{1});
+            // The operator's disconnect ends it for good, without a message.
+            client.connection.disconnectSession();
+        }
+        EXPECT_EQ(client.restarts.load(), k.restarts);
+        EXPECT_EQ(client.messages(), k.messages);
     }
 }
 

@@ -23,9 +23,16 @@ telnet::SessionConnection::Parts connectionParts(TnTransport::Parts& parts) {
 }  // namespace
 
 TnTransport::TnTransport(Parts parts)
-    : parts_(parts),
-      filter_(parts.session, parts.deferred, parts.stream),
-      connection_(connectionParts(parts_)) {
+    : parts_(parts), filter_(parts.session, parts.deferred, parts.stream), connection_([this] {
+          telnet::SessionConnection::Parts connection = connectionParts(parts_);
+          // A reconnect negotiates afresh: the same device name goes to the host again, so a
+          // host that kept the job on the device error gives it back.
+          connection.restartSession = [this] {
+              parts_.stream.resetScreen();
+              filter_.startConnection();
+          };
+          return connection;
+      }()) {
     filter_.setOwnDeviceName(handheldName(parts.services.registry));
 }
 
@@ -47,6 +54,7 @@ class TnTransport::ReadThreadClient final : public telnet::ChunkHandler {
         if (redraw_) transport_.parts_.view.chunkReceived();
         if (!signedOn_) signOn();
     }
+    void restarted() override { signedOn_ = false; }
 
   private:
     void signOn() {

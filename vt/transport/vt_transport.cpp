@@ -27,9 +27,16 @@ telnet::SessionConnection::Parts connectionParts(VtTransport::Parts& parts) {
 }  // namespace
 
 VtTransport::VtTransport(Parts parts)
-    : parts_(parts),
-      filter_(parts.session, deferredSender_, parts.terminal),
-      connection_(connectionParts(parts_)) {}
+    : parts_(parts), filter_(parts.session, deferredSender_, parts.terminal), connection_([this] {
+          telnet::SessionConnection::Parts connection = connectionParts(parts_);
+          // A reconnect starts the emulator and the negotiation over, as a connect does.
+          connection.restartSession = [this] {
+              parts_.terminal.reset();
+              filter_.startConnection();
+              filter_.setSgaAgreed(true);
+          };
+          return connection;
+      }()) {}
 
 void VtTransport::sendBytes(std::span<const std::uint8_t> bytes) {
     connection_.sendBytes(bytes);
@@ -46,6 +53,7 @@ class VtTransport::ReadThreadClient final : public telnet::ChunkHandler {
         transport_.parts_.view.chunkReceived();
         signOn();
     }
+    void restarted() override { signOn_ = AutoSignOn(); }
 
   private:
     void signOn() {
