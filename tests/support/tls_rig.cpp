@@ -191,4 +191,29 @@ Stunnel::~Stunnel() {
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
 
+FullBacklogListener::FullBacklogListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd_, 0);
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    // Never accepted: these fill the queue, and the kernel drops further handshakes.
+    for (int i = 0; i < 4; ++i) {
+        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers_.push_back(filler);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+FullBacklogListener::~FullBacklogListener() {
+    for (int filler : fillers_)
+        ::close(filler);
+    ::close(fd_);
+}
+
 }  // namespace qn::test

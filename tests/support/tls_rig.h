@@ -67,6 +67,22 @@ class Stunnel {
     bool running_ = false;
 };
 
+// A listener on 127.0.0.1 whose backlog is full: a connect to it gets no answer at all, as from
+// a host that is switched off, until the object goes.
+class FullBacklogListener {
+  public:
+    FullBacklogListener();
+    ~FullBacklogListener();
+    FullBacklogListener(const FullBacklogListener&) = delete;
+    FullBacklogListener& operator=(const FullBacklogListener&) = delete;
+    std::uint16_t port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    std::vector<int> fillers_;
+    std::uint16_t port_ = 0;
+};
+
 // Runs a program with its output discarded; its exit status, or -1.
 int runQuietly(const std::vector<std::string>& args);
 

@@ -380,39 +380,6 @@ TEST(TlsFaults, APlainConnectionToATlsHostEndsWhenItSpeaks) {
     EXPECT_FALSE(backend.waitForClient(200ms)) << "the tunnel passed nothing on";
 }
 
-// A listener of our own whose backlog is full: further connects get no answer at all, as from
-// a host that is switched off.
-class BlackHole {
-  public:
-    BlackHole() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(fd_, 0);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        for (int& filler : fillers_) {
-            filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        }
-        std::this_thread::sleep_for(100ms);
-    }
-    ~BlackHole() {
-        for (int filler : fillers_)
-            ::close(filler);
-        ::close(fd_);
-    }
-    std::uint16_t port() const { return port_; }
-
-  private:
-    int fd_ = -1;
-    std::array<int, 4> fillers_{};
-    std::uint16_t port_ = 0;
-};
-
 // Cancels after a while, as the operator pressing Cancel; counts the waits.
 struct CancellingWaiter final : ConnectWaiter {
     void wait(const std::function<bool()>& finished, const std::function<void()>& cancel) override {
@@ -427,7 +394,7 @@ struct CancellingWaiter final : ConnectWaiter {
 };
 
 TEST(TlsFaults, ConnectTimeOutAndCancelAreBounded) {
-    BlackHole hole;
+    test::FullBacklogListener hole;
     {
         Client client("[127.0.0.1]\nconnect-timeout = 1\n");
         const auto started = std::chrono::steady_clock::now();
