@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const auto file = qn::telnet::ConnectionsFile::parse(text, "connections.ini");
     if (!file.error().empty()) return 0;
-    for (std::string_view host : {"defaults", "host", "127.0.0.1", text.substr(0, 16)}) {
+    const std::string_view hosts[] = {"defaults", "host", "127.0.0.1", text.substr(0, 16)};
+    for (std::string_view host : hosts) {
         const auto options = file.forHost(host);
         if (options.connectTimeout.count() < 1 || options.connectTimeout.count() > 600)
             std::abort();

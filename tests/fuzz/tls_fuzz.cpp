@@ -13,11 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     qn::telnet::TlsSettings settings;
     settings.serverName = "localhost";
-    settings.verify = (data[0] & 0x80) != 0;
+    // The host's bytes are parsed the same either way; the checks would only load the CA store
+    // on every run.
+    settings.verify = false;
     std::string error;
     auto client = qn::telnet::createOpenSslClient(settings, error);
     if (!client) std::abort();
-    const std::size_t piece = (data[0] & 0x7F) + 1;
+    const std::size_t piece = data[0] + 1u;
     std::vector<std::uint8_t> out;
     std::vector<std::uint8_t> plain;
     client->handshake();
