@@ -360,9 +360,9 @@ TEST(TlsFaults, AHostThatIsNotTlsEndsTheConnectWithAMessage) {
         ASSERT_GE(hello.size(), 5u);
         EXPECT_EQ(hello[0], 0x16);
         k.host(host);
-        ASSERT_EQ(open.wait_for(3s), std::future_status::ready);
+        ASSERT_EQ(open.wait_for(8s), std::future_status::ready);
         EXPECT_EQ(open.get(), nullptr);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 2500ms);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
         EXPECT_THAT(client.messages(), ::testing::ElementsAre(StartsWith(k.message)));
     }
 }
@@ -401,7 +401,7 @@ TEST(TlsFaults, ConnectTimeOutAndCancelAreBounded) {
         EXPECT_EQ(client.open("127.0.0.1", hole.port()), nullptr);
         const auto took = std::chrono::steady_clock::now() - started;
         EXPECT_GT(took, 900ms);
-        EXPECT_LT(took, 2s);
+        EXPECT_LT(took, 4s);
         EXPECT_THAT(client.messages(), ::testing::ElementsAre("Can not establish connection"));
     }
     {
@@ -420,7 +420,7 @@ TEST(TlsFaults, ConnectTimeOutAndCancelAreBounded) {
         auto target = cancellable.lookUpHost("127.0.0.1", hole.port());
         ASSERT_TRUE(target);
         EXPECT_EQ(cancellable.open(*target), nullptr);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
         EXPECT_EQ(waiter.waits, 1);
         EXPECT_TRUE(client.messages().empty()) << "a cancel is the operator's own: no message";
         EXPECT_FALSE(cancellable.connected());
