@@ -8,8 +8,12 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace qn::telnet {
 
@@ -20,6 +24,23 @@ bool isAddressLiteral(const std::string& text) {
     in_addr v4;
     return inet_pton(AF_INET6, text.c_str(), &v6) == 1 ||
            inet_pton(AF_INET, text.c_str(), &v4) == 1;
+}
+
+// The system's CA store through its hashed folder: certificates are read when a chain asks for
+// them, not the whole bundle at every connect. The bundle file only where there is no folder.
+void loadSystemStore(SSL_CTX* context) {
+    const char* dir = std::getenv(X509_get_default_cert_dir_env());
+    if (dir == nullptr || *dir == 0) dir = X509_get_default_cert_dir();
+    struct stat info {};
+    const bool haveDir = ::stat(dir, &info) == 0 && S_ISDIR(info.st_mode);
+    if (const char* file = std::getenv(X509_get_default_cert_file_env());
+        file != nullptr && *file) {
+        SSL_CTX_load_verify_file(context, file);
+    }
+    if (!haveDir || SSL_CTX_load_verify_dir(context, dir) != 1) {
+        SSL_CTX_set_default_verify_paths(context);
+    }
+    ERR_clear_error();
 }
 
 std::string lastLibraryError(const char* fallback) {
@@ -68,29 +89,30 @@ class OpenSslClient final : public TlsClient {
 
 }  // namespace
 
-std::unique_ptr<TlsClient> createOpenSslClient(const TlsSettings& settings, std::string& error) {
-    ERR_clear_error();
-    auto state = std::make_unique<OpenSslState>();
-    state->context = SSL_CTX_new(TLS_client_method());
-    if (state->context == nullptr) {
+namespace {
+
+// A new context for the settings; nullptr with the reason in error.
+SSL_CTX* makeContext(const TlsSettings& settings, bool verify, std::string& error) {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (context == nullptr) {
         error = "TLS setup failed: " + lastLibraryError("no context");
         return nullptr;
     }
-    SSL_CTX* context = state->context;
+    auto fail = [&](std::string why) -> SSL_CTX* {
+        error = std::move(why);
+        ERR_clear_error();
+        SSL_CTX_free(context);
+        return nullptr;
+    };
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     // Records are let go as soon as they are decrypted; no renegotiation from the host.
     SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_RELEASE_BUFFERS);
-
-    state->pinned = settings.fingerprint;
-    state->verify = settings.verify && !settings.fingerprint;
-    if (state->verify) {
-        if (SSL_CTX_set_default_verify_paths(context) != 1) ERR_clear_error();
+    if (verify) {
+        loadSystemStore(context);
         if (!settings.caFile.empty() &&
             SSL_CTX_load_verify_locations(context, settings.caFile.c_str(), nullptr) != 1) {
-            error = "CA file not readable: " + settings.caFile;
-            ERR_clear_error();
-            return nullptr;
+            return fail("CA file not readable: " + settings.caFile);
         }
         SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
     } else {
@@ -100,17 +122,56 @@ std::unique_ptr<TlsClient> createOpenSslClient(const TlsSettings& settings, std:
         const std::string& keyFile =
             settings.keyFile.empty() ? settings.certFile : settings.keyFile;
         if (SSL_CTX_use_certificate_chain_file(context, settings.certFile.c_str()) != 1) {
-            error = "Client certificate not readable: " + settings.certFile;
-            ERR_clear_error();
-            return nullptr;
+            return fail("Client certificate not readable: " + settings.certFile);
         }
         if (SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
             SSL_CTX_check_private_key(context) != 1) {
-            error = "Client key not readable or not matching: " + keyFile;
-            ERR_clear_error();
-            return nullptr;
+            return fail("Client key not readable or not matching: " + keyFile);
         }
     }
+    return context;
+}
+
+std::string fileStamp(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) return path + "|-";
+    return path + "|" + std::to_string(info.st_mtim.tv_sec) + "." +
+           std::to_string(info.st_mtim.tv_nsec) + "|" + std::to_string(info.st_size);
+}
+
+// The last context is kept for the next connection with the same files (a reconnect, the
+// next session): making one costs more than the handshake itself.
+std::mutex contextMutex;
+std::string contextKey;
+SSL_CTX* lastContext = nullptr;
+
+SSL_CTX* contextFor(const TlsSettings& settings, bool verify, std::string& error) {
+    const std::string key = std::string(verify ? "v|" : "n|") + fileStamp(settings.caFile) +
+                            fileStamp(settings.certFile) + fileStamp(settings.keyFile);
+    std::lock_guard lock(contextMutex);
+    if (lastContext != nullptr && key == contextKey) {
+        SSL_CTX_up_ref(lastContext);
+        return lastContext;
+    }
+    SSL_CTX* context = makeContext(settings, verify, error);
+    if (context == nullptr) return nullptr;
+    if (lastContext != nullptr) SSL_CTX_free(lastContext);
+    lastContext = context;
+    contextKey = key;
+    SSL_CTX_up_ref(context);
+    return context;
+}
+
+}  // namespace
+
+std::unique_ptr<TlsClient> createOpenSslClient(const TlsSettings& settings, std::string& error) {
+    ERR_clear_error();
+    auto state = std::make_unique<OpenSslState>();
+    state->pinned = settings.fingerprint;
+    state->verify = settings.verify && !settings.fingerprint;
+    state->context = contextFor(settings, state->verify, error);
+    if (state->context == nullptr) return nullptr;
+    SSL_CTX* context = state->context;
 
     state->ssl = SSL_new(context);
     state->in = BIO_new(BIO_s_mem());
