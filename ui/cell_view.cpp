@@ -305,4 +305,25 @@ void CellView::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
+void CellView::showReconnecting(int attempt) {
+    reconnecting_.store(true);
+    postTitle(attempt);
+}
+
+void CellView::postTitle(int attempt) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, attempt] {
+            QWidget* top = window();
+            if (attempt < 0) {
+                if (!titleBeforeReconnect_.isEmpty()) top->setWindowTitle(titleBeforeReconnect_);
+                titleBeforeReconnect_.clear();
+                return;
+            }
+            if (titleBeforeReconnect_.isEmpty()) titleBeforeReconnect_ = top->windowTitle();
+            top->setWindowTitle(QStringLiteral("Reconnecting (%1)...").arg(attempt));
+        },
+        Qt::QueuedConnection);
+}
+
 }  // namespace qn::ui

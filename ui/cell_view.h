@@ -96,6 +96,12 @@ class CellView : public QAbstractScrollArea {
     void connectionChanged() {
         if (connection_) connection_();
     }
+    // The operator sees a lost connection being made again in the window's title, from any
+    // thread; endReconnecting puts the title back.
+    void showReconnecting(int attempt);
+    void endReconnecting() {
+        if (reconnecting_.exchange(false)) postTitle(-1);
+    }
 
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -119,6 +125,9 @@ class CellView : public QAbstractScrollArea {
 
     void paceRepaint();
     void runRepaint();
+    void postTitle(int attempt);
+    std::atomic<bool> reconnecting_{false};
+    QString titleBeforeReconnect_;  // UI thread only
 };
 
 }  // namespace qn::ui

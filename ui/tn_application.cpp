@@ -1,5 +1,7 @@
 #include "ui/tn_application.h"
 
+#include "ui/connect_waiter.h"
+
 #include "tn5250/dialogs/tn_key_dialogs.h"
 #include "tn5250/dialogs/tn_settings_sheet.h"
 
@@ -17,9 +19,11 @@ TnApplication::ScreenFields TnApplication::screenFields() const {
 }
 
 std::unique_ptr<tn::TnProgram> TnApplication::makeProgram(CQuillNetTNView& view) {
+    static QtConnectWaiter waiter;
+    waiter.setOwner(&view);
     return std::make_unique<tn::TnProgram>(
         services_, options().settingsDir,
-        tn::TnProgram::Views{view, [&view] { view.postKeyUpdate(true); }});
+        tn::TnProgram::Views{view, [&view] { view.postKeyUpdate(true); }, &waiter});
 }
 
 void TnApplication::openSettingsSheet() {

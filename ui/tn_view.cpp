@@ -259,10 +259,12 @@ void CQuillNetTNView::connected() {
 }
 
 void CQuillNetTNView::chunkReceived() {
+    endReconnecting();
     requestRepaint();
 }
 
 void CQuillNetTNView::disconnected() {
+    endReconnecting();
     setCaretShown(false);
     QMetaObject::invokeMethod(
         this,

@@ -37,6 +37,7 @@ class CQuillNetTNView final : public CellView, public telnet::ConnectionView {
     void connected() override;
     void chunkReceived() override;
     void disconnected() override;
+    void reconnecting(int attempt, std::chrono::seconds) override { showReconnecting(attempt); }
 
     void keyDownAndChar(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text) override;
 

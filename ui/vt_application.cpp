@@ -1,5 +1,7 @@
 #include "ui/vt_application.h"
 
+#include "ui/connect_waiter.h"
+
 #include "vt/dialogs/vt_settings_sheet.h"
 
 namespace qn::ui {
@@ -16,7 +18,9 @@ VtApplication::ScreenFields VtApplication::screenFields() const {
 }
 
 std::unique_ptr<vt::VtProgram> VtApplication::makeProgram(CQuillNet_VTView& view) {
-    vt::VtProgram::Views views{view, view, view, [&view] { view.viewport()->update(); }};
+    static QtConnectWaiter waiter;
+    waiter.setOwner(&view);
+    vt::VtProgram::Views views{view, view, view, [&view] { view.viewport()->update(); }, &waiter};
     return std::make_unique<vt::VtProgram>(services_, options().settingsDir, views);
 }
 

@@ -171,10 +171,12 @@ void CQuillNet_VTView::connected() {
 }
 
 void CQuillNet_VTView::chunkReceived() {
+    endReconnecting();
     requestRepaint();
 }
 
 void CQuillNet_VTView::disconnected() {
+    endReconnecting();
     QMetaObject::invokeMethod(
         this,
         [this] {

@@ -38,6 +38,7 @@ class CQuillNet_VTView final : public CellView,
     void connected() override;
     void chunkReceived() override;
     void disconnected() override;
+    void reconnecting(int attempt, std::chrono::seconds) override { showReconnecting(attempt); }
     // VtViewSignals (read thread)
     void beep() override;
     void showCaret(bool visible) override;

@@ -41,6 +41,14 @@ bool ConnectionSlot::close(const std::shared_ptr<Socket>& ifCurrent) {
     return true;
 }
 
+bool ConnectionSlot::replace(const std::shared_ptr<Socket>& expected,
+                             std::shared_ptr<Socket> fresh) {
+    std::lock_guard lock(mutex_);
+    if (current_ != expected) return false;
+    current_ = std::move(fresh);
+    return true;
+}
+
 bool ConnectionSlot::startReader(std::function<void()> body) {
     joinFinished();
     try {

@@ -28,6 +28,8 @@ class ConnectionSlot {
     // Shuts down and forgets the current connection. With ifCurrent, only when that is still
     // the current one; false when it was not.
     bool close(const std::shared_ptr<Socket>& ifCurrent = nullptr);
+    // Puts fresh in the place of expected, when that is still the current one.
+    bool replace(const std::shared_ptr<Socket>& expected, std::shared_ptr<Socket> fresh);
     // Runs body on a new read thread; finished threads are joined first. False when the
     // system could not make a thread.
     bool startReader(std::function<void()> body);

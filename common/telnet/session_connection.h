@@ -12,14 +12,18 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/telnet/connection.h"
+#include "common/telnet/connection_options.h"
 #include "common/telnet/connection_slot.h"
 #include "platform/services.h"
 
@@ -37,7 +41,19 @@ class ConnectionView {
     // Repaint the emptied screen with erasing; hide and destroy the caret when the view has the
     // focus.
     virtual void disconnected() = 0;
+    // A lost connection is being made again (connections.ini's reconnect): attempt n of
+    // kReconnectAttempts starts after the wait. Read thread.
+    virtual void reconnecting(int attempt, std::chrono::seconds wait) {
+        (void)attempt;
+        (void)wait;
+    }
 };
+
+// Reconnect attempts after a receive error, and the waits before them.
+inline constexpr int kReconnectAttempts = 6;
+inline constexpr std::chrono::seconds kReconnectWaits[kReconnectAttempts] = {
+    std::chrono::seconds(1), std::chrono::seconds(2),  std::chrono::seconds(4),
+    std::chrono::seconds(8), std::chrono::seconds(15), std::chrono::seconds(30)};
 
 // The scanner trigger of the reader library (SetTriggerKey).
 class TriggerSwitch {
@@ -54,6 +70,29 @@ class ChunkHandler {
     virtual void received(std::span<const std::uint8_t> bytes) = 0;
     // After each chunk: the repaint request, the automatic sign-on.
     virtual void afterChunk() = 0;
+    // The connection was made again after it was lost: what holds for one connection (the
+    // automatic sign-on's progress) starts over.
+    virtual void restarted() {}
+};
+
+// Keeps the window painting while a connect and handshake run on another thread (a modal
+// "Connecting..." with Cancel). Without one, the connect runs on the calling thread, bounded
+// by its time-out.
+class ConnectWaiter {
+  public:
+    virtual ~ConnectWaiter() = default;
+    // Returns once finished() is true; cancel() asks the connect to stop (it then finishes
+    // within a fraction of a second).
+    virtual void wait(const std::function<bool()>& finished,
+                      const std::function<void()>& cancel) = 0;
+};
+
+// Where to connect and how: the addresses of the host and its options.
+struct ConnectTarget {
+    std::string host;  // without the "tls:" prefix
+    std::vector<Endpoint> addresses;
+    ConnectionOptions options;
+    bool tls = false;
 };
 
 class SessionConnection final : public ByteSender {
@@ -68,6 +107,13 @@ class SessionConnection final : public ByteSender {
         std::chrono::milliseconds pauseAfterPass;
         // Teardown, under the session lock: the screen emptied.
         std::function<void()> clearScreen;
+        ConnectWaiter* waiter = nullptr;
+        // The options file; empty for connections.ini in the settings folder.
+        std::filesystem::path connectionsFile = {};
+        // A reconnect has succeeded: under the session lock, the program's state made ready for
+        // a fresh connection (the emulator or screen reset, the telnet layer's negotiation
+        // from its start, so a 5250 station sends the same device name again).
+        std::function<void()> restartSession = {};
     };
 
     explicit SessionConnection(Parts parts) : parts_(std::move(parts)) {}
@@ -78,13 +124,26 @@ class SessionConnection final : public ByteSender {
 
     bool connected() const { return connected_.load(); }
 
-    // The host's address, or nullopt once "Host IP error !!" or "Invalid Host IP given." was
-    // shown.
-    std::optional<sockaddr_in> lookUpHost(std::string_view hostText, std::uint16_t port);
-    // Creates the socket, makes it the session's and connects it: the connection, or nullptr
-    // once "Create socket failed !!" or "Can not establish connection" was shown. A socket that
-    // did not connect stays the session's, unconnected.
-    std::shared_ptr<Socket> open(const sockaddr_in& address);
+    // The host's options (connections.ini) and addresses, or nullopt once the file's fault,
+    // "Host IP error !!" or "Invalid Host IP given." was shown. The host text may start with
+    // "tls:".
+    std::optional<ConnectTarget> lookUpHost(std::string_view hostText, std::uint16_t port);
+    // Creates the socket, makes it the session's and connects it (each address in turn, within
+    // the time-out), then the TLS handshake when the target asks for it: the connection, or
+    // nullptr once "Create socket failed !!", "Can not establish connection" or the TLS
+    // failure's reason was shown (nothing when the operator cancelled). A socket that did not
+    // connect stays the session's, unconnected.
+    std::shared_ptr<Socket> open(const ConnectTarget& target);
+    // The options of the last host looked up (UI thread).
+    const ConnectionOptions& options() const { return options_; }
+    // Applied to every host's options after connections.ini (a tool's command line).
+    void setOverrides(std::function<void(ConnectionOptions&)> overrides) {
+        overrides_ = std::move(overrides);
+    }
+
+    enum class Failure { None, Options, Lookup, Socket, Connect, Tls, Cancelled };
+    // Why the last connect failed (UI thread).
+    Failure lastFailure() const { return lastFailure_; }
     // Runs the connection's read thread with the handler. False when no thread could be made;
     // the program reports that in its own words.
     bool startReadThread(std::shared_ptr<Socket> connection, std::unique_ptr<ChunkHandler> handler);
@@ -102,10 +161,22 @@ class SessionConnection final : public ByteSender {
   private:
     class ReadThreadClient;
 
-    void readThread(const std::shared_ptr<Socket>& connection, ChunkHandler& handler);
+    void readThread(std::shared_ptr<Socket> connection, const ConnectTarget& target,
+                    ChunkHandler& handler);
+    // After a receive error with reconnect on: the new connection, or nullptr when every attempt
+    // failed or the connection was ended meanwhile (then `ended` says so).
+    std::shared_ptr<Socket> reconnect(const std::shared_ptr<Socket>& lost,
+                                      const ConnectTarget& target, bool& ended);
     void teardown(const std::shared_ptr<Socket>& ifCurrent);
 
+    // The connect and handshake, on whichever thread runs them; the message to show, if any.
+    std::string connectAndSecure(Socket& socket, const ConnectTarget& target, Failure& failure);
+
     Parts parts_;
+    ConnectionOptions options_;
+    ConnectTarget target_;  // of the last connection opened (UI thread)
+    std::function<void(ConnectionOptions&)> overrides_;
+    Failure lastFailure_ = Failure::None;
     std::atomic<bool> connected_{false};
     std::atomic<bool> quitting_{false};
     // Last: destroyed first, so the read threads are joined while everything they use lives.

@@ -5,7 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
+#include <iterator>
 
 #include "tests/support/loopback_host.h"
 
@@ -43,10 +45,11 @@ TEST_P(ResolveHostTest, FollowsTheFirstCharacterRule) {
     EXPECT_EQ(lookup.error, c.error);
     EXPECT_EQ(!resolver.asked.empty(), c.lookedUp);
     if (c.error == HostError::None) {
-        char text[INET_ADDRSTRLEN];
-        inet_ntop(AF_INET, &lookup.address.sin_addr, text, sizeof text);
-        EXPECT_STREQ(text, c.address);
-        EXPECT_EQ(ntohs(lookup.address.sin_port), 23);
+        ASSERT_EQ(lookup.addresses.size(), 1u);
+        EXPECT_EQ(lookup.addresses[0].text(), c.address);
+        EXPECT_EQ(lookup.addresses[0].port(), 23);
+    } else {
+        EXPECT_TRUE(lookup.addresses.empty());
     }
 }
 
@@ -59,7 +62,12 @@ INSTANTIATE_TEST_SUITE_P(
                       HostCase{"300.1.1.1", HostError::InvalidAddress, "", false},
                       HostCase{"terminal-host", HostError::None, "127.0.0.9", true},
                       HostCase{"other-host", HostError::NameNotResolved, "", true},
-                      HostCase{"", HostError::NameNotResolved, "", true}));
+                      HostCase{"", HostError::NameNotResolved, "", true},
+                      HostCase{"::1", HostError::None, "::1", false},
+                      HostCase{"[fd00::17]", HostError::None, "fd00::17", false},
+                      HostCase{"2001:db8::1", HostError::None, "2001:db8::1", false},
+                      HostCase{"fd00:::1", HostError::InvalidAddress, "", false},
+                      HostCase{"host:23", HostError::InvalidAddress, "", false}));
 
 TEST(ResolveHost, StopsAtTheFieldTerminator) {
     FakeResolver resolver;
@@ -240,6 +248,22 @@ TEST(ConnectionSlot, ReadersAreJoinedWhenFinishedAndAtTheEnd) {
         }));
     }
     EXPECT_EQ(ran.load(), 21);
+}
+
+// The programs link this layer as the test does: a plain connection must not load the TLS
+// library, so start-up and plain sessions pay nothing for it.
+TEST(Tls, APlainConnectionLoadsNothingOfIt) {
+    test::LoopbackHost host;
+    auto socket = connectTo(host.port());
+    ASSERT_NE(socket, nullptr);
+    ASSERT_TRUE(host.waitForClient());
+    EXPECT_FALSE(tlsModuleLoaded());
+    std::ifstream maps("/proc/self/maps");
+    const std::string mapped((std::istreambuf_iterator<char>(maps)),
+                             std::istreambuf_iterator<char>());
+    EXPECT_EQ(mapped.find("libssl"), std::string::npos);
+    EXPECT_EQ(mapped.find("libcrypto"), std::string::npos);
+    EXPECT_EQ(mapped.find(kTlsModuleName), std::string::npos);
 }
 
 }  // namespace

@@ -6,9 +6,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "tests/support/fake_services.h"
 #include "tests/support/fault_host.h"
 #include "tests/support/real_telnet_server.h"
+#include "tests/support/tls_rig.h"
 #include "vt/keyboard/vt_keyboard.h"
 #include "vt/transport/emulator_terminal.h"
 #include "vt/transport/session_host.h"
@@ -437,6 +440,47 @@ TEST(VtRealServer, ATypedCommandLineAgainstARealShellThenLogout) {
     ASSERT_TRUE(eventually([&] { return !s.messages.shown().empty(); }, 5s));
     EXPECT_THAT(s.messages.shown(), ElementsAre(error("Server Closed!")));
     EXPECT_FALSE(s.transport.connected());
+    EXPECT_TRUE(server.waitForExit());
+}
+
+// The same shell through stunnel: the certificate checked against the test's CA from
+// connections.ini, the host text's "tls:" prefix asking for TLS.
+TEST(VtRealServer, SignOnThroughTls) {
+    if (!test::RealTelnetServer::available()) {
+        GTEST_SKIP() << "no telnet server at " << test::RealTelnetServer::kTelnetd;
+    }
+    if (const std::string why = test::tlsRigMissing(); !why.empty()) GTEST_SKIP() << why;
+    test::TestCertificates certificates;
+    ASSERT_TRUE(certificates.ok());
+    test::RealTelnetServer server;
+    test::Stunnel tunnel({certificates.server(), certificates.key(), server.port(), {}});
+    ASSERT_TRUE(tunnel.running());
+    const auto home = certificates.path("home");
+    std::filesystem::create_directories(home);
+    std::ofstream(home / "connections.ini")
+        << "[127.0.0.1]\nca-file = " << certificates.ca().string() << "\n";
+    ::setenv("QUILLNET_HOME", home.c_str(), 1);
+
+    Session s;
+    reader::storeText(s.session.settings.hostAddress, "tls:127.0.0.1");
+    s.session.settings.telnetPort.set(tunnel.port());
+    KeyboardOnTransport keys(s.transport);
+    VtKeyboard keyboard(s.session, s.sessionLock, s.emulator, keys, keys);
+    s.transport.connectSession();
+    ::unsetenv("QUILLNET_HOME");
+    ASSERT_TRUE(s.transport.connected()) << ::testing::PrintToString(s.messages.texts());
+    ASSERT_TRUE(server.serveOne());
+    ASSERT_TRUE(eventually([&] { return !s.row(0).empty(); }, 5s));
+    const std::string prompt = s.row(0);
+    for (char c : std::string("echo $TERM"))
+        keyboard.character(static_cast<std::uint8_t>(c));
+    keyboard.keyDown(vk::kReturn);
+    ASSERT_TRUE(eventually([&] { return s.row(1) == "vt100"; }, 5s)) << s.row(1);
+    for (char c : std::string("exit"))
+        keyboard.character(static_cast<std::uint8_t>(c));
+    keyboard.keyDown(vk::kReturn);
+    ASSERT_TRUE(eventually([&] { return !s.messages.shown().empty(); }, 5s));
+    EXPECT_THAT(s.messages.shown(), ElementsAre(error("Server Closed!")));
     EXPECT_TRUE(server.waitForExit());
 }
 

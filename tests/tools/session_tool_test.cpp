@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/loopback_host.h"
+#include "tests/support/tls_rig.h"
 #include "tools/quillnet-demohost/demo_host.h"
 
 namespace qn::tools {
@@ -188,6 +189,79 @@ TEST(SessionTool, AgainstTheDemoHosts) {
             EXPECT_EQ(o.err.find("quillnet-session"), std::string::npos) << o.err;
         }
     }
+}
+
+// Both demo hosts over TLS with a certificate of the test's CA; the tool trusts it through
+// --ca-file, refuses it without, and takes it unchecked with --insecure.
+TEST(SessionTool, OverTls) {
+    if (const std::string why = test::tlsRigMissing(); !why.empty()) GTEST_SKIP() << why;
+    test::TestCertificates certificates;
+    ASSERT_TRUE(certificates.ok());
+    // No connections.ini of the machine's own takes part.
+    const auto home = std::filesystem::temp_directory_path() / "qn-session-tls-home";
+    std::filesystem::create_directories(home);
+    ::setenv("QUILLNET_HOME", home.c_str(), 1);
+    struct TlsCase {
+        const char* name;
+        DemoProtocol protocol;
+        bool tlsHost;
+        std::vector<std::string> extra;
+        int status;
+        std::string err;
+    };
+    const std::string ca = certificates.ca().string();
+    const TlsCase cases[] = {
+        {"VT with the CA file",
+         DemoProtocol::Vt,
+         true,
+         {"--tls", "--ca-file", ca},
+         kSessionDone,
+         ""},
+        {"5250 with the CA file",
+         DemoProtocol::Tn5250,
+         true,
+         {"--tls", "--ca-file", ca},
+         kSessionDone,
+         ""},
+        {"an unknown CA",
+         DemoProtocol::Vt,
+         true,
+         {"--tls"},
+         kSessionConnectionLost,
+         "Certificate not trusted: unable to get local issuer certificate\n"},
+        {"checks off", DemoProtocol::Tn5250, true, {"--tls", "--insecure"}, kSessionDone, ""},
+        {"a plain host",
+         DemoProtocol::Vt,
+         false,
+         {"--tls", "--ca-file", ca},
+         kSessionConnectionLost,
+         "TLS handshake failed: "},
+    };
+    for (const TlsCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        DemoHostOptions options = Served::options(c.protocol);
+        if (c.tlsHost) {
+            options.tlsCert = certificates.server().string();
+            options.tlsKey = certificates.key().string();
+        }
+        DemoHost host(options);
+        ASSERT_TRUE(host.listening());
+        std::thread thread([&] { host.run(); });
+        std::vector<std::string> extra = c.extra;
+        extra.insert(extra.end(), {"--timeout", "10"});
+        const Outcome o = session(c.protocol == DemoProtocol::Vt ? "vt" : "5250", host.port(),
+                                  c.protocol == DemoProtocol::Vt ? kVtSignOn : kTnSignOn, extra);
+        host.stop();
+        thread.join();
+        EXPECT_EQ(o.status, c.status) << o.err;
+        if (c.err.empty()) {
+            EXPECT_EQ(o.err, "");
+        } else {
+            EXPECT_EQ(o.err.rfind(c.err, 0), 0u) << o.err;
+        }
+    }
+    ::unsetenv("QUILLNET_HOME");
+    std::filesystem::remove_all(home);
 }
 
 TEST(SessionTool, ARefusedPortIsTheProgramsMessage) {

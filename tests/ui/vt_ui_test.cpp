@@ -3,6 +3,7 @@
 // notification popup's Exit, and screenshots of both screen sizes against the demo host.
 
 #include <QApplication>
+#include <QDialog>
 #include <QFontInfo>
 #include <QImage>
 #include <QMenuBar>
@@ -24,6 +25,7 @@
 #include "plugins/simreader/simreader_test_api.h"
 #include "tests/simreader/test_support.h"
 #include "tests/support/loopback_host.h"
+#include "tests/support/tls_rig.h"
 #include "tests/ui/ui_test_support.h"
 #include "tools/quillnet-demohost/demo_host.h"
 #include "ui/vt_application.h"
@@ -633,6 +635,39 @@ TEST(VtScreenshots, PickingScreenAtBothSizes) {
             p.app.finish();
         }
     }
+}
+
+// A host that does not answer: the window keeps running its event loop, the "Connecting..."
+// box offers Cancel, and a cancelled connect shows no message.
+TEST(VtConnect, ConnectingBoxCancels) {
+    Program p;
+    ASSERT_TRUE(p.start());
+    test::FullBacklogListener silent;
+    bool sawBox = false;
+    int ticks = 0;
+    QTimer painter;
+    QObject::connect(&painter, &QTimer::timeout, [&] { ++ticks; });
+    painter.start(50);
+    QTimer::singleShot(700, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QDialog*>(w);
+            if (box == nullptr || !box->isVisible() || box->windowTitle() != "Connecting...")
+                continue;
+            for (auto* button : box->findChildren<QPushButton*>()) {
+                if (button->text() == "Cancel") {
+                    sawBox = true;
+                    button->click();
+                }
+            }
+        }
+    });
+    const auto started = std::chrono::steady_clock::now();
+    p.connectTo(silent.port());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+    EXPECT_TRUE(sawBox);
+    EXPECT_GE(ticks, 5) << "the event loop ran while connecting";
+    EXPECT_FALSE(p.program().connected());
+    EXPECT_TRUE(p.s.messages.texts().empty());
 }
 
 }  // namespace

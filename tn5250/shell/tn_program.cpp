@@ -11,7 +11,7 @@ TnProgram::TnProgram(platform::Services& services, std::filesystem::path setting
       effects_(*this, handheld_.device(), state_.settings, sessionLock_),
       transport_(std::in_place,
                  TnTransport::Parts{services, state_.settings, sessionLock_, stream_, deferred_,
-                                    effects_, views.connection, *this, resolver_}),
+                                    effects_, views.connection, *this, resolver_, views.waiter}),
       editor_(screen_, stream_, state_.settings, deferred_),
       viewInput_(editor_, [this](const std::function<void()>& operation) { locked(operation); }),
       document_(state_, handheld_.reader(), services.messages, std::move(settingsDir)),

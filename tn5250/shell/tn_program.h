@@ -51,6 +51,8 @@ class TnProgram final : private telnet::ByteSender, private telnet::TriggerSwitc
         telnet::ConnectionView& connection;
         // Invalidates the whole view (after a scan was entered).
         std::function<void()> repaint;
+        // Keeps the window painting while connecting; none: the connect blocks (bounded).
+        telnet::ConnectWaiter* waiter = nullptr;
     };
 
     TnProgram(platform::Services& services, std::filesystem::path settingsDir, Views views);

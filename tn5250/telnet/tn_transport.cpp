@@ -11,19 +11,28 @@ telnet::SessionConnection::Parts connectionParts(TnTransport::Parts& parts) {
     DeferredTnHost& deferred = parts.deferred;
     return {parts.services, parts.sessionLock, parts.view, parts.trigger, parts.resolver,
             // No pause between receives: records are answered as they come.
-            std::chrono::milliseconds(0), [&stream, &deferred] {
+            std::chrono::milliseconds(0),
+            [&stream, &deferred] {
                 stream.resetScreen();
                 // Replies collected for the closed connection have nowhere to go.
                 deferred.take();
-            }};
+            },
+            parts.waiter, parts.connectionsFile};
 }
 
 }  // namespace
 
 TnTransport::TnTransport(Parts parts)
-    : parts_(parts),
-      filter_(parts.session, parts.deferred, parts.stream),
-      connection_(connectionParts(parts_)) {
+    : parts_(parts), filter_(parts.session, parts.deferred, parts.stream), connection_([this] {
+          telnet::SessionConnection::Parts connection = connectionParts(parts_);
+          // A reconnect negotiates afresh: the same device name goes to the host again, so a
+          // host that kept the job on the device error gives it back.
+          connection.restartSession = [this] {
+              parts_.stream.resetScreen();
+              filter_.startConnection();
+          };
+          return connection;
+      }()) {
     filter_.setOwnDeviceName(handheldName(parts.services.registry));
 }
 
@@ -45,6 +54,7 @@ class TnTransport::ReadThreadClient final : public telnet::ChunkHandler {
         if (redraw_) transport_.parts_.view.chunkReceived();
         if (!signedOn_) signOn();
     }
+    void restarted() override { signedOn_ = false; }
 
   private:
     void signOn() {
@@ -69,8 +79,8 @@ void TnTransport::connectSession() {
         host = std::string(reader::fixedText(parts_.session.hostAddress));
         port = parts_.session.telnetPort.get();
     }
-    const std::optional<sockaddr_in> address = connection_.lookUpHost(host, port);
-    if (!address) return;
+    const std::optional<telnet::ConnectTarget> target = connection_.lookUpHost(host, port);
+    if (!target) return;
 
     // A new connection starts with an empty screen, a fresh assembler and the telnet layer in
     // its data state.
@@ -79,7 +89,7 @@ void TnTransport::connectSession() {
         filter_.startConnection();
     });
 
-    std::shared_ptr<telnet::Socket> connection = connection_.open(*address);
+    std::shared_ptr<telnet::Socket> connection = connection_.open(*target);
     if (!connection) return;
     parts_.view.connected();
 

@@ -8,6 +8,7 @@
 // guarded by the session lock. The read thread takes it once per received block; sends, the
 // alarm and message boxes always run with it released.
 
+#include <filesystem>
 #include <mutex>
 #include <utility>
 
@@ -36,6 +37,10 @@ class TnTransport final : public telnet::ByteSender {
         telnet::ConnectionView& view;
         telnet::TriggerSwitch& trigger;
         telnet::HostResolver& resolver;
+        // The "Connecting..." window; none: the connect blocks, bounded by its time-out.
+        telnet::ConnectWaiter* waiter = nullptr;
+        // Empty: connections.ini in the settings folder.
+        std::filesystem::path connectionsFile = {};
     };
 
     explicit TnTransport(Parts parts);
@@ -53,6 +58,8 @@ class TnTransport final : public telnet::ByteSender {
     void sendBytes(std::span<const std::uint8_t> bytes) override;
 
     bool connected() const { return connection_.connected(); }
+    // The connection's options and failures (connections.ini, TLS).
+    telnet::SessionConnection& connection() { return connection_; }
     TnTelnetFilter& filter() { return filter_; }
 
     // One block through the telnet layer and the interpreter, as the read thread does it.

@@ -1,5 +1,7 @@
 #include "tools/quillnet-demohost/demo_host.h"
+
 #include "tools/quillnet-demohost/demo_link.h"
+#include "tools/quillnet-demohost/tls_front.h"
 
 #include <poll.h>
 
@@ -196,9 +198,13 @@ DemoHost::DemoHost(const DemoHostOptions& options) : options_(options) {
     }
     listenFd_ = fd;
     port_ = ntohs(address.sin_port);
+    if (!options.tlsCert.empty() || !options.tlsKey.empty()) {
+        tls_ = TlsFront::create(options.tlsCert, options.tlsKey, tlsError_);
+    }
 }
 
 DemoHost::~DemoHost() {
+    tls_.reset();
     if (listenFd_ >= 0) ::close(listenFd_);
 }
 
@@ -298,6 +304,10 @@ void DemoHost::run() {
             if (errno == EINTR) continue;
             return;
         }
+        if (tls_) {
+            client = tls_->wrap(client);
+            if (client < 0) continue;
+        }
         {
             std::lock_guard lock(sessionMutex_);
             sessionFd_ = client;
@@ -309,6 +319,7 @@ void DemoHost::run() {
             sessionFd_ = -1;
         }
         closeSession(client);
+        if (tls_) tls_->join();
         if (options_.once || stopping_) return;
     }
 }

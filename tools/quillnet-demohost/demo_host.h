@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -26,7 +27,12 @@ struct DemoHostOptions {
     // 5250: every record the station sends (IAC EOR taken off, doubled 0xFF undone), on the
     // host's thread; for tests that check the exact bytes.
     std::function<void(const std::vector<std::uint8_t>&)> inboundRecord;
+    // TLS with this certificate and key (PEM) when both are set.
+    std::string tlsCert;
+    std::string tlsKey;
 };
+
+class TlsFront;
 
 class DemoHost {
   public:
@@ -35,8 +41,10 @@ class DemoHost {
     DemoHost(const DemoHost&) = delete;
     DemoHost& operator=(const DemoHost&) = delete;
 
-    // False when the socket could not be bound.
-    bool listening() const { return listenFd_ >= 0; }
+    // False when the socket could not be bound, or the TLS certificate not used.
+    bool listening() const { return listenFd_ >= 0 && tlsError_.empty(); }
+    // Why the TLS certificate or key could not be used; empty otherwise.
+    const std::string& tlsError() const { return tlsError_; }
     std::uint16_t port() const { return port_; }
     // Serves sessions one after another (one only with once).
     void run();
@@ -56,6 +64,8 @@ class DemoHost {
     std::set<int> sessionFds_;  // concurrent sessions being served
     std::condition_variable slotFree_;
     std::atomic<bool> stopping_{false};
+    std::unique_ptr<TlsFront> tls_;
+    std::string tlsError_;
 };
 
 }  // namespace qn::tools

@@ -1,6 +1,7 @@
-// quillnet-demohost vt|5250 [--port N] [--once] [--sessions N]: a demo telnet host on
-// 127.0.0.1, for the VT program or the 5250 program; with --sessions, N sessions at a time.
-// Prints "port N" once it listens, so scripts and tests can connect to a free port.
+// quillnet-demohost vt|5250 [--port N] [--once] [--sessions N] [--tls-cert F --tls-key F]: a
+// demo telnet host on 127.0.0.1, for the VT program or the 5250 program; with --sessions, N
+// sessions at a time; over TLS with the certificate and key given. Prints "port N" once it
+// listens, so scripts and tests can connect to a free port.
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,8 @@
 
 int main(int argc, char** argv) {
     constexpr const char* kUsage =
-        "usage: quillnet-demohost vt|5250 [--port N] [--once] [--sessions N]\n";
+        "usage: quillnet-demohost vt|5250 [--port N] [--once] [--sessions N]\n"
+        "       [--tls-cert F --tls-key F]\n";
     qn::tools::DemoHostOptions options;
     if (argc >= 2 && std::strcmp(argv[1], "5250") == 0) {
         options.protocol = qn::tools::DemoProtocol::Tn5250;
@@ -36,6 +38,10 @@ int main(int argc, char** argv) {
                 return 2;
             }
             options.sessions = static_cast<int>(sessions);
+        } else if (std::strcmp(argv[i], "--tls-cert") == 0 && i + 1 < argc) {
+            options.tlsCert = argv[++i];
+        } else if (std::strcmp(argv[i], "--tls-key") == 0 && i + 1 < argc) {
+            options.tlsKey = argv[++i];
         } else if (std::strcmp(argv[i], "--once") == 0) {
             options.once = true;
         } else {
@@ -43,7 +49,15 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    if (options.tlsCert.empty() != options.tlsKey.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     qn::tools::DemoHost host(options);
+    if (!host.tlsError().empty()) {
+        std::fprintf(stderr, "quillnet-demohost: %s\n", host.tlsError().c_str());
+        return 1;
+    }
     if (!host.listening()) {
         std::fprintf(stderr, "quillnet-demohost: cannot listen on 127.0.0.1:%u\n",
                      static_cast<unsigned>(options.port));

@@ -38,8 +38,8 @@ using namespace std::chrono_literals;
 
 constexpr const char* kUsage =
     "usage: quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S]\n"
-    "         [--junit F] [--transcript F] [--device-name PATTERN]\n"
-    "         [--serve | --parallel N [--ramp S] | SCRIPT]\n"
+    "         [--tls] [--ca-file F] [--insecure] [--junit F] [--transcript F]\n"
+    "         [--device-name PATTERN] [--serve | --parallel N [--ramp S] | SCRIPT]\n"
     "       (vt also [--emulation vt100|classic])\n";
 constexpr std::string_view kRegistry =
     "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\nName=QNSESSION\n";
@@ -219,6 +219,7 @@ class LiveTerminal {
     virtual bool typingSecret() = 0;
     virtual void setDeviceName(const std::string&) {}
     virtual void setTranscript(Transcript* transcript) = 0;
+    virtual telnet::SessionConnection& connection() = 0;
 };
 
 // What both programs' live terminals share: the handheld, the wire that records what goes out,
@@ -325,6 +326,7 @@ class VtLive final : public LiveStation<VtStation>, telnet::ConnectionView, teln
     void connect() override { transport_.connectSession(); }
     bool connected() const override { return transport_.connected(); }
     void disconnect() override { transport_.disconnectCommand(); }
+    telnet::SessionConnection& connection() override { return transport_.connection(); }
 
   private:
     void connected() override {}
@@ -381,6 +383,7 @@ class TnLive final : public LiveStation<TnStation>, telnet::ConnectionView, teln
     void connect() override { transport_.connectSession(); }
     bool connected() const override { return transport_.connected(); }
     void disconnect() override { transport_.disconnectCommand(); }
+    telnet::SessionConnection& connection() override { return transport_.connection(); }
     std::optional<std::string> field(int n) override {
         std::lock_guard lock(station_.sessionLock);
         const auto fields = station_.screen.fields.entries();
@@ -713,6 +716,9 @@ struct Options {
     std::optional<std::string> scriptPath;
     std::optional<vt::VtEmulation> emulation;
     ExtraOptions extra;
+    bool tls = false;
+    std::optional<std::string> caFile;
+    bool insecure = false;
 };
 
 std::optional<Options> parseArgs(const std::vector<std::string>& args) {
@@ -742,6 +748,12 @@ std::optional<Options> parseArgs(const std::vector<std::string>& args) {
             if (!options.emulation) return std::nullopt;
         } else if (const int taken = takeExtraOption(args, i, options.extra); taken >= 0) {
             if (taken == 0) return std::nullopt;
+        } else if (arg == "--tls") {
+            options.tls = true;
+        } else if (arg == "--ca-file" && hasValue) {
+            options.caFile = args[++i];
+        } else if (arg == "--insecure") {
+            options.insecure = true;
         } else if (!arg.starts_with("--") && !options.scriptPath) {
             options.scriptPath = arg;
         } else {
@@ -751,6 +763,9 @@ std::optional<Options> parseArgs(const std::vector<std::string>& args) {
     if (options.host.empty()) return std::nullopt;
     // The long-lived mode reads its steps from standard input, one session only.
     if (options.extra.serve && (options.scriptPath || options.extra.parallel > 0))
+        return std::nullopt;
+    // The parallel sessions run on plain non-blocking sockets of their own.
+    if (options.extra.parallel > 0 && (options.tls || options.caFile || options.insecure))
         return std::nullopt;
     return options;
 }
@@ -838,7 +853,11 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
     }
     const std::uint16_t port =
         options->port.value_or(options->settings ? terminal->documentPort() : kDefaultPort);
-    if (!terminal->setHost(options->host, port)) {
+    // The "tls:" prefix is the session field's own way to ask for TLS.
+    const std::string hostText = options->tls && !options->host.starts_with(telnet::kTlsPrefix)
+                                     ? std::string(telnet::kTlsPrefix) + options->host
+                                     : options->host;
+    if (!terminal->setHost(hostText, port)) {
         io.err << "quillnet-session: the host name is longer than the session's field\n";
         return kSessionBadInput;
     }
@@ -872,13 +891,28 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
             if (transcript) transcript->note(text);
         });
 
+    // connections.ini is read as the programs read it; the command line goes over it.
+    if (options->caFile || options->insecure) {
+        terminal->connection().setOverrides(
+            [caFile = options->caFile, insecure = options->insecure](telnet::ConnectionOptions& o) {
+                if (caFile) o.caFile = *caFile;
+                if (insecure) {
+                    o.verify = false;
+                    o.fingerprint.reset();
+                }
+            });
+    }
+
     int status = kSessionDone;
     StepFailure failure;
     {
         StallGuard guard(io.exitOnStall, deadline, console);
         terminal->connect();
         if (!terminal->connected()) {
-            status = kSessionNoConnection;
+            // The reason is on standard error already, as the program showed it.
+            status = terminal->connection().lastFailure() == telnet::SessionConnection::Failure::Tls
+                         ? kSessionConnectionLost
+                         : kSessionNoConnection;
             const auto errors = terminal->events().errors();
             failure = {errors.empty() ? std::string("not connected") : errors.back(), {}, status};
             if (extra.serve) {

@@ -1,8 +1,13 @@
 #pragma once
 // quillnet-session: one of the two programs, headless, against a live host, driven by a script.
 //
-//   quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S] [--junit F]
-//       [--transcript F] [--device-name PATTERN] [--serve | --parallel N [--ramp S] | SCRIPT]
+//   quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S]
+//       [--tls] [--ca-file F] [--insecure] [--junit F] [--transcript F]
+//       [--device-name PATTERN] [--serve | --parallel N [--ramp S] | SCRIPT]
+//
+// The connection's options come from connections.ini in the settings folder, as in the
+// programs; --tls asks for TLS (the host text's "tls:" prefix), --ca-file adds a trusted CA and
+// --insecure turns the certificate checks off.
 //
 // vt also takes --emulation vt100|classic (vt100 unless given): the rules the emulator follows.
 // The program's own connection, telnet layer, emulator or interpreter, field editor, key map
@@ -33,7 +38,8 @@ inline constexpr int kSessionCheckFailed = 4;     // expect, cursor or field fou
 inline constexpr int kSessionNoConnection = 5;    // the connect failed, or a step came after
                                                   // the script's own disconnect
 inline constexpr int kSessionHostClosed = 6;      // "Server Closed!" before the script ended
-inline constexpr int kSessionConnectionLost = 7;  // the connection failed under the script
+inline constexpr int kSessionConnectionLost = 7;  // the connection failed under the script, or
+                                                  // its TLS handshake or certificate did
 inline constexpr int kSessionTimedOut = 8;        // the global --timeout ran out
 
 inline constexpr std::chrono::seconds kDefaultSessionTimeout{60};

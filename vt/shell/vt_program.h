@@ -52,6 +52,8 @@ class VtProgram final : private KeyboardLink {
         KeyboardView& keyboard;
         // Invalidates the whole view (after a scan was sent).
         std::function<void()> repaint;
+        // Keeps the window painting while connecting; none: the connect blocks (bounded).
+        telnet::ConnectWaiter* waiter = nullptr;
     };
 
     VtProgram(platform::Services& services, std::filesystem::path settingsDir, Views views);

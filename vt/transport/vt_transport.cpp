@@ -19,15 +19,24 @@ telnet::SessionConnection::Parts connectionParts(VtTransport::Parts& parts) {
             parts.trigger,
             parts.resolver,
             parts.pauseAfterPass,
-            [&terminal] { terminal.clearScreenChars(); }};
+            [&terminal] { terminal.clearScreenChars(); },
+            parts.waiter,
+            parts.connectionsFile};
 }
 
 }  // namespace
 
 VtTransport::VtTransport(Parts parts)
-    : parts_(parts),
-      filter_(parts.session, deferredSender_, parts.terminal),
-      connection_(connectionParts(parts_)) {}
+    : parts_(parts), filter_(parts.session, deferredSender_, parts.terminal), connection_([this] {
+          telnet::SessionConnection::Parts connection = connectionParts(parts_);
+          // A reconnect starts the emulator and the negotiation over, as a connect does.
+          connection.restartSession = [this] {
+              parts_.terminal.reset();
+              filter_.startConnection();
+              filter_.setSgaAgreed(true);
+          };
+          return connection;
+      }()) {}
 
 void VtTransport::sendBytes(std::span<const std::uint8_t> bytes) {
     connection_.sendBytes(bytes);
@@ -44,6 +53,7 @@ class VtTransport::ReadThreadClient final : public telnet::ChunkHandler {
         transport_.parts_.view.chunkReceived();
         signOn();
     }
+    void restarted() override { signOn_ = AutoSignOn(); }
 
   private:
     void signOn() {
@@ -72,9 +82,9 @@ void VtTransport::connectSession() {
         port = s.telnetPort.get();
     }
 
-    const std::optional<sockaddr_in> address = connection_.lookUpHost(host, port);
-    if (!address) return;
-    std::shared_ptr<telnet::Socket> connection = connection_.open(*address);
+    const std::optional<telnet::ConnectTarget> target = connection_.lookUpHost(host, port);
+    if (!target) return;
+    std::shared_ptr<telnet::Socket> connection = connection_.open(*target);
     if (!connection) return;
 
     Bytes<reader::kMacroFrameSize> macroFrame;

@@ -7,6 +7,7 @@
 // boxes always run with it released.
 
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 
 #include "common/telnet/connection.h"
@@ -47,6 +48,10 @@ class VtTransport final : public telnet::ByteSender {
         telnet::TriggerSwitch& trigger;
         telnet::HostResolver& resolver;
         std::chrono::milliseconds pauseAfterPass{100};
+        // The "Connecting..." window; none: the connect blocks, bounded by its time-out.
+        telnet::ConnectWaiter* waiter = nullptr;
+        // Empty: connections.ini in the settings folder.
+        std::filesystem::path connectionsFile = {};
     };
 
     explicit VtTransport(Parts parts);
@@ -65,6 +70,8 @@ class VtTransport final : public telnet::ByteSender {
     void sendBytes(const std::uint8_t* data, std::size_t length) { sendBytes({data, length}); }
 
     bool connected() const { return connection_.connected(); }
+    // The connection's options and failures (connections.ini, TLS).
+    telnet::SessionConnection& connection() { return connection_; }
     // The filter's state, e.g. for the replay tool; guarded by the session lock.
     VtTelnetFilter& filter() { return filter_; }
 
