@@ -444,7 +444,8 @@ TEST(VtRealServer, ATypedCommandLineAgainstARealShellThenLogout) {
 }
 
 // The same shell through stunnel: the certificate checked against the test's CA from
-// connections.ini, the host text's "tls:" prefix asking for TLS.
+// connections.ini, the host text's "tls:" prefix asking for TLS, the host's entry choosing the
+// emulation rules.
 TEST(VtRealServer, SignOnThroughTls) {
     if (!test::RealTelnetServer::available()) {
         GTEST_SKIP() << "no telnet server at " << test::RealTelnetServer::kTelnetd;
@@ -458,10 +459,11 @@ TEST(VtRealServer, SignOnThroughTls) {
     const auto home = certificates.path("home");
     std::filesystem::create_directories(home);
     std::ofstream(home / "connections.ini")
-        << "[127.0.0.1]\nca-file = " << certificates.ca().string() << "\n";
+        << "[127.0.0.1]\nca-file = " << certificates.ca().string() << "\nemulation = classic\n";
     ::setenv("QUILLNET_HOME", home.c_str(), 1);
 
     Session s;
+    ASSERT_EQ(s.emulator.emulation(), VtEmulation::Vt100);
     reader::storeText(s.session.settings.hostAddress, "tls:127.0.0.1");
     s.session.settings.telnetPort.set(tunnel.port());
     KeyboardOnTransport keys(s.transport);
@@ -469,6 +471,7 @@ TEST(VtRealServer, SignOnThroughTls) {
     s.transport.connectSession();
     ::unsetenv("QUILLNET_HOME");
     ASSERT_TRUE(s.transport.connected()) << ::testing::PrintToString(s.messages.texts());
+    EXPECT_EQ(s.emulator.emulation(), VtEmulation::Classic);
     ASSERT_TRUE(server.serveOne());
     ASSERT_TRUE(eventually([&] { return !s.row(0).empty(); }, 5s));
     const std::string prompt = s.row(0);

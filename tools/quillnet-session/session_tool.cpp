@@ -892,15 +892,21 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
         });
 
     // connections.ini is read as the programs read it; the command line goes over it.
-    if (options->caFile || options->insecure) {
-        terminal->connection().setOverrides(
-            [caFile = options->caFile, insecure = options->insecure](telnet::ConnectionOptions& o) {
-                if (caFile) o.caFile = *caFile;
-                if (insecure) {
-                    o.verify = false;
-                    o.fingerprint.reset();
-                }
-            });
+    if (options->caFile || options->insecure || options->emulation) {
+        std::optional<telnet::Emulation> emulation;
+        if (options->emulation) {
+            emulation = *options->emulation == vt::VtEmulation::Classic ? telnet::Emulation::Classic
+                                                                        : telnet::Emulation::Vt100;
+        }
+        terminal->connection().setOverrides([caFile = options->caFile, insecure = options->insecure,
+                                             emulation](telnet::ConnectionOptions& o) {
+            if (caFile) o.caFile = *caFile;
+            if (insecure) {
+                o.verify = false;
+                o.fingerprint.reset();
+            }
+            if (emulation) o.emulation = *emulation;
+        });
     }
 
     int status = kSessionDone;

@@ -19,6 +19,10 @@ class EmulatorTerminal final : public VtTerminal {
         return emulator_.screen().rowChars(std::clamp(row, 0, kScreenRows - 1));
     }
     void clearScreenChars() override { emulator_.clearScreenChars(); }
+    void setEmulation(telnet::Emulation emulation) override {
+        emulator_.setEmulation(emulation == telnet::Emulation::Classic ? VtEmulation::Classic
+                                                                       : VtEmulation::Vt100);
+    }
 
   private:
     VtEmulator& emulator_;

@@ -90,6 +90,7 @@ void VtTransport::connectSession() {
     Bytes<reader::kMacroFrameSize> macroFrame;
     {
         std::lock_guard lock(parts_.sessionLock);
+        parts_.terminal.setEmulation(connection_.options().emulation);
         parts_.terminal.reset();
         filter_.startConnection();
         filter_.setSgaAgreed(true);

@@ -29,6 +29,8 @@ class VtTerminal : public VtDataSink {
     // The 80 screen bytes of a row (0..23).
     virtual std::span<const std::uint8_t> rowText(int row) const = 0;
     virtual void clearScreenChars() = 0;
+    // The host's rules from its entry in the connection file, set at every connect.
+    virtual void setEmulation(telnet::Emulation) {}
 };
 
 inline constexpr unsigned kConnectCommandId = 0x8004;
