@@ -18,7 +18,7 @@ void prepare(CLI::App& app, std::string_view program) {
 }
 
 std::optional<int> parse(CLI::App& app, std::vector<std::string> args, std::ostream& out,
-                         std::ostream& err) {
+                         std::ostream& err, int errorStatus) {
     // CLI11 takes the arguments last first.
     std::reverse(args.begin(), args.end());
     try {
@@ -36,7 +36,7 @@ std::optional<int> parse(CLI::App& app, std::vector<std::string> args, std::ostr
         std::string what = e.what();
         std::ranges::replace(what, '\n', ' ');
         err << app.get_name() << ": " << what << " (--help shows the usage)\n";
-        return 2;
+        return errorStatus;
     }
     return std::nullopt;
 }

@@ -20,9 +20,9 @@ std::string versionLine(std::string_view program);
 void prepare(CLI::App& app, std::string_view program);
 
 // Parses args (without the program name). Returns nothing when the program is to go on, else
-// the status to exit with: 0 after --help or --version (printed on out), 2 after an error
-// (one line on err, "NAME: what went wrong").
+// the status to exit with: 0 after --help or --version (printed on out), errorStatus after an
+// error (one line on err, "NAME: what went wrong").
 std::optional<int> parse(CLI::App& app, std::vector<std::string> args, std::ostream& out,
-                         std::ostream& err);
+                         std::ostream& err, int errorStatus = 2);
 
 }  // namespace qn::cli

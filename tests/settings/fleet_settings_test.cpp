@@ -10,6 +10,7 @@
 
 #include "common/fleet/config_code.h"
 #include "tests/simreader/test_support.h"
+#include "tools/quillnet-replay/vt_replay.h"
 #include "tools/quillnet-settings/settings_dump.h"
 #include "tools/quillnet-settings/settings_tool.h"
 
@@ -268,6 +269,59 @@ TEST(ConfigCodes, TheToolsPicturesDecodeToCodesThatCarryTheDocument) {
         vtLayout(), std::vector<std::uint8_t>(bytes.begin(), bytes.end()), run.applied);
     // Everything but the password came across.
     EXPECT_EQ(differences, std::vector<std::string>{"loginPassword: changed"});
+}
+
+// The "sends" list of a replay report.
+std::string sendsOf(const std::string& report) {
+    const std::size_t from = report.find("\"sends\": ");
+    return from == std::string::npos ? "" : report.substr(from, report.find(']', from) - from);
+}
+
+std::string replay(const std::string& steps, const std::string& settings) {
+    VtReplayOptions options;
+    options.script = true;
+    options.settingsPath = settings;
+    VtReplayResult result = replayVt({steps.begin(), steps.end()}, options);
+    EXPECT_EQ(result.exitCode, 0) << result.error;
+    return result.json;
+}
+
+// The codes as zbarimg reads them, scanned in the VT program: a later scan is edited by the
+// settings they carried, as it would be with the document they were made from.
+TEST(ConfigCodes, ScannedCodesChangeTheSessionAndAreNeverSent) {
+    if (std::system("zbarimg --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no zbarimg";
+    Docs d;
+    const std::string fresh = d.fresh("vt", "fresh.qnvt");
+    const std::string site = d.fresh("vt", "site.qnvt");
+    ASSERT_EQ(
+        runTool({"vt", "set", site, "prefixOn=1", "prefixCode=#P;", "suffixOn=1", "suffixCode=&"}),
+        kExitOk);
+    std::string listed;
+    ASSERT_EQ(runTool({"vt", "barcode", site, "prefixOn", "prefixCode", "suffixOn", "suffixCode",
+                       "--out", d.path("c.png")},
+                      &listed),
+              kExitOk);
+    std::string steps;
+    std::istringstream pictures(listed);
+    for (std::string picture; std::getline(pictures, picture);) {
+        std::optional<std::string> text = zbar(picture);
+        ASSERT_TRUE(text) << picture;
+        std::string line = "scan ";
+        for (const char c : *text)
+            line += c == '#'    ? std::string("\\x23")
+                    : c == '\\' ? std::string("\\\\")
+                                : std::string(1, c);
+        steps += line + "\n";
+    }
+    const std::string withCodes = replay(steps + "scan ABC\n", fresh);
+    EXPECT_EQ(sendsOf(withCodes), sendsOf(replay("scan ABC\n", site)));
+    EXPECT_NE(sendsOf(withCodes), sendsOf(replay("scan ABC\n", fresh)));
+    EXPECT_NE(withCodes.find("Apply the configuration from this barcode?"), std::string::npos);
+    // A damaged code is not sent either, and changes nothing.
+    const std::string damaged =
+        replay("scan ~QNC1;vt;00000000;1/1;1=23;00000000\nscan ABC\n", fresh);
+    EXPECT_EQ(sendsOf(damaged), sendsOf(replay("scan ABC\n", fresh)));
+    EXPECT_NE(damaged.find("damaged or cut short"), std::string::npos);
 }
 
 }  // namespace
