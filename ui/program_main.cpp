@@ -53,7 +53,6 @@ int runProgram(int argc, char** argv, const QString& programName,
                const ApplicationFactory& makeApplication) {
     // The command line first: --help and --version answer without a display.
     ShellOptions options;
-    std::string screen;
     QString screenshot;
     int screenshotAfter = 3000;
     bool reportMapped = false;
@@ -63,7 +62,7 @@ int runProgram(int argc, char** argv, const QString& programName,
         cli::prepare(cli, name);
         // Qt's own options (-platform, -style ...) go on to Qt.
         cli.allow_extras();
-        std::string screenshotFile;
+        std::string screen, screenshotFile;
         cli.add_option("--screen", screen, "The window's size: 240x320 or 480x640");
         cli.add_option("--screenshot", screenshotFile, "Save a picture of the window once");
         cli.add_option("--screenshot-after", screenshotAfter, "Milliseconds before the picture")
@@ -76,19 +75,27 @@ int runProgram(int argc, char** argv, const QString& programName,
         std::fputs(out.str().c_str(), stdout);
         std::fputs(err.str().c_str(), stderr);
         if (status) return *status;
+        // Qt's options take one dash: two dashes are a mistyped option of the program's own.
+        for (const std::string& extra : cli.remaining()) {
+            if (extra.starts_with("--")) {
+                std::fprintf(stderr, "%s: unknown option %s (--help shows the usage)\n",
+                             name.c_str(), extra.c_str());
+                return 2;
+            }
+        }
+        if (!screen.empty()) {
+            auto size = parseScreenSize(QString::fromStdString(screen));
+            if (!size) {
+                std::fprintf(stderr, "%s: --screen: 240x320 or 480x640\n", name.c_str());
+                return 2;
+            }
+            options.windowSize = *size;
+        }
         screenshot = QString::fromStdString(screenshotFile);
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(programName);
     QApplication::setQuitOnLastWindowClosed(true);
-    if (!screen.empty()) {
-        auto size = parseScreenSize(QString::fromStdString(screen));
-        if (!size) {
-            std::fprintf(stderr, "%s: --screen: 240x320 or 480x640\n", qPrintable(programName));
-            return 2;
-        }
-        options.windowSize = *size;
-    }
     options.settingsDir = platform::settingsDir();
 
     const auto root = platform::deviceRoot();

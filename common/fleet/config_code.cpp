@@ -316,14 +316,19 @@ ConfigCodeReader::Outcome ConfigCodeReader::add(std::string_view code,
     std::vector<std::string_view> pieces = split(checked, ';');
     // Version, program, set, part, chunk, and the signature when it was signed.
     if (pieces.size() != 5 && pieces.size() != 6) return reject(std::string(kDamaged));
+    // A signature is checked only against a key, but it always has its form.
+    if (pieces.size() == 6 && (pieces[5].size() != 1 + 2 * kSignatureBytes || pieces[5][0] != 's' ||
+                               !fromHex(pieces[5].substr(1)))) {
+        return reject(std::string(kDamaged));
+    }
     if (pieces[1] != layout_.name) {
+        if (pieces[1] != "vt" && pieces[1] != "5250") return reject(std::string(kDamaged));
         return reject("This configuration code is for the " + std::string(pieces[1]) + " program.");
     }
     if (!key.empty()) {
         const std::size_t signedLength =
             checked.size() - (pieces.size() == 6 ? pieces[5].size() + 1 : 0);
-        if (pieces.size() != 6 || pieces[5].size() != 1 + 2 * kSignatureBytes ||
-            pieces[5][0] != 's' ||
+        if (pieces.size() != 6 ||
             CRYPTO_memcmp(signature(checked.substr(0, signedLength), key).data(),
                           pieces[5].data() + 1, 2 * kSignatureBytes) != 0) {
             return reject("This configuration code is not signed with this site's key.");

@@ -166,8 +166,10 @@ TEST(ConfigCodes, ASetIsReadWholeOrNotAtAll) {
     version2[4] = '2';
     const std::string other =
         fleet::encodeConfigCodes(vtLayout(), record, std::vector<std::size_t>{0, 1}, {}).codes[0];
-    std::string otherProgram = p[0];
-    otherProgram.replace(6, 2, "xx");
+    const std::vector<std::uint8_t> tnRecord(documentKind("5250")->size, 0);
+    const std::string otherProgram =
+        fleet::encodeConfigCodes(*documentKind("5250"), tnRecord, std::vector<std::size_t>{0}, {})
+            .codes[0];
 
     struct Case {
         const char* name;
@@ -190,7 +192,7 @@ TEST(ConfigCodes, ASetIsReadWholeOrNotAtAll) {
         {"a later version", {version2}, {}, false, "is version 2; this program reads version 1"},
         {"another set between", {p[0], other}, {}, true, ""},
         {"another set's part", {p[0], p[1], other}, {}, true, ""},
-        {"for another program", {otherProgram}, {}, false, "damaged"},
+        {"for another program", {otherProgram}, {}, false, "is for the 5250 program"},
     };
     for (const Case& c : cases) {
         const CodeRun run = readCodes(c.codes, c.key);
@@ -293,9 +295,9 @@ TEST(ConfigCodes, ScannedCodesChangeTheSessionAndAreNeverSent) {
     Docs d;
     const std::string fresh = d.fresh("vt", "fresh.qnvt");
     const std::string site = d.fresh("vt", "site.qnvt");
-    ASSERT_EQ(
-        runTool({"vt", "set", site, "prefixOn=1", "prefixCode=#P;", "suffixOn=1", "suffixCode=&"}),
-        kExitOk);
+    ASSERT_EQ(runTool({"vt", "set", site, "prefixOn=1", "prefixCode=23503b", "suffixOn=1",
+                       "suffixCode=26"}),
+              kExitOk);
     std::string listed;
     ASSERT_EQ(runTool({"vt", "barcode", site, "prefixOn", "prefixCode", "suffixOn", "suffixCode",
                        "--out", d.path("c.png")},
