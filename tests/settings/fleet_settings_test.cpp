@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "common/fleet/config_code.h"
+#include "common/fleet/config_scan.h"
+#include "platform/message_box.h"
 #include "tests/simreader/test_support.h"
 #include "tools/quillnet-replay/vt_replay.h"
 #include "tools/quillnet-settings/settings_dump.h"
@@ -127,7 +129,7 @@ std::vector<std::uint8_t> sampleRecord() {
     Docs d;
     const std::string doc = d.fresh("vt", "a.qnvt");
     EXPECT_EQ(runTool({"vt", "set", doc, "hostAddress=wh-7;a&b=c%\xff", "telnetPort=2323",
-                       "Code93_2D=-1,0,5", "scanBeeper=3"}),
+                       "Code93_2D=-1,0,5", "scanBeeper=3", "loginPassword=pw"}),
               kExitOk);
     const std::string bytes = test::readFile(doc);
     return {bytes.begin(), bytes.end()};
@@ -271,6 +273,70 @@ TEST(ConfigCodes, TheToolsPicturesDecodeToCodesThatCarryTheDocument) {
         vtLayout(), std::vector<std::uint8_t>(bytes.begin(), bytes.end()), run.applied);
     // Everything but the password came across.
     EXPECT_EQ(differences, std::vector<std::string>{"loginPassword: changed"});
+}
+
+// A program's side: what the operator is shown and asked, and what reaches the session record.
+TEST(ConfigCodes, TheOperatorSeesTheChangesAndDecides) {
+    const std::vector<std::uint8_t> key(20, 'k');
+    const std::vector<std::uint8_t> site = sampleRecord();
+    const std::vector<std::uint8_t> blank(vtLayout().size, 0);
+    auto codesFor = [&](std::vector<std::string> names, std::span<const std::uint8_t> signWith) {
+        std::vector<std::size_t> indices;
+        for (const auto& name : names)
+            indices.push_back(*fleet::indexOf(vtLayout(), name));
+        return fleet::encodeConfigCodes(vtLayout(), site, indices, signWith).codes;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::string> codes;
+        std::string keyFile;  // empty: none in the settings folder
+        platform::MbResult answer;
+        const char* lastText;
+        bool committed;
+    };
+    const std::string keyText(key.begin(), key.end());
+    const Case cases[] = {
+        {"yes", codesFor({"telnetPort", "loginPassword"}, {}), "", platform::MbResult::Yes,
+         "telnetPort: 0 -> 2323\nloginPassword: changed\n\nApply the configuration from this "
+         "barcode?",
+         true},
+        {"no", codesFor({"telnetPort"}, {}), "", platform::MbResult::No, "telnetPort: 0 -> 2323",
+         false},
+        {"nothing changes", codesFor({"lineBuffer"}, {}), "", platform::MbResult::Yes,
+         "The configuration from this barcode changes nothing.", false},
+        {"signed, the key in place", codesFor({"telnetPort"}, key), keyText + "\n",
+         platform::MbResult::Yes, "Apply the configuration", true},
+        {"unsigned, the key in place", codesFor({"telnetPort"}, {}), keyText,
+         platform::MbResult::Yes, "not signed with this site's key", false},
+        {"a key too short to serve", codesFor({"telnetPort"}, key), "short",
+         platform::MbResult::Yes, "must hold 16 to 1024 bytes", false},
+    };
+    for (const Case& c : cases) {
+        Docs d;
+        if (!c.keyFile.empty()) test::writeFile(d.path("site.key"), c.keyFile);
+        platform::RecordingMessageBoxes messages;
+        std::optional<std::vector<std::uint8_t>> committed;
+        fleet::ConfigScan scan(
+            vtLayout(), messages, d.dir.path(), [&] { return blank; },
+            [&](std::span<const std::uint8_t> r) { committed.emplace(r.begin(), r.end()); });
+        messages.queueAnswer(c.answer);
+        for (const std::string& code : c.codes) {
+            EXPECT_TRUE(
+                scan.handle({reinterpret_cast<const std::uint8_t*>(code.data()), code.size()}));
+        }
+        ASSERT_FALSE(messages.texts().empty()) << c.name;
+        EXPECT_THAT(messages.texts().back(), HasSubstr(c.lastText)) << c.name;
+        EXPECT_EQ(committed.has_value(), c.committed) << c.name;
+        if (committed) {
+            EXPECT_EQ(fleet::readValue(vtLayout(), fleet::nameAt(vtLayout(), 1), *committed),
+                      fleet::Value{std::int64_t{2323}});
+        }
+    }
+    platform::RecordingMessageBoxes quiet;
+    fleet::ConfigScan scan(
+        vtLayout(), quiet, "/none", [&] { return blank; }, [](auto) {});
+    EXPECT_FALSE(scan.handle(std::vector<std::uint8_t>{'Q', 'N', 'C'}));
+    EXPECT_TRUE(quiet.texts().empty());
 }
 
 // The "sends" list of a replay report.
