@@ -10,14 +10,15 @@ fleet::RecordLayout tnRecordLayout() {
 }
 
 fleet::ConfigScan tnConfigScan(TnSessionState& state, std::mutex& sessionLock, TnDocument& document,
-                               platform::MessageBoxes& messages,
-                               std::filesystem::path settingsDir) {
+                               platform::MessageBoxes& messages, std::filesystem::path settingsDir,
+                               bool saveDocument) {
     auto current = [&state, &sessionLock] {
         std::lock_guard lock(sessionLock);
         return std::vector<std::uint8_t>(state.settings.bytes().begin(),
                                          state.settings.bytes().end());
     };
-    auto commit = [&state, &sessionLock, &document](std::span<const std::uint8_t> record) {
+    auto commit = [&state, &sessionLock, &document,
+                   saveDocument](std::span<const std::uint8_t> record) {
         TnSession before;
         {
             std::lock_guard lock(sessionLock);
@@ -26,8 +27,8 @@ fleet::ConfigScan tnConfigScan(TnSessionState& state, std::mutex& sessionLock, T
         }
         // As OK on the settings sheet: saved when the document has a name, then the engine
         // values go to the reader library.
-        document.finishConfigure(before, true, [&document](std::string_view) {
-            return !document.currentSettingsPath().empty();
+        document.finishConfigure(before, true, [&document, saveDocument](std::string_view) {
+            return saveDocument && !document.currentSettingsPath().empty();
         });
     };
     return {tnRecordLayout(), messages, std::move(settingsDir), current, commit};

@@ -77,9 +77,10 @@ struct TnStation final : OperatorInput {
     tn::TnDataStream stream{screen, session, deferred};
     tn::TnFieldEditor editor{screen, stream, session, deferred};
     tn::TnViewInput view{editor, [this](const std::function<void()>& run) { locked(run); }};
-    // Configuration codes with the site key of the settings folder.
-    fleet::ConfigScan configScan{
-        tn::tnConfigScan(state, sessionLock, document, handheld.events, platform::settingsDir())};
+    // Configuration codes with the site key of the settings folder; the session takes them, no
+    // file does.
+    fleet::ConfigScan configScan{tn::tnConfigScan(state, sessionLock, document, handheld.events,
+                                                  platform::settingsDir(), false)};
     tn::TnDecodeHandler decoder{
         {handheld.events,
          reader,

@@ -77,9 +77,10 @@ struct VtStation final : OperatorInput, vt::KeyboardLink, vt::KeyboardView, vt::
     vt::VtEmulator emulator{session.settings, deferred};
     vt::EmulatorTerminal terminal{emulator};
     vt::VtKeyboard keyboard{session, sessionLock, emulator, *this, *this};
-    // Configuration codes with the site key of the settings folder.
-    fleet::ConfigScan configScan{
-        vt::vtConfigScan(session, sessionLock, document, handheld.events, platform::settingsDir())};
+    // Configuration codes with the site key of the settings folder; the session takes them, no
+    // file does.
+    fleet::ConfigScan configScan{vt::vtConfigScan(session, sessionLock, document, handheld.events,
+                                                  platform::settingsDir(), false)};
     vt::VtDecodeHandler decoder{
         {handheld.events,
          reader,

@@ -10,14 +10,15 @@ fleet::RecordLayout vtRecordLayout() {
 }
 
 fleet::ConfigScan vtConfigScan(VtSession& session, std::mutex& sessionLock, VtDocument& document,
-                               platform::MessageBoxes& messages,
-                               std::filesystem::path settingsDir) {
+                               platform::MessageBoxes& messages, std::filesystem::path settingsDir,
+                               bool saveDocument) {
     auto current = [&session, &sessionLock] {
         std::lock_guard lock(sessionLock);
         return std::vector<std::uint8_t>(session.settings.bytes().begin(),
                                          session.settings.bytes().end());
     };
-    auto commit = [&session, &sessionLock, &document](std::span<const std::uint8_t> record) {
+    auto commit = [&session, &sessionLock, &document,
+                   saveDocument](std::span<const std::uint8_t> record) {
         VtSettings before;
         {
             std::lock_guard lock(sessionLock);
@@ -26,8 +27,8 @@ fleet::ConfigScan vtConfigScan(VtSession& session, std::mutex& sessionLock, VtDo
         }
         // As OK on the settings sheet: saved when the document has a name, then the engine
         // values go to the reader library.
-        document.finishConfigure(before, true, [&document](std::string_view) {
-            return !document.currentSettingsPath().empty();
+        document.finishConfigure(before, true, [&document, saveDocument](std::string_view) {
+            return saveDocument && !document.currentSettingsPath().empty();
         });
     };
     return {vtRecordLayout(), messages, std::move(settingsDir), current, commit};

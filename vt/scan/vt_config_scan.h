@@ -1,6 +1,7 @@
 #pragma once
 // Configuration barcodes in the VT program: the record's layout, and the scan handler that
-// changes the session record as the settings sheet does.
+// changes the session record as the settings sheet does. saveDocument false keeps the change in
+// the session only (the replay, whose document is no file of the operator's).
 
 #include <filesystem>
 #include <mutex>
@@ -13,6 +14,7 @@ namespace qn::vt {
 fleet::RecordLayout vtRecordLayout();
 
 fleet::ConfigScan vtConfigScan(VtSession& session, std::mutex& sessionLock, VtDocument& document,
-                               platform::MessageBoxes& messages, std::filesystem::path settingsDir);
+                               platform::MessageBoxes& messages, std::filesystem::path settingsDir,
+                               bool saveDocument = true);
 
 }  // namespace qn::vt
