@@ -25,20 +25,20 @@ add_custom_target(qn_man_pages ALL DEPENDS ${qn_man_outputs})
 install(FILES ${qn_man_outputs} DESTINATION share/man/man1)
 
 # Debian wants a copyright file and a changelog in the package's documentation folder.
-configure_file(${QN_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog.Debian @ONLY)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.Debian.gz
-  COMMAND ${QN_GZIP} -9nf -k ${CMAKE_BINARY_DIR}/doc/changelog.Debian
-  DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.Debian)
-add_custom_target(qn_package_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.Debian.gz)
-install(FILES ${QN_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/doc/changelog.Debian.gz
+configure_file(${QN_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
+  COMMAND ${QN_GZIP} -9nf -k ${CMAKE_BINARY_DIR}/doc/changelog
+  DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog)
+add_custom_target(qn_package_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+install(FILES ${QN_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
         DESTINATION share/doc/quillnet)
 
 set(CPACK_PACKAGE_NAME quillnet)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "QuillNet maintainers <quillnet@localhost>")
+set(CPACK_PACKAGE_CONTACT "QuillNet maintainers <packaging@quillnet.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "terminals for handhelds with a barcode reader")
 set(CPACK_PACKAGE_DESCRIPTION
-    "QuillNet_VT (VT100 over telnet) and QuillNetTN (IBM 5250 over TN5250E), with the\n simulated handheld's device root and the settings, scan and session tools.")
+    "QuillNet_VT (VT100 over telnet) and QuillNetTN (IBM 5250 over TN5250E),\n with the simulated handheld's device root and the settings, scan and session\n tools.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
