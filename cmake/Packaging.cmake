@@ -33,6 +33,16 @@ add_custom_target(qn_package_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.
 install(FILES ${QN_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
         DESTINATION share/doc/quillnet)
 
+# The device root's plugins are installed as files, which a stripping install leaves as they are.
+find_program(QN_STRIP NAMES ${CMAKE_STRIP} strip REQUIRED)
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    file(GLOB plugins \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/quillnet/*.so\")
+    foreach(plugin IN LISTS plugins)
+      execute_process(COMMAND \"${QN_STRIP}\" --strip-unneeded \"\${plugin}\")
+    endforeach()
+  endif()")
+
 set(CPACK_PACKAGE_NAME quillnet)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "QuillNet maintainers <packaging@quillnet.example.org>")
