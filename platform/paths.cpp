@@ -23,7 +23,14 @@ std::filesystem::path deviceRoot() {
     if (const char* root = nonEmptyEnv("QUILLNET_DEVICE_ROOT")) {
         return std::filesystem::absolute(root);
     }
-    return (executableDir().parent_path() / "device").lexically_normal();
+    // The build tree keeps it in device/ beside bin/, the installed package in lib/quillnet.
+    const std::filesystem::path prefix = executableDir().parent_path();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(prefix / "device", ec) &&
+        std::filesystem::is_directory(prefix / "lib" / "quillnet", ec)) {
+        return (prefix / "lib" / "quillnet").lexically_normal();
+    }
+    return (prefix / "device").lexically_normal();
 }
 
 std::filesystem::path settingsDir() {

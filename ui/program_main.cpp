@@ -6,7 +6,11 @@
 
 #include <cstdio>
 #include <ctime>
+#include <sstream>
+#include <string>
+#include <vector>
 
+#include "common/cli/cli.h"
 #include "platform/clock.h"
 #include "platform/library.h"
 #include "platform/paths.h"
@@ -47,45 +51,51 @@ class MappedReporter final : public QObject {
 
 int runProgram(int argc, char** argv, const QString& programName,
                const ApplicationFactory& makeApplication) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(programName);
-    QApplication::setQuitOnLastWindowClosed(true);
-
-    const QByteArray usage =
-        (QStringLiteral("usage: ") + programName +
-         QStringLiteral(" [--screen 240x320|480x640] [--screenshot FILE [--screenshot-after "
-                        "MS]] [--report-mapped]\n"))
-            .toLocal8Bit();
+    // The command line first: --help and --version answer without a display.
     ShellOptions options;
     QString screenshot;
     int screenshotAfter = 3000;
     bool reportMapped = false;
-    const QStringList args = QApplication::arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const bool hasValue = i + 1 < args.size();
-        if (args[i] == QLatin1String("--screen") && hasValue) {
-            auto size = parseScreenSize(args[++i]);
+    {
+        const std::string name = programName.toStdString();
+        CLI::App cli(name + ", a terminal of the handheld");
+        cli::prepare(cli, name);
+        // Qt's own options (-platform, -style ...) go on to Qt.
+        cli.allow_extras();
+        std::string screen, screenshotFile;
+        cli.add_option("--screen", screen, "The window's size: 240x320 or 480x640");
+        cli.add_option("--screenshot", screenshotFile, "Save a picture of the window once");
+        cli.add_option("--screenshot-after", screenshotAfter, "Milliseconds before the picture")
+            ->check(CLI::Range(0, 600000));
+        cli.add_flag("--report-mapped", reportMapped,
+                     "Print \"mapped NS\" once the window is first on the screen");
+        std::ostringstream out, err;
+        const std::optional<int> status =
+            cli::parse(cli, std::vector<std::string>(argv + 1, argv + argc), out, err);
+        std::fputs(out.str().c_str(), stdout);
+        std::fputs(err.str().c_str(), stderr);
+        if (status) return *status;
+        // Qt's options take one dash: two dashes are a mistyped option of the program's own.
+        for (const std::string& extra : cli.remaining()) {
+            if (extra.starts_with("--")) {
+                std::fprintf(stderr, "%s: unknown option %s (--help shows the usage)\n",
+                             name.c_str(), extra.c_str());
+                return 2;
+            }
+        }
+        if (!screen.empty()) {
+            auto size = parseScreenSize(QString::fromStdString(screen));
             if (!size) {
-                std::fputs(usage.constData(), stderr);
+                std::fprintf(stderr, "%s: --screen: 240x320 or 480x640\n", name.c_str());
                 return 2;
             }
             options.windowSize = *size;
-        } else if (args[i] == QLatin1String("--screenshot") && hasValue) {
-            screenshot = args[++i];
-        } else if (args[i] == QLatin1String("--screenshot-after") && hasValue) {
-            bool ok = false;
-            screenshotAfter = args[++i].toInt(&ok);
-            if (!ok || screenshotAfter < 0 || screenshotAfter > 600000) {
-                std::fputs(usage.constData(), stderr);
-                return 2;
-            }
-        } else if (args[i] == QLatin1String("--report-mapped")) {
-            reportMapped = true;
-        } else {
-            std::fputs(usage.constData(), stderr);
-            return 2;
         }
+        screenshot = QString::fromStdString(screenshotFile);
     }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(programName);
+    QApplication::setQuitOnLastWindowClosed(true);
     options.settingsDir = platform::settingsDir();
 
     const auto root = platform::deviceRoot();

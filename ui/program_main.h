@@ -3,7 +3,7 @@
 // application object, the event loop and the exit.
 //
 //   PROGRAM [--screen 240x320|480x640] [--screenshot FILE [--screenshot-after MS]]
-//           [--report-mapped]
+//           [--report-mapped] [--help] [--version]
 // The screenshot options save a picture of the window once, for demos without a display;
 // --report-mapped prints "mapped NS" (wall clock) once the window is first on the screen.
 

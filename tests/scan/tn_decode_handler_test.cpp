@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "common/fleet/config_code.h"
 #include "platform/library.h"
 #include "platform/message_queue.h"
 #include "platform/registry.h"
@@ -160,7 +161,12 @@ struct Rig {
     TnDataStream stream{*screen, session, deferred};
     TnFieldEditor editor{*screen, stream, session, deferred};
     TnDecodeHandler handler{{events, reader, device, session, sessionLock, editor, deferred, events,
-                             [this] { events.add("repaint"); }}};
+                             [this] { events.add("repaint"); },
+                             [this](std::span<const std::uint8_t> decode) {
+                                 if (!fleet::isConfigCode(decode)) return false;
+                                 events.add("configuration code");
+                                 return true;
+                             }}};
 };
 
 const std::vector<std::string> kGoodFeedback{"repaint", "sleep 500ms", "stop", "play VoicBeep.wav"};
@@ -208,6 +214,10 @@ INSTANTIATE_TEST_SUITE_P(Tn, DecodeTest, ::testing::Values(
                    r.session.readPartialCode = 1; r.session.startPosition = 2;
                    r.session.maximumLength = 3; }, true, "ABC.....", kGoodFeedback},
     DecodeCase{"EmptyDecode", 7, "", asSent, true, "........", {"repaint"}},
+    // Taken before the checks, which would refuse it, and neither entered nor fed back.
+    DecodeCase{"ConfigurationCodeIsNotEntered", 7, "~QNC1;5250", [](Rig& r) {
+                   r.session.checkLeadingCode = 1; reader::storeText(r.session.leadingCode, "AB"); },
+               true, "........", {"configuration code", "repaint"}},
     DecodeCase{"TooLongRejected", 7, "ABCDEFGHI", [](Rig& r) {
                    r.session.overLengthRule = kOverLengthReject; }, true, "........",
                {"sleep 750ms", "box Data too long", "repaint"}},

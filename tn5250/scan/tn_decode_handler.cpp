@@ -53,6 +53,10 @@ void TnDecodeHandler::handleDecode(std::uintptr_t wParam) {
 
 std::span<const std::uint8_t> TnDecodeHandler::readBarcode(const Snapshot& settings) {
     const std::size_t length = decode::readBarcode(parts_.reader.ops(), decode::kTnRules, buffer_);
+    if (parts_.configurationCodes &&
+        parts_.configurationCodes(std::span(buffer_).first(std::min(length, buffer_.size())))) {
+        return {};
+    }
     const decode::CheckResult checked = decode::checkBarcode(buffer_, length, settings.checks);
     decode::reportFailure(checked.failure, decode::kTnRules, parts_.messages, parts_.device,
                           settings.errorVibrator);

@@ -32,6 +32,8 @@ inline constexpr std::string_view kDataTooLongText = "Data too long";
 class TnDecodeHandler {
   public:
     using RepaintFunction = std::function<void()>;
+    // Takes a decode that is a configuration code (true): it is then neither checked nor entered.
+    using ConfigurationCodes = std::function<bool(std::span<const std::uint8_t>)>;
 
     struct Parts {
         platform::MessageBoxes& messages;
@@ -47,6 +49,7 @@ class TnDecodeHandler {
         TnHost& effects;
         // Invalidates the whole view.
         RepaintFunction repaint;
+        ConfigurationCodes configurationCodes;
     };
 
     explicit TnDecodeHandler(Parts parts);

@@ -16,8 +16,13 @@ TnProgram::TnProgram(platform::Services& services, std::filesystem::path setting
       viewInput_(editor_, [this](const std::function<void()>& operation) { locked(operation); }),
       document_(state_, handheld_.reader(), services.messages, std::move(settingsDir)),
       decodeMessage_(platform::registerWindowMessage(reader::kDecodeMessageName)),
-      decodeHandler_({services.messages, handheld_.reader(), handheld_.device(), state_.settings,
-                      sessionLock_, editor_, deferred_, effects_, std::move(views.repaint)}) {}
+      configScan_(
+          tnConfigScan(state_, sessionLock_, document_, services.messages,
+                       std::filesystem::path(document_.defaultSettingsPath()).parent_path())),
+      decodeHandler_(
+          {services.messages, handheld_.reader(), handheld_.device(), state_.settings, sessionLock_,
+           editor_, deferred_, effects_, std::move(views.repaint),
+           [this](std::span<const std::uint8_t> decode) { return configScan_.handle(decode); }}) {}
 
 TnProgram::~TnProgram() {
     closeConnection();

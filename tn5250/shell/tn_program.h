@@ -22,6 +22,7 @@
 #include "tn5250/input/field_editor.h"
 #include "tn5250/input/tn_program_host.h"
 #include "tn5250/input/view_input.h"
+#include "tn5250/scan/tn_config_scan.h"
 #include "tn5250/scan/tn_decode_handler.h"
 #include "tn5250/screen/screen_model.h"
 #include "tn5250/settings/tn_document.h"
@@ -125,6 +126,7 @@ class TnProgram final : private telnet::ByteSender, private telnet::TriggerSwitc
     TnViewInput viewInput_;
     TnDocument document_;
     platform::MessageId decodeMessage_;
+    fleet::ConfigScan configScan_;
     TnDecodeHandler decodeHandler_;
 };
 

@@ -13,10 +13,12 @@
 
 #include "common/device/device.h"
 #include "common/reader/reader_library.h"
+#include "platform/paths.h"
 #include "tn5250/datastream/data_stream.h"
 #include "tn5250/input/field_editor.h"
 #include "tn5250/input/tn_program_host.h"
 #include "tn5250/input/view_input.h"
+#include "tn5250/scan/tn_config_scan.h"
 #include "tn5250/scan/tn_decode_handler.h"
 #include "tn5250/screen/screen_model.h"
 #include "tn5250/settings/tn_document.h"
@@ -75,8 +77,21 @@ struct TnStation final : OperatorInput {
     tn::TnDataStream stream{screen, session, deferred};
     tn::TnFieldEditor editor{screen, stream, session, deferred};
     tn::TnViewInput view{editor, [this](const std::function<void()>& run) { locked(run); }};
+    // Configuration codes with the site key of the settings folder; the session takes them, no
+    // file does.
+    fleet::ConfigScan configScan{tn::tnConfigScan(state, sessionLock, document, handheld.events,
+                                                  platform::settingsDir(), false)};
     tn::TnDecodeHandler decoder{
-        {handheld.events, reader, device, session, sessionLock, editor, deferred, effects, {}}};
+        {handheld.events,
+         reader,
+         device,
+         session,
+         sessionLock,
+         editor,
+         deferred,
+         effects,
+         {},
+         [this](std::span<const std::uint8_t> code) { return configScan.handle(code); }}};
 };
 
 }  // namespace qn::tools

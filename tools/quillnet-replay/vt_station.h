@@ -14,10 +14,12 @@
 
 #include "common/device/device.h"
 #include "common/reader/reader_library.h"
+#include "platform/paths.h"
 #include "tools/quillnet-replay/offline_handheld.h"
 #include "tools/quillnet-replay/script_steps.h"
 #include "vt/emulator/vt_emulator.h"
 #include "vt/keyboard/vt_keyboard.h"
+#include "vt/scan/vt_config_scan.h"
 #include "vt/scan/vt_decode_handler.h"
 #include "vt/settings/vt_document.h"
 #include "vt/transport/deferred_host.h"
@@ -75,6 +77,10 @@ struct VtStation final : OperatorInput, vt::KeyboardLink, vt::KeyboardView, vt::
     vt::VtEmulator emulator{session.settings, deferred};
     vt::EmulatorTerminal terminal{emulator};
     vt::VtKeyboard keyboard{session, sessionLock, emulator, *this, *this};
+    // Configuration codes with the site key of the settings folder; the session takes them, no
+    // file does.
+    fleet::ConfigScan configScan{vt::vtConfigScan(session, sessionLock, document, handheld.events,
+                                                  platform::settingsDir(), false)};
     vt::VtDecodeHandler decoder{
         {handheld.events,
          reader,
@@ -83,7 +89,8 @@ struct VtStation final : OperatorInput, vt::KeyboardLink, vt::KeyboardView, vt::
          sessionLock,
          emulator,
          [this](std::span<const std::uint8_t> bytes) { wire.sendBytes(bytes); },
-         {}}};
+         {},
+         [this](std::span<const std::uint8_t> code) { return configScan.handle(code); }}};
 };
 
 }  // namespace qn::tools

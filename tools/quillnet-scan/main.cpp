@@ -8,10 +8,12 @@
 
 #include <cstdio>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/cli/cli.h"
 #include "platform/paths.h"
 #include "tools/quillnet-scan/scan_client.h"
 
@@ -42,42 +44,17 @@ int usageError(const std::string& message) {
     return kExitUsage;
 }
 
-// Fills options, or returns the usage problem.
-std::string parseArguments(const std::vector<std::string_view>& args, Options& options) {
+struct Parsed {
     bool hex = false, rfid = false;
-    std::optional<std::string_view> uid, data, positional;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        auto valueOf = [&](std::string_view name) -> std::optional<std::string_view> {
-            if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
-                return arg.substr(name.size() + 1);
-            }
-            if (arg == name && i + 1 < args.size()) return args[++i];
-            return std::nullopt;
-        };
-        if (optionsEnded || !arg.starts_with("--")) {
-            if (positional) return "more than one DATA argument";
-            positional = arg;
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--hex") {
-            hex = true;
-        } else if (arg == "--rfid") {
-            rfid = true;
-        } else if (arg == "--socket" || arg.starts_with("--socket=")) {
-            auto value = valueOf("--socket");
-            if (!value || value->empty()) return "--socket needs a path";
-            options.socketPath = std::string(*value);
-        } else if (arg == "--uid" || arg.starts_with("--uid=")) {
-            if (!(uid = valueOf("--uid"))) return "--uid needs hex digits";
-        } else if (arg == "--data" || arg.starts_with("--data=")) {
-            if (!(data = valueOf("--data"))) return "--data needs hex digits";
-        } else {
-            return "unknown option " + std::string(arg);
-        }
-    }
+    std::optional<std::string> uid, data, positional;
+};
 
+// Fills options from what the command line gave, or returns the usage problem.
+std::string parseArguments(const Parsed& parsed, Options& options) {
+    const bool hex = parsed.hex, rfid = parsed.rfid;
+    const auto& uid = parsed.uid;
+    const auto& data = parsed.data;
+    const auto& positional = parsed.positional;
     if (rfid) {
         if (hex || positional) return "--rfid takes --uid HEX [--data HEX], not DATA";
         if (!uid) return "--rfid needs --uid HEX";
@@ -112,13 +89,29 @@ std::string parseArguments(const std::vector<std::string_view>& args, Options& o
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string_view> args(argv + 1, argv + argc);
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::printf("%s\n", kUsage);
-        return kExitDelivered;
-    }
+    CLI::App app(
+        "Hands a barcode or an RFID read to the simulated reader, as a trigger pull would.");
+    qn::cli::prepare(app, "quillnet-scan");
     Options options;
-    if (std::string problem = parseArguments(args, options); !problem.empty()) {
+    Parsed parsed;
+    std::optional<std::string> socket;
+    app.add_option("--socket", socket, "The reader's socket (default: in the device root)");
+    app.add_flag("--hex", parsed.hex, "DATA is hex digits");
+    app.add_flag("--rfid", parsed.rfid, "An RFID read instead of a barcode");
+    app.add_option("--uid", parsed.uid, "The RFID UID as hex digits");
+    app.add_option("--data", parsed.data, "The RFID user data as hex digits");
+    app.add_option("DATA", parsed.positional, "The barcode");
+    std::ostringstream out, err;
+    const std::optional<int> status =
+        qn::cli::parse(app, std::vector<std::string>(argv + 1, argv + argc), out, err, kExitUsage);
+    std::fputs(out.str().c_str(), stdout);
+    std::fputs(err.str().c_str(), stderr);
+    if (status) return *status;
+    if (socket) {
+        if (socket->empty()) return usageError("--socket needs a path");
+        options.socketPath = *socket;
+    }
+    if (std::string problem = parseArguments(parsed, options); !problem.empty()) {
         return usageError(problem);
     }
     if (options.socketPath.empty())

@@ -1,10 +1,7 @@
 #include "tools/quillnet-settings/settings_dump.h"
 
 #include <algorithm>
-#include <bit>
-#include <charconv>
-#include <cstring>
-#include <iterator>
+#include <nlohmann/json.hpp>
 
 #include "common/reader/engine_operations.h"
 #include "tools/quillnet-settings/settings_tool.h"
@@ -13,111 +10,70 @@ namespace qn::tools {
 
 namespace {
 
+using Json = nlohmann::ordered_json;
 using reader::FieldInfo;
 using reader::FieldKind;
 
-// The whole dump is one text, built piece by piece and written at once: a document of a few
-// thousand bytes makes no string per field, span or value. Pieces of many small parts (escaped
-// texts, hex, runs of numbers) are written in place into room made for their longest form and
-// cut to what was written: appending part by part cost more than the characters.
-// (Written out where used: the fuzz build does not inline even a two-line helper.)
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Four bytes' eight hex digits, first byte first, in the order a little-endian store lays them
-// out: each nibble gets a byte of its own, then '0' is added, and 39 more where it is past 9.
-std::uint64_t hexDigitsOf(std::uint32_t bytes) {
-    auto spread = [](std::uint64_t x) {
-        x = (x | x << 16) & 0x0000FFFF0000FFFFull;
-        return (x | x << 8) & 0x00FF00FF00FF00FFull;
+std::string hexOf(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    text.reserve(2 * bytes.size());
+    for (const std::uint8_t b : bytes) {
+        text += kHexDigits[b >> 4];
+        text += kHexDigits[b & 0x0F];
+    }
+    return text;
+}
+
+std::optional<std::vector<std::uint8_t>> bytesOfHex(std::string_view text) {
+    if (text.size() % 2 != 0) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
     };
-    const std::uint64_t high = spread((bytes >> 4) & 0x0F0F0F0Fu);
-    const std::uint64_t low = spread(bytes & 0x0F0F0F0Fu);
-    const std::uint64_t nibbles = high | low << 8;
-    const std::uint64_t past9 = ((nibbles + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
-    return nibbles + 0x3030303030303030ull + 39 * past9;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = digit(text[i]), low = digit(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    }
+    return bytes;
 }
 
-void appendHex(std::string& out, std::span<const std::uint8_t> bytes) {
-    const std::size_t at = out.size();
-    out.resize(at + 2 * bytes.size());
-    char* to = out.data() + at;
-    const std::uint8_t* from = bytes.data();
-    const std::uint8_t* const end = from + bytes.size();
-    // Long spans (the trailing bytes, reserved spans) four bytes to a word, the rest by byte.
-    if constexpr (std::endian::native == std::endian::little) {
-        for (; end - from >= 4; from += 4, to += 8) {
-            std::uint32_t word;
-            std::memcpy(&word, from, 4);
-            const std::uint64_t digits = hexDigitsOf(word);
-            std::memcpy(to, &digits, 8);
-        }
-    }
-    for (; from != end; ++from) {
-        *to++ = kHexDigits[*from >> 4];
-        *to++ = kHexDigits[*from & 0x0F];
-    }
-}
-
-// Texts are single bytes, not UTF-8: every byte outside printable ASCII is escaped by value.
-void appendJsonString(std::string& out, std::string_view text) {
-    // Names and most texts have nothing to escape: the part up to the first byte that needs it
-    // goes in one append.
-    std::size_t plain = 0;
-    for (; plain < text.size(); ++plain) {
-        const auto b = static_cast<std::uint8_t>(text[plain]);
-        if (b < 0x20 || b >= 0x7F || b == '"' || b == '\\') break;
-    }
-    out += '"';
-    out.append(text.data(), plain);
-    text.remove_prefix(plain);
-    if (text.empty()) {
-        out += '"';
-        return;
-    }
-    const std::size_t at = out.size();
-    out.resize(at + 1 + 6 * text.size());  // each byte at most \u00XX, and the quote
-    char* to = out.data() + at;
-    for (const char c : text) {
+// Texts are single bytes, not UTF-8: each byte becomes the character of the same number, which
+// the ASCII-only dump writes as \u00XX when it is past 0x7E.
+std::string utf8OfBytes(std::string_view bytes) {
+    std::string text;
+    for (const char c : bytes) {
         const auto b = static_cast<std::uint8_t>(c);
-        if (b == '"' || b == '\\') {
-            *to++ = '\\';
-            *to++ = c;
-        } else if (b >= 0x20 && b < 0x7F) {
-            *to++ = c;
+        if (b < 0x80) {
+            text += c;
         } else {
-            to = std::copy_n("\\u00", 4, to);
-            *to++ = kHexDigits[b >> 4];
-            *to++ = kHexDigits[b & 0x0F];
+            text += static_cast<char>(0xC0 | (b >> 6));
+            text += static_cast<char>(0x80 | (b & 0x3F));
         }
     }
-    *to++ = '"';
-    out.resize(static_cast<std::size_t>(to - out.data()));
+    return text;
 }
 
-std::int32_t readInt32(std::span<const std::uint8_t> bytes) {
-    reader::LeInt32 v;
-    std::copy_n(bytes.begin(), 4, v.raw.begin());
-    return v.get();
-}
-
-template <class Integer>
-void appendNumber(std::string& out, Integer value) {
-    char digits[24];
-    const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
-    out.append(digits, end);
-}
-
-std::int64_t readNumber(std::span<const std::uint8_t> bytes, FieldKind kind) {
-    switch (kind) {
-        case FieldKind::U8:
-            return bytes[0];
-        case FieldKind::U16:
-            return bytes[0] | (bytes[1] << 8);
-        case FieldKind::I32:
-            return readInt32(bytes);
-        default:
-            return 0;
+// The other way: characters past U+00FF have no byte.
+std::optional<std::string> bytesOfUtf8(std::string_view text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<std::uint8_t>(text[i]);
+        if (b < 0x80) {
+            bytes += text[i];
+        } else if ((b == 0xC2 || b == 0xC3) && i + 1 < text.size()) {
+            bytes += static_cast<char>(((b & 0x03) << 6) |
+                                       (static_cast<std::uint8_t>(text[++i]) & 0x3F));
+        } else {
+            return std::nullopt;
+        }
     }
+    return bytes;
 }
 
 // Byte strings up to their last non-zero byte: nothing after a terminator is hidden.
@@ -128,134 +84,61 @@ std::span<const std::uint8_t> withoutTrailingZeros(std::span<const std::uint8_t>
     return bytes.first(n);
 }
 
-void appendFieldValue(std::string& out, const FieldInfo& field,
-                      std::span<const std::uint8_t> bytes) {
-    switch (field.kind) {
-        case FieldKind::Text:
-            appendJsonString(out, reader::fixedText(bytes));
-            return;
-        case FieldKind::Bytes:
-            out += '"';
-            appendHex(out, withoutTrailingZeros(bytes));
-            out += '"';
-            return;
-        default:
-            appendNumber(out, readNumber(bytes, field.kind));
-            return;
+Json jsonOf(const fleet::Value& value, const fleet::RecordName& name) {
+    if (const auto* number = std::get_if<std::int64_t>(&value)) return *number;
+    if (const auto* run = std::get_if<std::vector<std::int64_t>>(&value)) return *run;
+    const std::string& bytes = std::get<std::string>(value);
+    if (name.field->kind == FieldKind::Bytes) {
+        return hexOf({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
     }
+    return utf8OfBytes(bytes);
 }
 
-// A member's key as it follows the member before it: `,\n  "key": `.
-std::string memberKey(std::string_view key) {
-    std::string text = ",\n  ";
-    appendJsonString(text, key);
-    text += ": ";
-    return text;
-}
-
-// What every document of a kind shares, made once: the members' keys as they stand in the text,
-// the engine operations in the order their runs lie in the record (each with its key and the
-// opening of its list), and the reserved spans, which no named field or engine value covers.
-struct DumpLayout {
-    struct Span {
-        std::size_t begin;
-        std::size_t end;
-    };
-    std::vector<std::string> fieldKeys;
-    std::vector<const reader::EngineOperation*> operations;
-    std::vector<std::string> operationKeys;  // `,\n    "Name": [`
-    std::vector<Span> reserved;
-    std::size_t textTailsRoom = 0;  // every text field's tail at its longest
+struct Span {
+    std::size_t begin;
+    std::size_t end;
 };
 
-DumpLayout makeLayout(const DocumentKind& kind) {
-    DumpLayout layout;
-    for (const FieldInfo& field : kind.fields)
-        layout.fieldKeys.push_back(memberKey(field.name));
-    for (const auto& op : reader::kEngineOperations)
-        layout.operations.push_back(&op);
-    std::sort(layout.operations.begin(), layout.operations.end(),
-              [&](const auto* a, const auto* b) {
-                  return reader::engineRunOffset(*a, kind.program) <
-                         reader::engineRunOffset(*b, kind.program);
-              });
-    for (const auto* op : layout.operations) {
-        std::string key = ",\n    ";
-        appendJsonString(key, op->name);
-        key += ": [";
-        layout.operationKeys.push_back(std::move(key));
-    }
-    std::vector<bool> covered(kind.size, false);
-    std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(kind.engineBegin),
-                sizeof(reader::EngineSettings), true);
-    for (const FieldInfo& field : kind.fields) {
-        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size, true);
-        if (field.kind == FieldKind::Text) {
-            layout.textTailsRoom += 64 + field.name.size() + 2 * field.size;
+// Whatever neither a named field nor the engine values cover.
+const std::vector<Span>& reservedSpans(const DocumentKind& kind) {
+    auto make = [](const DocumentKind& k) {
+        std::vector<bool> covered(k.size, false);
+        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(k.engineBegin),
+                    sizeof(reader::EngineSettings), true);
+        for (const FieldInfo& field : k.fields)
+            std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size,
+                        true);
+        std::vector<Span> spans;
+        for (auto from = std::find(covered.begin(), covered.end(), false); from != covered.end();) {
+            const auto to = std::find(from, covered.end(), true);
+            spans.push_back({static_cast<std::size_t>(from - covered.begin()),
+                             static_cast<std::size_t>(to - covered.begin())});
+            from = std::find(to, covered.end(), false);
         }
-    }
-    for (auto from = std::find(covered.begin(), covered.end(), false); from != covered.end();) {
-        const auto to = std::find(from, covered.end(), true);
-        layout.reserved.push_back({static_cast<std::size_t>(from - covered.begin()),
-                                   static_cast<std::size_t>(to - covered.begin())});
-        from = std::find(to, covered.end(), false);
-    }
-    return layout;
-}
-
-const DumpLayout& layoutOf(const DocumentKind& kind) {
-    static const DumpLayout vt = makeLayout(*documentKind("vt"));
-    static const DumpLayout tn = makeLayout(*documentKind("5250"));
+        return spans;
+    };
+    static const std::vector<Span> vt = make(*documentKind("vt"));
+    static const std::vector<Span> tn = make(*documentKind("5250"));
     return kind.program == reader::Program::Vt ? vt : tn;
 }
 
-// The top-level object of a dump: each member's value is appended to the text it returns.
-class JsonDocument {
-  public:
-    explicit JsonDocument(std::size_t expected) {
-        text_.reserve(expected);
-        text_ = "{";
+Json engineObject(const DocumentKind& kind, std::span<const std::uint8_t> data,
+                  std::span<const std::uint8_t> record) {
+    std::vector<const reader::EngineOperation*> operations;
+    for (const auto& op : reader::kEngineOperations)
+        operations.push_back(&op);
+    std::ranges::sort(operations, [&](const auto* a, const auto* b) {
+        return reader::engineRunOffset(*a, kind.program) <
+               reader::engineRunOffset(*b, kind.program);
+    });
+    Json engine = Json::object();
+    for (const auto* op : operations) {
+        const std::size_t end = kind.engineBegin + reader::engineRunOffset(*op, kind.program) +
+                                4 * static_cast<std::size_t>(op->values);
+        if (end > data.size()) continue;
+        engine[std::string(op->name)] = jsonOf(fleet::readValue(kind, {nullptr, op}, record), {});
     }
-    // The key as memberKey makes it; the first member goes without the comma.
-    std::string& member(std::string_view preparedKey) {
-        text_.append(first_ ? preparedKey.substr(1) : preparedKey);
-        first_ = false;
-        return text_;
-    }
-    std::string& finish() {
-        text_ += "\n}\n";
-        return text_;
-    }
-
-  private:
-    std::string text_;
-    bool first_ = true;
-};
-
-void appendEngineObject(std::string& text, const DocumentKind& kind, const DumpLayout& layout,
-                        std::span<const std::uint8_t> data) {
-    bool first = true;
-    text += '{';
-    for (std::size_t n = 0; n < layout.operations.size(); ++n) {
-        const reader::EngineOperation& op = *layout.operations[n];
-        const auto values = static_cast<std::size_t>(op.values);
-        const std::size_t offset = kind.engineBegin + reader::engineRunOffset(op, kind.program);
-        if (offset + 4 * values > data.size()) continue;
-        text.append(std::string_view(layout.operationKeys[n]).substr(first ? 1 : 0));
-        first = false;
-        // Each value at its longest (11 characters) after its separator, and "]".
-        const std::size_t at = text.size();
-        text.resize(at + 1 + 13 * values);
-        char* to = text.data() + at;
-        char* const end = text.data() + text.size();
-        for (std::size_t i = 0; i < values; ++i) {
-            if (i != 0) to = std::copy_n(", ", 2, to);
-            to = std::to_chars(to, end, readInt32(data.subspan(offset + 4 * i, 4))).ptr;
-        }
-        *to++ = ']';
-        text.resize(static_cast<std::size_t>(to - text.data()));
-    }
-    text += first ? "}" : "\n  }";
+    return engine;
 }
 
 }  // namespace
@@ -273,85 +156,279 @@ int dumpDocument(const DocumentKind& kind, const std::string& path, std::ostream
         err << "quillnet-settings: " << path << " has " << file->fileBytes << " bytes, a "
             << kind.name << " document has " << kind.size << "\n";
     }
+    // A whole record to read values from; a short file shows only the fields it holds.
+    std::vector<std::uint8_t> record(kind.size, 0);
+    std::ranges::copy(data, record.begin());
 
-    // Room for every member with its value as long as bytes shown as hex make it.
-    JsonDocument json(8 * 1024 + 4 * all.size());
-    const DumpLayout& layout = layoutOf(kind);
-    appendJsonString(json.member(",\n  \"program\": "), kind.name);
-    appendNumber(json.member(",\n  \"fileBytes\": "), file->fileBytes);
-    appendNumber(json.member(",\n  \"documentBytes\": "), kind.size);
-
+    Json json;
+    json["program"] = kind.name;
+    json["fileBytes"] = file->fileBytes;
+    json["documentBytes"] = kind.size;
     bool engineShown = false;
-    std::string textTails;
-    constexpr std::string_view kEngineKey = ",\n  \"engine\": ";
-    for (std::size_t n = 0; n < kind.fields.size(); ++n) {
-        const FieldInfo& field = kind.fields[n];
+    Json textTails = Json::array();
+    for (const FieldInfo& field : kind.fields) {
         if (!engineShown && field.offset > kind.engineBegin) {
-            appendEngineObject(json.member(kEngineKey), kind, layout, data);
+            json["engine"] = engineObject(kind, data, record);
             engineShown = true;
         }
         if (field.offset + field.size > data.size()) continue;
-        auto bytes = data.subspan(field.offset, field.size);
-        appendFieldValue(json.member(layout.fieldKeys[n]), field, bytes);
+        const fleet::RecordName name{&field, nullptr};
+        json[std::string(field.name)] = jsonOf(fleet::readValue(kind, name, record), name);
         if (field.kind == FieldKind::Text) {
-            std::size_t length = reader::fixedLength(bytes);
+            auto bytes = data.subspan(field.offset, field.size);
+            const std::size_t length = reader::fixedLength(bytes);
             auto tail = withoutTrailingZeros(bytes.subspan(length));
             if (!tail.empty()) {
-                if (textTails.empty()) textTails.reserve(layout.textTailsRoom);
-                textTails += textTails.empty() ? "\n    " : ",\n    ";
-                textTails += "{\"field\": ";
-                appendJsonString(textTails, field.name);
-                textTails += ", \"offset\": ";
-                appendNumber(textTails, field.offset + length);
-                textTails += ", \"hex\": \"";
-                appendHex(textTails, tail);
-                textTails += "\"}";
+                textTails.push_back({{"field", field.name},
+                                     {"offset", field.offset + length},
+                                     {"hex", hexOf(tail)}});
             }
         }
     }
-    if (!engineShown) appendEngineObject(json.member(kEngineKey), kind, layout, data);
+    if (!engineShown) json["engine"] = engineObject(kind, data, record);
 
-    // Reserved spans: whatever no named field covers, shown when it is not all zero.
-    std::string& reserved = json.member(",\n  \"reserved\": ");
-    reserved += '[';
-    bool anyReserved = false;
-    for (const DumpLayout::Span& at : layout.reserved) {
+    Json reserved = Json::array();
+    for (const Span& at : reservedSpans(kind)) {
         // A short file cuts the spans at its end.
         if (at.begin >= data.size()) break;
-        const std::size_t begin = at.begin;
-        const std::size_t end = std::min(at.end, data.size());
-        auto span = data.subspan(begin, end - begin);
-        if (std::all_of(span.begin(), span.end(), [](std::uint8_t b) { return b == 0; })) continue;
-        reserved += anyReserved ? ",\n    {\"offset\": " : "\n    {\"offset\": ";
-        anyReserved = true;
-        appendNumber(reserved, begin);
-        reserved += ", \"size\": ";
-        appendNumber(reserved, span.size());
-        reserved += ", \"hex\": \"";
-        appendHex(reserved, span);
-        reserved += "\"}";
+        auto span = data.subspan(at.begin, std::min(at.end, data.size()) - at.begin);
+        if (std::ranges::all_of(span, [](std::uint8_t b) { return b == 0; })) continue;
+        reserved.push_back({{"offset", at.begin}, {"size", span.size()}, {"hex", hexOf(span)}});
     }
-    reserved += anyReserved ? "\n  ]" : "]";
-
-    if (!textTails.empty()) {
-        std::string& list = json.member(",\n  \"textTails\": ");
-        list += '[';
-        list += textTails;
-        list += "\n  ]";
-    }
+    json["reserved"] = std::move(reserved);
+    if (!textTails.empty()) json["textTails"] = std::move(textTails);
     if (file->fileBytes > kind.size) {
-        std::string& trailing = json.member(",\n  \"trailing\": ");
-        trailing += "{\"offset\": ";
-        appendNumber(trailing, kind.size);
-        trailing += ", \"bytes\": ";
-        appendNumber(trailing, file->fileBytes - kind.size);
-        trailing += ", \"hex\": \"";
-        appendHex(trailing, all.subspan(data.size()));
-        trailing += "\"}";
+        json["trailing"] = {{"offset", kind.size},
+                            {"bytes", file->fileBytes - kind.size},
+                            {"hex", hexOf(all.subspan(data.size()))}};
     }
-    const std::string& text = json.finish();
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out << json.dump(2, ' ', true) << "\n";
     return kExitOk;
+}
+
+namespace {
+
+// The deepest nesting of objects and lists in a JSON text, strings skipped; stops counting
+// once past the limit.
+bool nestedDeeperThan(std::string_view text, int limit) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > limit) return true;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+std::optional<std::int64_t> integerOf(const Json& value) {
+    if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
+    if (value.is_number_unsigned()) {
+        const auto u = value.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
+        return static_cast<std::int64_t>(u);
+    }
+    return std::nullopt;
+}
+
+// A member's JSON value in the form the name takes, or the rule it breaks.
+std::variant<fleet::Value, std::string> valueOf(const fleet::RecordName& name, const Json& json) {
+    const std::string label(name.name());
+    if (name.operation != nullptr) {
+        if (!json.is_array()) return label + ": a list of numbers is wanted";
+        std::vector<std::int64_t> run;
+        for (const Json& item : json) {
+            auto number = integerOf(item);
+            if (!number) return label + ": every value must be a whole number";
+            run.push_back(*number);
+        }
+        return fleet::Value{std::move(run)};
+    }
+    switch (name.field->kind) {
+        case FieldKind::Text: {
+            if (!json.is_string()) return label + ": a text in quotes is wanted";
+            auto bytes = bytesOfUtf8(json.get_ref<const std::string&>());
+            if (!bytes) return label + ": the text has a character past U+00FF";
+            return fleet::Value{std::move(*bytes)};
+        }
+        case FieldKind::Bytes: {
+            if (!json.is_string()) return label + ": hex bytes in quotes are wanted";
+            auto bytes = bytesOfHex(json.get_ref<const std::string&>());
+            if (!bytes) return label + ": not hex bytes (two hex digits per byte)";
+            return fleet::Value{std::string(bytes->begin(), bytes->end())};
+        }
+        default: {
+            auto number = integerOf(json);
+            if (!number) return label + ": a whole number is wanted";
+            return fleet::Value{*number};
+        }
+    }
+}
+
+std::optional<std::size_t> sizeOf(const Json& object, const char* key) {
+    if (!object.is_object() || !object.contains(key)) return std::nullopt;
+    auto number = integerOf(object[key]);
+    if (!number || *number < 0) return std::nullopt;
+    return static_cast<std::size_t>(*number);
+}
+
+std::optional<std::vector<std::uint8_t>> hexMember(const Json& object) {
+    if (!object.is_object() || !object.contains("hex") || !object["hex"].is_string()) {
+        return std::nullopt;
+    }
+    return bytesOfHex(object["hex"].get_ref<const std::string&>());
+}
+
+std::optional<std::string> applyReserved(const DocumentKind& kind, const Json& list,
+                                         std::span<std::uint8_t> record) {
+    if (!list.is_array()) return std::string("reserved: a list is wanted");
+    for (const Json& item : list) {
+        auto offset = sizeOf(item, "offset");
+        auto size = sizeOf(item, "size");
+        auto bytes = hexMember(item);
+        if (!offset || !size || !bytes || bytes->size() != *size) {
+            return std::string("reserved: each span needs offset, size and as many hex bytes");
+        }
+        const auto& spans = reservedSpans(kind);
+        const bool inside = std::ranges::any_of(spans, [&](const Span& s) {
+            return *offset >= s.begin && *offset <= s.end && *size <= s.end - *offset;
+        });
+        if (!inside) {
+            return "reserved: " + std::to_string(*offset) + "+" + std::to_string(*size) +
+                   " is not inside a reserved span";
+        }
+        std::ranges::copy(*bytes, record.begin() + static_cast<std::ptrdiff_t>(*offset));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> applyTextTails(const DocumentKind& kind, const Json& list,
+                                          std::span<std::uint8_t> record) {
+    if (!list.is_array()) return std::string("textTails: a list is wanted");
+    for (const Json& item : list) {
+        const FieldInfo* field = nullptr;
+        if (item.is_object() && item.contains("field") && item["field"].is_string()) {
+            for (const FieldInfo& f : kind.fields) {
+                if (f.kind == FieldKind::Text && f.name == item["field"].get<std::string>()) {
+                    field = &f;
+                }
+            }
+        }
+        auto offset = sizeOf(item, "offset");
+        auto bytes = hexMember(item);
+        if (field == nullptr || !offset || !bytes) {
+            return std::string("textTails: each tail needs a text field, offset and hex bytes");
+        }
+        // A tail lies behind the text's terminator and inside the field.
+        const std::size_t end = field->offset + field->size;
+        const std::size_t textEnd =
+            field->offset + reader::fixedLength(record.subspan(field->offset, field->size));
+        if (*offset < textEnd || *offset > end || bytes->size() > end - *offset ||
+            (!bytes->empty() && *offset == textEnd && bytes->front() != 0)) {
+            return "textTails: the tail of " + std::string(field->name) +
+                   " must lie behind its text and inside the field";
+        }
+        std::ranges::copy(*bytes, record.begin() + static_cast<std::ptrdiff_t>(*offset));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> applyJson(const DocumentKind& kind, std::string_view text,
+                                     std::span<std::uint8_t> record,
+                                     std::optional<std::vector<std::uint8_t>>& trailing) {
+    if (text.size() > kMaxJsonBytes) {
+        return "the JSON has " + std::to_string(text.size()) + " bytes, more than the " +
+               std::to_string(kMaxJsonBytes) + " a settings JSON may have";
+    }
+    if (nestedDeeperThan(text, kMaxJsonDepth)) {
+        return "the JSON nests deeper than " + std::to_string(kMaxJsonDepth) + " levels";
+    }
+    Json json;
+    try {
+        json = Json::parse(text);
+    } catch (const Json::parse_error& e) {
+        std::string what = e.what();
+        // "[json.exception.parse_error.101] parse error at ...": the part after the tag.
+        if (const std::size_t tag = what.find("] "); tag != std::string::npos)
+            what.erase(0, tag + 2);
+        return "not JSON: " + what;
+    }
+    if (!json.is_object()) return std::string("the JSON must be an object of names and values");
+
+    const Json* tails = nullptr;
+    for (const auto& [key, value] : json.items()) {
+        if (key == "program") {
+            if (value != kind.name) {
+                return "program: the JSON is for " + value.dump() + ", the document is a " +
+                       std::string(kind.name) + " document";
+            }
+        } else if (key == "fileBytes") {
+            if (!integerOf(value)) return std::string("fileBytes: a whole number is wanted");
+        } else if (key == "documentBytes") {
+            if (integerOf(value) != static_cast<std::int64_t>(kind.size)) {
+                return "documentBytes: a " + std::string(kind.name) + " document has " +
+                       std::to_string(kind.size);
+            }
+        } else if (key == "engine") {
+            if (!value.is_object()) return std::string("engine: an object of operations is wanted");
+            for (const auto& [opName, run] : value.items()) {
+                const reader::EngineOperation* op = reader::findEngineOperation(opName);
+                if (op == nullptr) return "engine: unknown operation '" + opName + "'";
+                const fleet::RecordName name{nullptr, op};
+                auto parsed = valueOf(name, run);
+                if (auto* error = std::get_if<std::string>(&parsed)) return *error;
+                if (auto error =
+                        fleet::storeValue(kind, name, std::get<fleet::Value>(parsed), record)) {
+                    return error;
+                }
+            }
+        } else if (key == "reserved") {
+            if (auto error = applyReserved(kind, value, record)) return error;
+        } else if (key == "textTails") {
+            tails = &value;
+        } else if (key == "trailing") {
+            auto bytes = hexMember(value);
+            auto offset = sizeOf(value, "offset");
+            auto count = sizeOf(value, "bytes");
+            if (!bytes || offset != kind.size || count != bytes->size()) {
+                return std::string(
+                    "trailing: only a dump that shows every byte after the document can give "
+                    "them");
+            }
+            trailing = std::move(*bytes);
+        } else {
+            const FieldInfo* field = nullptr;
+            for (const FieldInfo& f : kind.fields) {
+                if (f.name == key) field = &f;
+            }
+            if (field == nullptr) {
+                return "unknown field '" + key + "' in a " + std::string(kind.name) + " document";
+            }
+            const fleet::RecordName name{field, nullptr};
+            auto parsed = valueOf(name, value);
+            if (auto* error = std::get_if<std::string>(&parsed)) return *error;
+            if (auto error =
+                    fleet::storeValue(kind, name, std::get<fleet::Value>(parsed), record)) {
+                return error;
+            }
+        }
+    }
+    // Tails after the texts they lie behind.
+    if (tails != nullptr) return applyTextTails(kind, *tails, record);
+    return std::nullopt;
 }
 
 }  // namespace qn::tools

@@ -1,6 +1,6 @@
 #pragma once
 // What the tool's commands share: the two kinds of document, reading one from a file, and the
-// dump, which lives apart so that the fuzz build can leave its formatting comparisons untraced.
+// JSON forms of a document: the dump, and applying a dump (or any part of one) to a document.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/fleet/record_values.h"
 #include "common/reader/record_fields.h"
 #include "common/reader/settings_store.h"
 
@@ -18,14 +19,11 @@ namespace qn::tools {
 
 // Bytes of a file beyond the document that dump shows as hex; the rest is only counted.
 inline constexpr std::size_t kTrailingShown = 4096;
+// A JSON file to apply: at most this long, objects and lists at most this deep.
+inline constexpr std::size_t kMaxJsonBytes = 1 << 20;
+inline constexpr int kMaxJsonDepth = 8;
 
-struct DocumentKind {
-    std::string_view name;
-    std::size_t size;
-    std::span<const reader::FieldInfo> fields;
-    reader::Program program;
-    std::size_t engineBegin;
-};
+using DocumentKind = fleet::RecordLayout;
 
 // "vt" or "5250"; nothing for any other name.
 std::optional<DocumentKind> documentKind(std::string_view name);
@@ -43,5 +41,12 @@ std::optional<ReadFile> readDocumentFile(const std::string& path, std::size_t li
 // document's is noted on err. Returns the tool's exit status.
 int dumpDocument(const DocumentKind& kind, const std::string& path, std::ostream& out,
                  std::ostream& err);
+
+// A JSON text in the names and forms the dump uses, applied to a whole record. Every member is
+// checked; on the first that breaks a rule the record may be partly changed and the error names
+// the member and the rule. `trailing` receives the bytes a dump's "trailing" member gives.
+std::optional<std::string> applyJson(const DocumentKind& kind, std::string_view json,
+                                     std::span<std::uint8_t> record,
+                                     std::optional<std::vector<std::uint8_t>>& trailing);
 
 }  // namespace qn::tools

@@ -1,13 +1,18 @@
 #include "tools/quillnet-settings/settings_tool.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <span>
 #include <sstream>
 #include <string_view>
 
+#include "common/cli/cli.h"
+#include "common/fleet/config_code.h"
 #include "common/reader/reader_library.h"
 #include "common/reader/record_fields.h"
 #include "common/reader/settings_files.h"
@@ -17,10 +22,12 @@
 #include "platform/library.h"
 #include "platform/message_box.h"
 #include "platform/message_queue.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/sound.h"
 #include "tn5250/settings/tn_document.h"
+#include "tools/quillnet-settings/qr_image.h"
 #include "tools/quillnet-settings/settings_dump.h"
 #include "vt/settings/vt_document.h"
 
@@ -52,9 +59,6 @@ namespace {
 
 using reader::FieldInfo;
 using reader::FieldKind;
-
-constexpr std::string_view kUsage =
-    "usage: quillnet-settings vt|5250 dump FILE | new OUT | set FILE name=value ...";
 
 // ---- new
 
@@ -284,28 +288,193 @@ int set(const DocumentKind& kind, const std::string& path, std::span<const std::
     return kExitOk;
 }
 
+// ---- apply
+
+// Writes the whole file beside the document and renames it over: a failure leaves the document
+// as it was.
+bool replaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+    namespace fs = std::filesystem;
+    const fs::path target(path);
+    fs::path temp = target;
+    temp += ".tmp-" + std::to_string(::getpid());
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            std::error_code ignored;
+            fs::remove(temp, ignored);
+            return false;
+        }
+    }
+    std::error_code ec;
+    fs::permissions(temp, fs::status(target, ec).permissions(), ec);
+    fs::rename(temp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return false;
+    }
+    return true;
+}
+
+// The longest document file apply rewrites: the record and what a file may carry behind it.
+constexpr std::size_t kMaxDocumentFile = 16 << 20;
+
+int apply(const DocumentKind& kind, const std::string& path, const std::string& jsonPath,
+          std::ostream& err) {
+    std::optional<ReadFile> json = readDocumentFile(jsonPath, kMaxJsonBytes);
+    if (!json) {
+        err << "quillnet-settings: cannot read " << jsonPath << "\n";
+        return kExitBadInput;
+    }
+    if (json->fileBytes > kMaxJsonBytes) {
+        err << "quillnet-settings: " << jsonPath << ": " << json->fileBytes
+            << " bytes, more than the " << kMaxJsonBytes << " a settings JSON may have\n";
+        return kExitBadInput;
+    }
+    std::optional<ReadFile> file = readDocumentFile(path, kMaxDocumentFile);
+    if (!file || file->fileBytes > kMaxDocumentFile) {
+        err << "quillnet-settings: cannot read " << path << "\n";
+        return kExitBadInput;
+    }
+    if (file->bytes.size() < kind.size) {
+        err << "quillnet-settings: " << path << " has " << file->fileBytes
+            << " bytes, too few for a " << kind.name << " document of " << kind.size << "\n";
+        return kExitBadInput;
+    }
+    std::optional<std::vector<std::uint8_t>> trailing;
+    const std::string_view text(reinterpret_cast<const char*>(json->bytes.data()),
+                                json->bytes.size());
+    if (auto error = applyJson(kind, text, std::span(file->bytes).first(kind.size), trailing)) {
+        err << "quillnet-settings: " << jsonPath << ": " << *error << "\n";
+        return kExitBadInput;
+    }
+    if (trailing) {
+        file->bytes.resize(kind.size);
+        file->bytes.insert(file->bytes.end(), trailing->begin(), trailing->end());
+    }
+    if (!replaceFile(path, file->bytes)) {
+        err << "quillnet-settings: cannot write " << path << "\n";
+        return kExitBadInput;
+    }
+    return kExitOk;
+}
+
+// ---- barcode
+
+struct BarcodeOptions {
+    std::vector<std::string> fields;
+    std::string out;
+    bool sign = false;
+    std::string keyFile;
+};
+
+int barcode(const DocumentKind& kind, const std::string& path, const BarcodeOptions& options,
+            std::ostream& out, std::ostream& err) {
+    std::optional<ReadFile> file = readDocumentFile(path, kind.size);
+    if (!file || file->bytes.size() < kind.size) {
+        err << "quillnet-settings: cannot read a " << kind.name << " document from " << path
+            << "\n";
+        return kExitBadInput;
+    }
+    std::vector<std::size_t> names;
+    for (const std::string& field : options.fields) {
+        std::optional<std::size_t> index = fleet::indexOf(kind, field);
+        if (!index) {
+            err << "quillnet-settings: unknown field '" << field << "' in a " << kind.name
+                << " document\n";
+            return kExitBadInput;
+        }
+        if (std::ranges::find(names, *index) == names.end()) names.push_back(*index);
+    }
+    if (names.empty()) {
+        // Everything but what only the operator should know.
+        for (std::size_t i = 0; i < fleet::nameCount(kind); ++i) {
+            if (!fleet::isSecret(fleet::nameAt(kind, i))) names.push_back(i);
+        }
+    }
+    fleet::SiteKey key;
+    if (!options.keyFile.empty()) {
+        key = fleet::readKeyFile(options.keyFile);
+    } else if (options.sign) {
+        key = fleet::readKeyFile(platform::settingsDir() / fleet::kSiteKeyFile);
+    }
+    if (!key.error.empty()) {
+        err << "quillnet-settings: " << key.error << "\n";
+        return kExitBadInput;
+    }
+    fleet::EncodedCodes codes = fleet::encodeConfigCodes(kind, file->bytes, names, key.bytes);
+    if (!codes.error.empty()) {
+        err << "quillnet-settings: " << codes.error << "\n";
+        return kExitBadInput;
+    }
+    const std::filesystem::path target(options.out);
+    for (std::size_t k = 0; k < codes.codes.size(); ++k) {
+        std::filesystem::path picture = target;
+        if (codes.codes.size() > 1) {
+            picture.replace_filename(target.stem().string() + "-" + std::to_string(k + 1) +
+                                     target.extension().string());
+        }
+        if (auto error = writeQrCode(codes.codes[k], picture)) {
+            err << "quillnet-settings: " << picture.string() << ": " << *error << "\n";
+            return kExitBadInput;
+        }
+        out << picture.string() << "\n";
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 int runSettingsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                     const std::filesystem::path& deviceRoot) {
-    if (args.size() < 3) {
-        err << kUsage << "\n";
-        return kExitBadInput;
+    CLI::App app("Shows, creates and changes the settings documents of both programs.");
+    cli::prepare(app, "quillnet-settings");
+    app.require_subcommand(1);
+
+    std::string program, command, path, jsonPath;
+    std::vector<std::string> assignments;
+    BarcodeOptions barcodeOptions;
+    for (const char* name : {"vt", "5250"}) {
+        CLI::App* kind = app.add_subcommand(name, std::string("A ") + name + " settings document");
+        kind->require_subcommand(1);
+        kind->callback([&program, name] { program = name; });
+        auto add = [&](const char* commandName, const char* description) {
+            CLI::App* sub = kind->add_subcommand(commandName, description);
+            sub->callback([&command, commandName] { command = commandName; });
+            sub->add_option("DOC", path, "The settings document")->required();
+            return sub;
+        };
+        add("dump", "Print the document as JSON");
+        add("new", "Write a document with the program's defaults");
+        add("set", "Change fields: name=value, Name=v1,v2,... or Name[i]=v")
+            ->add_option("assignments", assignments, "name=value ...")
+            ->required();
+        add("apply", "Set every field a JSON file names, in the names and forms dump prints")
+            ->add_option("JSON", jsonPath, "The JSON file")
+            ->required();
+        CLI::App* codes =
+            add("barcode", "Write QR codes that configure a device when it scans them");
+        codes->add_option("FIELD", barcodeOptions.fields,
+                          "The fields to carry (all but the password when none are named)");
+        codes
+            ->add_option("--out", barcodeOptions.out,
+                         "The picture: NAME.png or NAME.svg (NAME-k.EXT for part k of several)")
+            ->required();
+        codes->add_flag("--sign", barcodeOptions.sign,
+                        "Sign with the site key of the settings folder");
+        codes->add_option("--key", barcodeOptions.keyFile, "Sign with this key file");
     }
-    std::optional<DocumentKind> kind = documentKind(args[0]);
-    if (!kind) {
-        err << "quillnet-settings: unknown program '" << args[0] << "' (vt or 5250)\n";
-        return kExitBadInput;
-    }
-    const std::string& command = args[1];
-    const std::string& path = args[2];
-    if (command == "dump" && args.size() == 3) return dumpDocument(*kind, path, out, err);
-    if (command == "new" && args.size() == 3) return create(*kind, path, err, deviceRoot);
-    if (command == "set") {
-        return set(*kind, path, std::span<const std::string>(args).subspan(3), err);
-    }
-    err << kUsage << "\n";
-    return kExitBadInput;
+    if (std::optional<int> status = cli::parse(app, args, out, err)) return *status;
+
+    const DocumentKind kind = *documentKind(program);
+    if (command == "dump") return dumpDocument(kind, path, out, err);
+    if (command == "new") return create(kind, path, err, deviceRoot);
+    if (command == "set") return set(kind, path, assignments, err);
+    if (command == "apply") return apply(kind, path, jsonPath, err);
+    return barcode(kind, path, barcodeOptions, out, err);
 }
 
 }  // namespace qn::tools

@@ -4,6 +4,8 @@
 //   quillnet-settings vt|5250 dump FILE
 //   quillnet-settings vt|5250 new OUT
 //   quillnet-settings vt|5250 set FILE name=value ...
+//   quillnet-settings vt|5250 apply FILE JSON
+//   quillnet-settings vt|5250 barcode FILE [FIELD...] --out PICTURE [--sign | --key KEYFILE]
 
 #include <filesystem>
 #include <ostream>

@@ -44,6 +44,10 @@ void VtDecodeHandler::handleDecode(std::uintptr_t wParam) {
 
 void VtDecodeHandler::handleBarcode(const Snapshot& settings) {
     const std::size_t length = decode::readBarcode(parts_.reader.ops(), decode::kVtRules, buffer_);
+    if (parts_.configurationCodes &&
+        parts_.configurationCodes(std::span(buffer_).first(std::min(length, buffer_.size())))) {
+        return;
+    }
     const decode::CheckResult checked = decode::checkBarcode(buffer_, length, settings.checks);
     if (checked.failure != decode::CheckFailure::None) {
         // The decode is dropped: nothing sent, no feedback.

@@ -29,6 +29,8 @@ class VtDecodeHandler {
   public:
     using SendFunction = std::function<void(std::span<const std::uint8_t>)>;
     using RepaintFunction = std::function<void()>;
+    // Takes a decode that is a configuration code (true): it is then neither checked nor sent.
+    using ConfigurationCodes = std::function<bool(std::span<const std::uint8_t>)>;
 
     struct Parts {
         platform::MessageBoxes& messages;
@@ -42,6 +44,7 @@ class VtDecodeHandler {
         SendFunction send;
         // Invalidates the whole view.
         RepaintFunction repaint;
+        ConfigurationCodes configurationCodes;
     };
 
     explicit VtDecodeHandler(Parts parts);

@@ -15,10 +15,14 @@ VtProgram::VtProgram(platform::Services& services, std::filesystem::path setting
       keyboard_(session_, sessionLock_, emulator_, *this, views.keyboard),
       document_(session_, handheld_.reader(), services.messages, std::move(settingsDir)),
       decodeMessage_(platform::registerWindowMessage(reader::kDecodeMessageName)),
-      decodeHandler_({services.messages, handheld_.reader(), handheld_.device(), session_,
-                      sessionLock_, emulator_,
-                      [this](std::span<const std::uint8_t> bytes) { sendBytes(bytes); },
-                      views.repaint}) {
+      configScan_(
+          vtConfigScan(session_, sessionLock_, document_, services.messages,
+                       std::filesystem::path(document_.defaultSettingsPath()).parent_path())),
+      decodeHandler_(
+          {services.messages, handheld_.reader(), handheld_.device(), session_, sessionLock_,
+           emulator_, [this](std::span<const std::uint8_t> bytes) { sendBytes(bytes); },
+           views.repaint,
+           [this](std::span<const std::uint8_t> decode) { return configScan_.handle(decode); }}) {
     sessionHost_.attach(&*transport_);
 }
 

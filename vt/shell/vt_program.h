@@ -18,6 +18,7 @@
 #include "platform/services.h"
 #include "vt/emulator/vt_emulator.h"
 #include "vt/keyboard/vt_keyboard.h"
+#include "vt/scan/vt_config_scan.h"
 #include "vt/scan/vt_decode_handler.h"
 #include "vt/settings/vt_document.h"
 #include "vt/transport/deferred_host.h"
@@ -121,6 +122,7 @@ class VtProgram final : private KeyboardLink {
     VtKeyboard keyboard_;
     VtDocument document_;
     platform::MessageId decodeMessage_;
+    fleet::ConfigScan configScan_;
     VtDecodeHandler decodeHandler_;
 };
 
