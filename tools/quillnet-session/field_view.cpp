@@ -84,6 +84,17 @@ bool isNonDisplay(const tn::FieldEntry& field) {
     return field.attribute == tn::cell_attribute::kNonDisplay;
 }
 
+std::string fieldText(const tn::TnScreen& screen, const tn::FieldEntry& field) {
+    std::string text;
+    for (int i = 0; i < field.length; ++i) {
+        const std::uint8_t c = screen.charAtPosition(field.start() + i);
+        text += c == 0 ? ' ' : static_cast<char>(c);
+    }
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
 nlohmann::ordered_json describeFields(const tn::TnScreen& screen) {
     auto out = nlohmann::ordered_json::array();
     for (const tn::FieldEntry& f : screen.fields.entries()) {
@@ -97,14 +108,7 @@ nlohmann::ordered_json describeFields(const tn::TnScreen& screen) {
         if (isNonDisplay(f)) {
             field["text"] = nullptr;
         } else {
-            std::string text;
-            for (int i = 0; i < f.length; ++i) {
-                const std::uint8_t c = screen.charAtPosition(f.start() + i);
-                text += c == 0 ? ' ' : static_cast<char>(c);
-            }
-            while (!text.empty() && text.back() == ' ')
-                text.pop_back();
-            field["text"] = text;
+            field["text"] = fieldText(screen, f);
         }
         field["shift"] = shiftName(f.ffw1);
         field["flags"] = {

@@ -20,6 +20,9 @@ nlohmann::ordered_json describeFields(const tn::TnScreen& screen);
 
 bool isNonDisplay(const tn::FieldEntry& field);
 
+// A field's cells as text, nulls as blanks, trailing blanks dropped.
+std::string fieldText(const tn::TnScreen& screen, const tn::FieldEntry& field);
+
 // The cells of a row that show nothing: non-display cells and non-display fields.
 std::array<bool, tn::kColumns> hiddenCells(const tn::TnScreen& screen, int row);
 

@@ -152,15 +152,7 @@ class TnTerminal final : public Terminal {
     std::optional<std::string> field(int n) override {
         const auto fields = station_.screen.fields.entries();
         if (n < 1 || static_cast<std::size_t>(n) > fields.size()) return std::nullopt;
-        const tn::FieldEntry& entry = fields[static_cast<std::size_t>(n - 1)];
-        std::string text;
-        for (int i = 0; i < entry.length; ++i) {
-            const std::uint8_t c = station_.screen.charAtPosition(entry.start() + i);
-            text += c == 0 ? ' ' : static_cast<char>(c);
-        }
-        while (!text.empty() && text.back() == ' ')
-            text.pop_back();
-        return text;
+        return fieldText(station_.screen, fields[static_cast<std::size_t>(n - 1)]);
     }
     int fieldCount() override { return station_.screen.fields.count(); }
     bool fieldHidden(int n) override {
