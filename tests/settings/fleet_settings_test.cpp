@@ -99,6 +99,7 @@ TEST(FleetJson, ABadJsonIsRefusedByNameAndRuleAndTheDocumentStays) {
         {R"({"telnetPort": 1, "loginName": 5})", "loginName: a text in quotes is wanted"},
         {R"({"telnetPort": 1,})", "not JSON: parse error at line 1, column 18"},
         {R"([1])", "the JSON must be an object"},
+        {R"({"telnetPort": 1e999})", "not JSON: number overflow"},
         {std::string(20000, '[') + std::string(20000, ']'), "nests deeper than 8 levels"},
         {"{\"loginName\": \"" + std::string(2 << 20, 'x') + "\"}", "more than the 1048576"},
     };

@@ -359,7 +359,8 @@ std::optional<std::string> applyJson(const DocumentKind& kind, std::string_view 
     Json json;
     try {
         json = Json::parse(text);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {
+        // A syntax error, or a number too large for any field (out_of_range while parsing).
         std::string what = e.what();
         // "[json.exception.parse_error.101] parse error at ...": the part after the tag.
         if (const std::size_t tag = what.find("] "); tag != std::string::npos)
