@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
         "listens.");
     qn::cli::prepare(app, "quillnet-demohost");
     app.require_subcommand(1);
+    // An option given twice counts with its last value, as scripts append overrides.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     qn::tools::DemoHostOptions options;
     for (const char* name : {"vt", "5250"}) {
         CLI::App* kind = app.add_subcommand(

@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
         "Brings up the handheld stand-in as the programs do at start-up and reports what it "
         "found; optionally plays a sound, vibrates and prints the decodes that arrive.");
     qn::cli::prepare(app, "quillnet-device");
+    // An option given twice counts with its last value, as scripts append overrides.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     int sound = 0, vibrateSteps = 0, waitSeconds = 0;
     std::optional<int> watchSeconds;
     bool scanners = false;

@@ -205,6 +205,8 @@ int runDialogsTool(const std::vector<std::string>& args, std::ostream& out, std:
         "control.");
     cli::prepare(app, "quillnet-dialogs");
     app.require_subcommand(1);
+    // An option given twice counts with its last value; the actions are all taken, in order.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     CLI::App* list = app.add_subcommand("list", "List the dialogs with their captions");
     CLI::App* showApp = app.add_subcommand("show", "Open a dialog and show its controls");
     ShowCommand command;

@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
         "or a step file.");
     qn::cli::prepare(app, "quillnet-replay");
     app.require_subcommand(1);
+    // An option given twice counts with its last value, as scripts append overrides.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
     qn::tools::VtReplayOptions options;
     bool bench = false;
@@ -53,12 +55,12 @@ int main(int argc, char** argv) {
             ""));
     vt->add_option("--chunk", options.chunk, "Receive size for raw input")
         ->type_name("N")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, 1 << 30));
     vt->add_flag("--script", options.script, "FILE is a step file");
     vt->add_flag("--bench", bench, "Time the emulator alone");
     vt->add_option("--repeat", repeat, "Feed the input K times (--bench)")
         ->type_name("K")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, 1000000));
     vt->add_option("FILE", file, "The capture (standard input without it)");
 
     qn::tools::Replay5250Command tn5250;

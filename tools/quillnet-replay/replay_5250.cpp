@@ -142,12 +142,12 @@ CLI::App* add5250Command(CLI::App& app, Replay5250Command& command) {
         ->check(CLI::Range(0, 6));
     sub->add_option("--chunk", command.options.chunk, "Receive size for raw input")
         ->type_name("N")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, 1 << 30));
     sub->add_flag("--script", command.options.script, "FILE is a step file");
     sub->add_flag("--bench", command.bench, "Time the telnet layer and interpreter alone");
     sub->add_option("--repeat", command.repeat, "Feed the input K times (--bench)")
         ->type_name("K")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, 1000000));
     sub->add_option("FILE", command.file, "The capture (standard input without it)");
     return sub;
 }
@@ -156,6 +156,7 @@ int runReplay5250(int argc, char** argv) {
     CLI::App app("Shows what the 5250 terminal would display for captured host output.");
     cli::prepare(app, "quillnet-replay");
     app.require_subcommand(1);
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     Replay5250Command command;
     add5250Command(app, command);
     std::vector<std::string> args;
