@@ -303,6 +303,7 @@ TEST(SessionTool, RefusedBeforeConnecting) {
         {"vt", "", {"--serve", "--parallel", "2"}, "--serve excludes --parallel"},
         {"5250", "", {"--parallel", "0"}, "--parallel: Value 0 not in range 1 to 1000"},
         {"5250", "", {"--parallel", "1001"}, "--parallel: Value 1001 not in range 1 to 1000"},
+        {"5250", "", {"--parallel", "0x10"}, "--parallel: needs a decimal number"},
         {"5250", "", {"--ramp", "-1"}, "--ramp: needs 0 to 3600 seconds"},
         {"5250", "", {"--device-name", "QN%s"}, "--device-name: needs one %d at most"},
         {"5250", "", {"--device-name", "QN%d%d"}, "--device-name: needs one %d at most"},

@@ -30,10 +30,12 @@ int main(int argc, char** argv) {
         });
         kind->add_option("--port", options.port, "The port to listen on (0: a free one)")
             ->type_name("N")
+            ->transform(qn::cli::decimal())
             ->check(CLI::Range(0, 65535));
         kind->add_flag("--once", options.once, "End after the first session");
         kind->add_option("--sessions", options.sessions, "Serve up to N sessions at a time")
             ->type_name("N")
+            ->transform(qn::cli::decimal())
             ->check(CLI::Range(1, 1000));
         CLI::Option* cert =
             kind->add_option("--tls-cert", options.tlsCert, "Serve TLS with this certificate (PEM)")

@@ -107,19 +107,23 @@ int main(int argc, char** argv) {
     const CLI::Range seconds(0, 3600);
     CLI::Option* soundOption = app.add_option("--sound", sound, "Play sound N (0 to 3600)")
                                    ->type_name("N")
+                                   ->transform(qn::cli::decimal())
                                    ->check(seconds);
     CLI::Option* vibrateOption =
         app.add_option("--vibrate", vibrateSteps, "Vibrate for STEPS steps (0 to 3600)")
             ->type_name("STEPS")
+            ->transform(qn::cli::decimal())
             ->check(seconds);
     CLI::Option* waitOption =
         app.add_option("--wait", waitSeconds, "Print the decodes that arrive for SECONDS")
             ->type_name("SECONDS")
+            ->transform(qn::cli::decimal())
             ->check(seconds);
     CLI::Option* watchOption =
         app.add_option("--watch", watchSeconds,
                        "Print the decodes that arrive for SECONDS, each with its scanner kind")
             ->type_name("SECONDS")
+            ->transform(qn::cli::decimal())
             ->check(seconds);
     app.add_flag("--scanners", scanners,
                  "List the scanners attached to this machine, with their reader.ini lines")

@@ -55,11 +55,13 @@ int main(int argc, char** argv) {
             ""));
     vt->add_option("--chunk", options.chunk, "Receive size for raw input")
         ->type_name("N")
+        ->transform(qn::cli::decimal())
         ->check(CLI::Range(1, 1 << 30));
     vt->add_flag("--script", options.script, "FILE is a step file");
     vt->add_flag("--bench", bench, "Time the emulator alone");
     vt->add_option("--repeat", repeat, "Feed the input K times (--bench)")
         ->type_name("K")
+        ->transform(qn::cli::decimal())
         ->check(CLI::Range(1, 1000000));
     vt->add_option("FILE", file, "The capture (standard input without it)");
 

@@ -139,14 +139,17 @@ CLI::App* add5250Command(CLI::App& app, Replay5250Command& command) {
         ->type_name("F.qntn");
     sub->add_option("--language", command.options.language, "The session's language (0 to 6)")
         ->type_name("N")
+        ->transform(cli::decimal())
         ->check(CLI::Range(0, 6));
     sub->add_option("--chunk", command.options.chunk, "Receive size for raw input")
         ->type_name("N")
+        ->transform(cli::decimal())
         ->check(CLI::Range(1, 1 << 30));
     sub->add_flag("--script", command.options.script, "FILE is a step file");
     sub->add_flag("--bench", command.bench, "Time the telnet layer and interpreter alone");
     sub->add_option("--repeat", command.repeat, "Feed the input K times (--bench)")
         ->type_name("K")
+        ->transform(cli::decimal())
         ->check(CLI::Range(1, 1000000));
     sub->add_option("FILE", command.file, "The capture (standard input without it)");
     return sub;

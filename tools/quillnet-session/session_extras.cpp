@@ -256,6 +256,7 @@ ExtraCommandLine addExtraOptions(CLI::App& app, ExtraOptions& options, double& r
     added.parallel =
         app.add_option("--parallel", options.parallel, "Run N sessions from one event loop")
             ->type_name("N")
+            ->transform(cli::decimal())
             ->check(CLI::Range(1, kParallelMax));
     app.add_option("--ramp", rampSeconds, "Start the parallel sessions over S seconds")
         ->type_name("S")

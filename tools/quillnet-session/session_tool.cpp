@@ -744,6 +744,7 @@ std::variant<Options, int> parseArgs(const std::vector<std::string>& args, std::
                 ""));
         kind->add_option("--port", options.port, "The port (else the document's, else 23)")
             ->type_name("P")
+            ->transform(cli::decimal())
             ->check(CLI::Range(1, 65535));
         kind->add_option("--settings", options.settings, "The settings document")->type_name("F");
         kind->add_option("--timeout", timeoutSeconds, "The whole session's time limit (60 s)")
