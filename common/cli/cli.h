@@ -19,6 +19,10 @@ std::string versionLine(std::string_view program);
 // Adds --version to the app; --help is CLI11's own.
 void prepare(CLI::App& app, std::string_view program);
 
+// A transform for whole numbers in decimal digits only: CLI11 alone reads "010" as octal and
+// "0x10" as hex.
+CLI::Validator decimal();
+
 // Parses args (without the program name). Returns nothing when the program is to go on, else
 // the status to exit with: 0 after --help or --version (printed on out), errorStatus after an
 // error (one line on err, "NAME: what went wrong").

@@ -1,5 +1,8 @@
 #include "plugins/simreader/scan_protocol.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -142,7 +145,26 @@ std::string scanSocketPath(const std::filesystem::path& deviceRoot) {
     if (const char* path = std::getenv("QUILLNET_SCAN_SOCKET"); path != nullptr && *path != '\0') {
         return path;
     }
-    return (deviceRoot / "scan.sock").string();
+    // An installed device root is read-only: the socket goes to the user's runtime folder.
+    if (::access(deviceRoot.c_str(), W_OK) == 0) return (deviceRoot / "scan.sock").string();
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/')
+        return (std::filesystem::path(runtime) / "quillnet" / "scan.sock").string();
+    return "/tmp/quillnet-" + std::to_string(::getuid()) + "/scan.sock";
+}
+
+bool prepareSocketFolder(const std::string& socketPath, const std::filesystem::path& deviceRoot) {
+    const std::filesystem::path folder = std::filesystem::path(socketPath).parent_path();
+    const char* named = std::getenv("QUILLNET_SCAN_SOCKET");
+    if (folder.empty() || (named != nullptr && *named != '\0') || folder == deviceRoot) return true;
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0) {
+        if (::mkdir(folder.c_str(), 0700) != 0) return false;
+        if (::lstat(folder.c_str(), &info) != 0) return false;
+    }
+    // Only a folder of this user's that no one else may write to: another user could otherwise
+    // put a socket of theirs in the reader's place.
+    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 bool isRefusal(ReplyStatus status) {

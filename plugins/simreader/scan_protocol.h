@@ -94,8 +94,12 @@ std::vector<std::uint8_t> encodeRequest(const ScanRequest& request);
 std::vector<std::uint8_t> encodeReply(const ScanReply& reply);
 
 // Where a reader listens and quillnet-scan connects: QUILLNET_SCAN_SOCKET, else scan.sock in the
-// device root.
+// device root when this user may write there, else $XDG_RUNTIME_DIR/quillnet/scan.sock, else
+// /tmp/quillnet-UID/scan.sock.
 std::string scanSocketPath(const std::filesystem::path& deviceRoot);
+// For a socket in the runtime folder: makes its folder (0700) when missing; false when it cannot
+// be made or is not this user's alone. True at once for the device root and a named socket.
+bool prepareSocketFolder(const std::string& socketPath, const std::filesystem::path& deviceRoot);
 
 bool isRefusal(ReplyStatus status);
 std::string_view statusName(ReplyStatus status);

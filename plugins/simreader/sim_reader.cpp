@@ -558,7 +558,7 @@ void SimReader::stopThreads() {
 bool SimReader::openListenSocket() {
     const std::string path = socketPath();
     sockaddr_un address{};
-    if (!fillAddress(path, address)) return false;
+    if (!fillAddress(path, address) || !scan::prepareSocketFolder(path, deviceRoot_)) return false;
     struct stat info {};
     if (::lstat(path.c_str(), &info) == 0) {
         if (!S_ISSOCK(info.st_mode)) return false;  // never remove what is not ours to remove

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -202,4 +208,50 @@ TEST(ScanProtocol, WhichStatusesAreRefusals) {
 }
 
 }  // namespace
+// Where the reader listens and quillnet-scan connects, by the same rule: a named socket, else
+// the device root when it can be written, else the user's runtime folder, else /tmp.
+TEST(ScanProtocol, SocketPathFollowsTheDeviceRootsWritability) {
+    namespace fs = std::filesystem;
+    const fs::path base = fs::temp_directory_path() / ("qn_sock_" + std::to_string(::getpid()));
+    fs::create_directories(base / "root");
+    const std::string tmpFallback = "/tmp/quillnet-" + std::to_string(::getuid()) + "/scan.sock";
+    const struct {
+        std::optional<std::string> named, runtime;
+        fs::path root;
+        std::string expected;
+    } cases[] = {
+        {"/x/named.sock", "/run/user/7", "/nonexistent/root", "/x/named.sock"},
+        {"", "/run/user/7", base / "root", (base / "root" / "scan.sock").string()},
+        {std::nullopt, "/run/user/7", "/nonexistent/root", "/run/user/7/quillnet/scan.sock"},
+        {std::nullopt, std::nullopt, "/nonexistent/root", tmpFallback},
+        {std::nullopt, "relative", "/nonexistent/root", tmpFallback},
+    };
+    for (const auto& c : cases) {
+        auto set = [](const char* name, const std::optional<std::string>& value) {
+            value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+        };
+        set("QUILLNET_SCAN_SOCKET", c.named);
+        set("XDG_RUNTIME_DIR", c.runtime);
+        EXPECT_EQ(scanSocketPath(c.root), c.expected) << c.root;
+    }
+    ::unsetenv("QUILLNET_SCAN_SOCKET");
+
+    // The runtime folder is made private; one others may write to is refused.
+    const fs::path runtime = base / "runtime";
+    fs::create_directories(runtime);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    const std::string path = scanSocketPath("/nonexistent/root");
+    EXPECT_TRUE(prepareSocketFolder(path, "/nonexistent/root"));
+    struct stat info {};
+    ASSERT_EQ(::stat((runtime / "quillnet").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ::chmod((runtime / "quillnet").c_str(), 0777);
+    EXPECT_FALSE(prepareSocketFolder(path, "/nonexistent/root"));
+    // The device root itself is taken as it is.
+    ::chmod((base / "root").c_str(), 0777);
+    EXPECT_TRUE(prepareSocketFolder((base / "root" / "scan.sock").string(), base / "root"));
+    ::unsetenv("XDG_RUNTIME_DIR");
+    fs::remove_all(base);
+}
+
 }  // namespace qn::scan

@@ -4,55 +4,55 @@
 // listens, so scripts and tests can connect to a free port.
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "common/cli/cli.h"
 #include "tools/quillnet-demohost/demo_host.h"
 
 int main(int argc, char** argv) {
-    constexpr const char* kUsage =
-        "usage: quillnet-demohost vt|5250 [--port N] [--once] [--sessions N]\n"
-        "       [--tls-cert F --tls-key F]\n";
+    constexpr int kExitUsage = 2;
+    CLI::App app(
+        "A demo telnet host on 127.0.0.1 for either program. Prints \"port N\" once it "
+        "listens.");
+    qn::cli::prepare(app, "quillnet-demohost");
+    app.require_subcommand(1);
+    // An option given twice counts with its last value, as scripts append overrides.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     qn::tools::DemoHostOptions options;
-    if (argc >= 2 && std::strcmp(argv[1], "5250") == 0) {
-        options.protocol = qn::tools::DemoProtocol::Tn5250;
-    } else if (argc < 2 || std::strcmp(argv[1], "vt") != 0) {
-        std::fputs(kUsage, stderr);
-        return 2;
+    for (const char* name : {"vt", "5250"}) {
+        CLI::App* kind = app.add_subcommand(
+            name, std::string("A host for the ") + (name[0] == 'v' ? "VT" : "5250") + " program");
+        kind->callback([&options, name] {
+            options.protocol =
+                name[0] == 'v' ? qn::tools::DemoProtocol::Vt : qn::tools::DemoProtocol::Tn5250;
+        });
+        kind->add_option("--port", options.port, "The port to listen on (0: a free one)")
+            ->type_name("N")
+            ->transform(qn::cli::decimal())
+            ->check(CLI::Range(0, 65535));
+        kind->add_flag("--once", options.once, "End after the first session");
+        kind->add_option("--sessions", options.sessions, "Serve up to N sessions at a time")
+            ->type_name("N")
+            ->transform(qn::cli::decimal())
+            ->check(CLI::Range(1, 1000));
+        CLI::Option* cert =
+            kind->add_option("--tls-cert", options.tlsCert, "Serve TLS with this certificate (PEM)")
+                ->type_name("F");
+        CLI::Option* key =
+            kind->add_option("--tls-key", options.tlsKey, "The certificate's private key (PEM)")
+                ->type_name("F");
+        cert->needs(key);
+        key->needs(cert);
     }
-    for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
-            char* end = nullptr;
-            long port = std::strtol(argv[++i], &end, 10);
-            if (end == argv[i] || *end != 0 || port < 0 || port > 65535) {
-                std::fputs(kUsage, stderr);
-                return 2;
-            }
-            options.port = static_cast<std::uint16_t>(port);
-        } else if (std::strcmp(argv[i], "--sessions") == 0 && i + 1 < argc) {
-            char* end = nullptr;
-            const long sessions = std::strtol(argv[++i], &end, 10);
-            if (end == argv[i] || *end != 0 || sessions < 1 || sessions > 1000) {
-                std::fputs(kUsage, stderr);
-                return 2;
-            }
-            options.sessions = static_cast<int>(sessions);
-        } else if (std::strcmp(argv[i], "--tls-cert") == 0 && i + 1 < argc) {
-            options.tlsCert = argv[++i];
-        } else if (std::strcmp(argv[i], "--tls-key") == 0 && i + 1 < argc) {
-            options.tlsKey = argv[++i];
-        } else if (std::strcmp(argv[i], "--once") == 0) {
-            options.once = true;
-        } else {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
-    }
-    if (options.tlsCert.empty() != options.tlsKey.empty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    std::ostringstream out, err;
+    const std::optional<int> status =
+        qn::cli::parse(app, std::vector<std::string>(argv + 1, argv + argc), out, err, kExitUsage);
+    std::fputs(out.str().c_str(), stdout);
+    std::fputs(err.str().c_str(), stderr);
+    if (status) return *status;
+
     qn::tools::DemoHost host(options);
     if (!host.tlsError().empty()) {
         std::fprintf(stderr, "quillnet-demohost: %s\n", host.tlsError().c_str());

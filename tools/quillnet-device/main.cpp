@@ -8,9 +8,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "common/cli/cli.h"
 #include "common/device/device.h"
 #include "common/reader/reader_library.h"
 #include "platform/paths.h"
@@ -30,13 +33,7 @@ class ConsoleMessageBoxes final : public qn::platform::MessageBoxes {
     }
 };
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: quillnet-device [--sound N] [--vibrate STEPS] [--wait SECONDS]\n"
-                 "       quillnet-device --watch SECONDS   (each decode with its scanner kind)\n"
-                 "       quillnet-device --scanners        (the scanners on this machine)\n");
-    return 64;
-}
+constexpr int kExitUsage = 64;
 
 // One line a scanner, with the reader.ini line that names it.
 int listScanners() {
@@ -98,28 +95,48 @@ std::string printable(const unsigned char* data, int length) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    CLI::App app(
+        "Brings up the handheld stand-in as the programs do at start-up and reports what it "
+        "found; optionally plays a sound, vibrates and prints the decodes that arrive.");
+    qn::cli::prepare(app, "quillnet-device");
+    // An option given twice counts with its last value, as scripts append overrides.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     int sound = 0, vibrateSteps = 0, waitSeconds = 0;
-    bool watch = false;
-    if (argc == 2 && std::strcmp(argv[1], "--scanners") == 0) return listScanners();
-    for (int i = 1; i < argc; ++i) {
-        auto number = [&](int& out) {
-            if (i + 1 >= argc) return false;
-            auto value = qn::platform::parseInteger(argv[++i]);
-            if (!value || *value < 0 || *value > 3600) return false;
-            out = static_cast<int>(*value);
-            return true;
-        };
-        bool ok = false;
-        if (std::strcmp(argv[i], "--sound") == 0)
-            ok = number(sound);
-        else if (std::strcmp(argv[i], "--vibrate") == 0)
-            ok = number(vibrateSteps);
-        else if (std::strcmp(argv[i], "--wait") == 0)
-            ok = number(waitSeconds);
-        else if (std::strcmp(argv[i], "--watch") == 0)
-            ok = watch = number(waitSeconds);
-        if (!ok) return usage();
-    }
+    std::optional<int> watchSeconds;
+    bool scanners = false;
+    const CLI::Range seconds(0, 3600);
+    CLI::Option* soundOption = app.add_option("--sound", sound, "Play sound N (0 to 3600)")
+                                   ->type_name("N")
+                                   ->transform(qn::cli::decimal())
+                                   ->check(seconds);
+    CLI::Option* vibrateOption =
+        app.add_option("--vibrate", vibrateSteps, "Vibrate for STEPS steps (0 to 3600)")
+            ->type_name("STEPS")
+            ->transform(qn::cli::decimal())
+            ->check(seconds);
+    CLI::Option* waitOption =
+        app.add_option("--wait", waitSeconds, "Print the decodes that arrive for SECONDS")
+            ->type_name("SECONDS")
+            ->transform(qn::cli::decimal())
+            ->check(seconds);
+    CLI::Option* watchOption =
+        app.add_option("--watch", watchSeconds,
+                       "Print the decodes that arrive for SECONDS, each with its scanner kind")
+            ->type_name("SECONDS")
+            ->transform(qn::cli::decimal())
+            ->check(seconds);
+    app.add_flag("--scanners", scanners,
+                 "List the scanners attached to this machine, with their reader.ini lines")
+        ->excludes(soundOption, vibrateOption, waitOption, watchOption);
+    std::ostringstream out, err;
+    const std::optional<int> status =
+        qn::cli::parse(app, std::vector<std::string>(argv + 1, argv + argc), out, err, kExitUsage);
+    std::fputs(out.str().c_str(), stdout);
+    std::fputs(err.str().c_str(), stderr);
+    if (status) return *status;
+    if (scanners) return listScanners();
+    const bool watch = watchSeconds.has_value();
+    if (watchSeconds) waitSeconds = *watchSeconds;
 
     auto root = qn::platform::deviceRoot();
     qn::platform::IniRegistry registry(root / "registry.ini");

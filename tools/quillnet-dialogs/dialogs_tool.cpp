@@ -6,7 +6,9 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <utility>
 
+#include "common/cli/cli.h"
 #include "common/dialogs/engine/engine_dialogs.h"
 #include "common/reader/reader_library.h"
 #include "platform/clock.h"
@@ -25,11 +27,18 @@ namespace {
 using dialogs::Control;
 using dialogs::ControlClass;
 
-constexpr const char* kUsage =
-    "usage: quillnet-dialogs list\n"
-    "       quillnet-dialogs show vt|5250 CLASS [--settings FILE] [--reader-type MASK]\n"
-    "                        [--screen 1|2] [--click ID] [--select ID=N] [--text ID=TEXT]\n"
-    "                        [--ok] [--out FILE]\n";
+constexpr int kExitUsage = 2;
+
+// The command line of "show": the options that shape the opening, then the operator's actions
+// in the order given.
+struct ShowCommand {
+    std::string program, className;
+    std::optional<std::string> settings;
+    std::string readerType, screen, outFile;
+    bool ok = false;
+    enum class Action { Click, Select, Text };
+    std::vector<std::pair<Action, std::string>> actions;
+};
 
 std::optional<long long> number(std::string_view text) {
     long long value = 0;
@@ -112,13 +121,12 @@ bool split(const std::string& arg, int& id, std::string& value) {
 }
 
 template <class Record>
-int show(Record& record, std::span<const reader::FieldInfo> fields,
-         const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-         const std::filesystem::path& deviceRoot) {
-    const dialogs::DialogTable* table = dialogs::engines::findEngineTable(args[2]);
+int show(Record& record, std::span<const reader::FieldInfo> fields, const ShowCommand& command,
+         std::ostream& out, std::ostream& err, const std::filesystem::path& deviceRoot) {
+    const dialogs::DialogTable* table = dialogs::engines::findEngineTable(command.className);
     if (table == nullptr) {
-        err << "no dialog " << args[2] << "\n";
-        return 2;
+        err << "no dialog " << command.className << "\n";
+        return kExitUsage;
     }
     platform::RecordingMessageBoxes messages;
     Reader reader(deviceRoot, messages);
@@ -128,50 +136,28 @@ int show(Record& record, std::span<const reader::FieldInfo> fields,
     dialogs::DialogContext context{messages, runner, 1};
     dialogs::TableEnvironment environment =
         dialogs::engines::engineEnvironment(record, fields, &reader.library, messages);
-    std::string outFile;
-    bool ok = false;
-    // Options that shape the opening come first; actions run on the open dialog in order.
-    for (std::size_t i = 3; i + 1 < args.size(); ++i) {
-        if (args[i] == "--reader-type") {
-            environment.readerType = static_cast<std::uint32_t>(number(args[i + 1]).value_or(0));
-        } else if (args[i] == "--screen") {
-            context.screenMode = args[i + 1] == "2" ? 2 : 1;
-        }
-    }
+    if (!command.readerType.empty())
+        environment.readerType = static_cast<std::uint32_t>(number(command.readerType).value_or(0));
+    if (!command.screen.empty()) context.screenMode = command.screen == "2" ? 2 : 1;
+    const std::string& outFile = command.outFile;
+    const bool ok = command.ok;
     dialogs::TableDialog dialog(*table, environment);
     dialog.open(context);
     try {
-        for (std::size_t i = 3; i < args.size(); ++i) {
-            const std::string& option = args[i];
-            const bool hasValue = i + 1 < args.size();
+        for (const auto& [action, argument] : command.actions) {
             int id = 0;
             std::string value;
-            if (option == "--ok") {
-                ok = true;
-            } else if (!hasValue) {
-                err << kUsage;
-                return 2;
-            } else if (option == "--settings" || option == "--reader-type" ||
-                       option == "--screen") {
-                ++i;
-            } else if (option == "--out") {
-                outFile = args[++i];
-            } else if (option == "--click") {
-                dialog.click(static_cast<int>(number(args[++i]).value_or(0)));
-            } else if (option == "--select" && split(args[i + 1], id, value)) {
-                ++i;
+            if (action == ShowCommand::Action::Click) {
+                dialog.click(static_cast<int>(number(argument).value_or(0)));
+            } else if (split(argument, id, value) && action == ShowCommand::Action::Select) {
                 dialog.select(id, static_cast<int>(number(value).value_or(-1)));
-            } else if (option == "--text" && split(args[i + 1], id, value)) {
-                ++i;
+            } else if (split(argument, id, value)) {
                 dialog.setText(id, value);
-            } else {
-                err << kUsage;
-                return 2;
             }
         }
     } catch (const std::out_of_range&) {
         err << "no such control\n";
-        return 2;
+        return kExitUsage;
     }
     if (ok && !dialog.pressOk()) {
         describe(dialog, out);
@@ -196,18 +182,16 @@ int show(Record& record, std::span<const reader::FieldInfo> fields,
 }
 
 // The settings document's bytes into the record: as many as it has, at most the record's.
-bool load(std::span<std::uint8_t> record, const std::vector<std::string>& args, std::ostream& err) {
-    for (std::size_t i = 3; i + 1 < args.size(); ++i) {
-        if (args[i] != "--settings") continue;
-        std::ifstream file(args[i + 1], std::ios::binary);
-        if (!file) {
-            err << "cannot read " << args[i + 1] << "\n";
-            return false;
-        }
-        std::vector<char> bytes{std::istreambuf_iterator<char>(file),
-                                std::istreambuf_iterator<char>()};
-        std::copy_n(bytes.begin(), std::min(bytes.size(), record.size()), record.begin());
+bool load(std::span<std::uint8_t> record, const std::optional<std::string>& path,
+          std::ostream& err) {
+    if (!path) return true;
+    std::ifstream file(*path, std::ios::binary);
+    if (!file) {
+        err << "cannot read " << *path << "\n";
+        return false;
     }
+    std::vector<char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::copy_n(bytes.begin(), std::min(bytes.size(), record.size()), record.begin());
     return true;
 }
 
@@ -215,23 +199,69 @@ bool load(std::span<std::uint8_t> record, const std::vector<std::string>& args, 
 
 int runDialogsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    const std::filesystem::path& deviceRoot) {
-    if (args.size() == 1 && args[0] == "list") {
+    CLI::App app(
+        "The engine and symbology dialogs without a display: lists them, or opens one "
+        "on a settings document, applies the actions given in order and shows every "
+        "control.");
+    cli::prepare(app, "quillnet-dialogs");
+    app.require_subcommand(1);
+    // An option given twice counts with its last value; the actions are all taken, in order.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    CLI::App* list = app.add_subcommand("list", "List the dialogs with their captions");
+    CLI::App* showApp = app.add_subcommand("show", "Open a dialog and show its controls");
+    ShowCommand command;
+    showApp->add_option("PROGRAM", command.program, "Whose settings document: vt or 5250")
+        ->required()
+        ->check(CLI::IsMember({"vt", "5250"}));
+    showApp->add_option("CLASS", command.className, "The dialog's class name (see list)")
+        ->required();
+    showApp->add_option("--settings", command.settings, "Open on this settings document")
+        ->type_name("FILE");
+    showApp->add_option("--reader-type", command.readerType, "The reader type the dialog sees")
+        ->type_name("MASK");
+    showApp->add_option("--screen", command.screen, "The screen mode")->type_name("1|2");
+    auto action = [&](const char* name, ShowCommand::Action kind, const char* typeName,
+                      const char* description) {
+        CLI::Option* option = showApp
+                                  ->add_option_function<std::string>(
+                                      name,
+                                      [&command, kind](const std::string& value) {
+                                          command.actions.emplace_back(kind, value);
+                                      },
+                                      description)
+                                  ->type_name(typeName)
+                                  ->trigger_on_parse()
+                                  ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        if (kind != ShowCommand::Action::Click) {
+            option->check(CLI::Validator(
+                [](std::string& value) -> std::string {
+                    int id = 0;
+                    std::string rest;
+                    return split(value, id, rest) ? "" : "needs ID=VALUE";
+                },
+                ""));
+        }
+    };
+    action("--click", ShowCommand::Action::Click, "ID", "Click a button or check box");
+    action("--select", ShowCommand::Action::Select, "ID=N", "Select item N of a combo box");
+    action("--text", ShowCommand::Action::Text, "ID=TEXT", "Type TEXT into an edit box");
+    showApp->add_flag("--ok", command.ok, "Confirm the dialog");
+    showApp->add_option("--out", command.outFile, "Write the record to FILE")->type_name("FILE");
+    if (std::optional<int> status = cli::parse(app, args, out, err, kExitUsage)) return *status;
+
+    if (list->parsed()) {
         for (const auto& table : dialogs::engines::engineTables())
             out << table.className << " \"" << table.caption << "\"\n";
         return 0;
     }
-    if (args.size() < 3 || args[0] != "show" || (args[1] != "vt" && args[1] != "5250")) {
-        err << kUsage;
-        return 2;
-    }
-    if (args[1] == "vt") {
+    if (command.program == "vt") {
         auto record = std::make_unique<vt::VtSettings>();
-        if (!load(record->bytes(), args, err)) return 1;
-        return show(*record, vt::vtSettingsFields(), args, out, err, deviceRoot);
+        if (!load(record->bytes(), command.settings, err)) return 1;
+        return show(*record, vt::vtSettingsFields(), command, out, err, deviceRoot);
     }
     auto record = std::make_unique<tn::TnSession>();
-    if (!load(record->bytes(), args, err)) return 1;
-    return show(*record, tn::tnSessionFields(), args, out, err, deviceRoot);
+    if (!load(record->bytes(), command.settings, err)) return 1;
+    return show(*record, tn::tnSessionFields(), command, out, err, deviceRoot);
 }
 
 }  // namespace qn::tools

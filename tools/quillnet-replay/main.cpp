@@ -4,27 +4,19 @@
 // Shows what the VT terminal would display for captured host output (stdin without FILE).
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/cli/cli.h"
 
 #include "tools/quillnet-replay/replay_5250.h"
 #include "tools/quillnet-replay/vt_replay.h"
 
 namespace {
-
-int usage() {
-    std::fprintf(stderr,
-                 "usage: quillnet-replay vt [--settings F.qnvt] [--emulation vt100|classic] "
-                 "[--chunk N] [--script] [--bench [--repeat K]] [FILE]\n"
-                 "       quillnet-replay 5250 [--settings F.qntn] [--language N] [--chunk N] "
-                 "[--script] [--bench [--repeat K]] [FILE]\n");
-    return 1;
-}
 
 bool readAll(std::istream& in, std::vector<std::uint8_t>& out) {
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -34,42 +26,55 @@ bool readAll(std::istream& in, std::vector<std::uint8_t>& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "5250") == 0) return qn::tools::runReplay5250(argc, argv);
-    if (argc < 2 || std::strcmp(argv[1], "vt") != 0) return usage();
+    CLI::App app(
+        "Shows what either terminal would display and answer for captured host output "
+        "or a step file.");
+    qn::cli::prepare(app, "quillnet-replay");
+    app.require_subcommand(1);
+    // An option given twice counts with its last value, as scripts append overrides.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
     qn::tools::VtReplayOptions options;
     bool bench = false;
-    long repeat = 1;
+    int repeat = 1;
     std::string file;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto number = [&](long& value) {
-            if (i + 1 >= argc) return false;
-            char* end = nullptr;
-            value = std::strtol(argv[++i], &end, 10);
-            return *end == '\0' && value > 0;
-        };
-        long value = 0;
-        if (arg == "--settings" && i + 1 < argc) {
-            options.settingsPath = argv[++i];
-        } else if (arg == "--emulation" && i + 1 < argc) {
-            const auto emulation = qn::vt::parseVtEmulation(argv[++i]);
-            if (!emulation) return usage();
-            options.emulation = *emulation;
-        } else if (arg == "--chunk") {
-            if (!number(value)) return usage();
-            options.chunk = static_cast<std::size_t>(value);
-        } else if (arg == "--repeat") {
-            if (!number(repeat)) return usage();
-        } else if (arg == "--script") {
-            options.script = true;
-        } else if (arg == "--bench") {
-            bench = true;
-        } else if (!arg.starts_with("--") && file.empty()) {
-            file = arg;
-        } else {
-            return usage();
-        }
-    }
+    CLI::App* vt = app.add_subcommand(
+        "vt", "Replay a VT host's output (or a step file) through the VT terminal");
+    vt->add_option("--settings", options.settingsPath,
+                   "A .qnvt settings document instead of the defaults")
+        ->type_name("F.qnvt");
+    vt->add_option("--emulation", options.emulation, "The emulator's rules (vt100 unless given)")
+        ->type_name("vt100|classic")
+        ->transform(CLI::Validator(
+            [](std::string& name) -> std::string {
+                const auto emulation = qn::vt::parseVtEmulation(name);
+                if (!emulation) return "must be vt100 or classic";
+                name = std::to_string(static_cast<int>(*emulation));
+                return {};
+            },
+            ""));
+    vt->add_option("--chunk", options.chunk, "Receive size for raw input")
+        ->type_name("N")
+        ->transform(qn::cli::decimal())
+        ->check(CLI::Range(1, 1 << 30));
+    vt->add_flag("--script", options.script, "FILE is a step file");
+    vt->add_flag("--bench", bench, "Time the emulator alone");
+    vt->add_option("--repeat", repeat, "Feed the input K times (--bench)")
+        ->type_name("K")
+        ->transform(qn::cli::decimal())
+        ->check(CLI::Range(1, 1000000));
+    vt->add_option("FILE", file, "The capture (standard input without it)");
+
+    qn::tools::Replay5250Command tn5250;
+    CLI::App* tn = qn::tools::add5250Command(app, tn5250);
+
+    std::ostringstream out, err;
+    const std::optional<int> status = qn::cli::parse(
+        app, std::vector<std::string>(argv + 1, argv + argc), out, err, qn::tools::kReplayUsage);
+    std::fputs(out.str().c_str(), stdout);
+    std::fputs(err.str().c_str(), stderr);
+    if (status) return *status;
+    if (tn->parsed()) return qn::tools::run5250Command(tn5250);
 
     std::vector<std::uint8_t> input;
     if (file.empty()) {
@@ -83,8 +88,7 @@ int main(int argc, char** argv) {
     }
 
     if (bench) {
-        const auto result =
-            qn::tools::benchVt(input, options.chunk, static_cast<int>(repeat), options.emulation);
+        const auto result = qn::tools::benchVt(input, options.chunk, repeat, options.emulation);
         std::printf("bytes=%.0f seconds=%.6f MBps=%.1f\n", result.bytes, result.seconds,
                     result.seconds > 0 ? result.bytes / result.seconds / 1e6 : 0.0);
         return 0;

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <string_view>
 
 #include "common/reader/record_fields.h"
@@ -130,48 +131,53 @@ Tn5250BenchResult bench5250(const std::vector<std::uint8_t>& input, std::size_t 
             static_cast<double>(cpuStop - cpuStart) / CLOCKS_PER_SEC};
 }
 
-int runReplay5250(int argc, char** argv) {
-    auto usage = [] {
-        std::fprintf(stderr,
-                     "usage: quillnet-replay 5250 [--settings F.qntn] [--language N] [--chunk N] "
-                     "[--script] [--bench [--repeat K]] [FILE]\n");
-        return 1;
-    };
-    if (argc < 2 || std::strcmp(argv[1], "5250") != 0) return usage();
-    Tn5250ReplayOptions options;
-    bool bench = false;
-    long repeat = 1;
-    std::string file;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](long& out, long low) {
-            if (i + 1 >= argc) return false;
-            char* end = nullptr;
-            out = std::strtol(argv[++i], &end, 10);
-            return *end == '\0' && out >= low;
-        };
-        long n = 0;
-        if (arg == "--settings" && i + 1 < argc) {
-            options.settingsPath = argv[++i];
-        } else if (arg == "--language") {
-            if (!value(n, 0) || n > 6) return usage();
-            options.language = static_cast<int>(n);
-        } else if (arg == "--chunk") {
-            if (!value(n, 1)) return usage();
-            options.chunk = static_cast<std::size_t>(n);
-        } else if (arg == "--repeat") {
-            if (!value(repeat, 1)) return usage();
-        } else if (arg == "--script") {
-            options.script = true;
-        } else if (arg == "--bench") {
-            bench = true;
-        } else if (!arg.starts_with("--") && file.empty()) {
-            file = arg;
-        } else {
-            return usage();
-        }
-    }
+CLI::App* add5250Command(CLI::App& app, Replay5250Command& command) {
+    CLI::App* sub = app.add_subcommand(
+        "5250", "Replay a 5250 host's bytes (or a step file) through the 5250 terminal");
+    sub->add_option("--settings", command.options.settingsPath,
+                    "A .qntn settings document instead of the defaults")
+        ->type_name("F.qntn");
+    sub->add_option("--language", command.options.language, "The session's language (0 to 6)")
+        ->type_name("N")
+        ->transform(cli::decimal())
+        ->check(CLI::Range(0, 6));
+    sub->add_option("--chunk", command.options.chunk, "Receive size for raw input")
+        ->type_name("N")
+        ->transform(cli::decimal())
+        ->check(CLI::Range(1, 1 << 30));
+    sub->add_flag("--script", command.options.script, "FILE is a step file");
+    sub->add_flag("--bench", command.bench, "Time the telnet layer and interpreter alone");
+    sub->add_option("--repeat", command.repeat, "Feed the input K times (--bench)")
+        ->type_name("K")
+        ->transform(cli::decimal())
+        ->check(CLI::Range(1, 1000000));
+    sub->add_option("FILE", command.file, "The capture (standard input without it)");
+    return sub;
+}
 
+int runReplay5250(int argc, char** argv) {
+    CLI::App app("Shows what the 5250 terminal would display for captured host output.");
+    cli::prepare(app, "quillnet-replay");
+    app.require_subcommand(1);
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    Replay5250Command command;
+    add5250Command(app, command);
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i]);
+    std::ostringstream out, err;
+    const std::optional<int> status = cli::parse(app, args, out, err, kReplayUsage);
+    std::fputs(out.str().c_str(), stdout);
+    std::fputs(err.str().c_str(), stderr);
+    if (status) return *status;
+    return run5250Command(command);
+}
+
+int run5250Command(const Replay5250Command& command) {
+    const Tn5250ReplayOptions& options = command.options;
+    const bool bench = command.bench;
+    const int repeat = command.repeat;
+    const std::string& file = command.file;
     std::vector<std::uint8_t> input;
     if (file.empty()) {
         input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
@@ -185,7 +191,7 @@ int runReplay5250(int argc, char** argv) {
     }
 
     if (bench) {
-        const auto result = bench5250(input, options.chunk, static_cast<int>(repeat));
+        const auto result = bench5250(input, options.chunk, repeat);
         auto rate = [&](double seconds) {
             return seconds > 0 ? result.bytes / seconds / 1e6 : 0.0;
         };

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/cli/cli.h"
+
 namespace qn::tools {
 
 struct Tn5250ReplayOptions {
@@ -40,9 +42,24 @@ struct Tn5250BenchResult {
 // the feeding alone.
 Tn5250BenchResult bench5250(const std::vector<std::uint8_t>& input, std::size_t chunk, int repeat);
 
+// The command line of `quillnet-replay 5250`.
+struct Replay5250Command {
+    Tn5250ReplayOptions options;
+    bool bench = false;
+    int repeat = 1;
+    std::string file;  // standard input when empty
+};
+// Adds the "5250" subcommand to the tool's command line, filling command when parsed.
+CLI::App* add5250Command(CLI::App& app, Replay5250Command& command);
+// Runs it: the report (or bench figures) on stdout; 1 on bad input.
+int run5250Command(const Replay5250Command& command);
+
 // The whole command: argv as main receives it, argv[1] being "5250".
 //   quillnet-replay 5250 [--settings F.qntn] [--language N] [--chunk N] [--script]
 //                        [--bench [--repeat K]] [FILE]
 int runReplay5250(int argc, char** argv);
+
+// Exit status of a command line that does not parse.
+inline constexpr int kReplayUsage = 1;
 
 }  // namespace qn::tools

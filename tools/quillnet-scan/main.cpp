@@ -95,7 +95,10 @@ int main(int argc, char** argv) {
     Options options;
     Parsed parsed;
     std::optional<std::string> socket;
-    app.add_option("--socket", socket, "The reader's socket (default: in the device root)");
+    app.add_option(
+        "--socket", socket,
+        "The reader's socket (default: QUILLNET_SCAN_SOCKET, else scan.sock in the device root, "
+        "else in $XDG_RUNTIME_DIR/quillnet)");
     app.add_flag("--hex", parsed.hex, "DATA is hex digits");
     app.add_flag("--rfid", parsed.rfid, "An RFID read instead of a barcode");
     app.add_option("--uid", parsed.uid, "The RFID UID as hex digits");

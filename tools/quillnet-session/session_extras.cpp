@@ -216,35 +216,52 @@ void writeJUnit(std::ostream& out, std::string_view suite, const std::vector<Cas
     out << "  </testsuite>\n</testsuites>\n";
 }
 
-int takeExtraOption(const std::vector<std::string>& args, std::size_t& i, ExtraOptions& options) {
-    const std::string& arg = args[i];
-    if (arg == "--serve") {
-        options.serve = true;
-        return 1;
-    }
-    const bool known = arg == "--junit" || arg == "--transcript" || arg == "--device-name" ||
-                       arg == "--parallel" || arg == "--ramp";
-    if (!known) return -1;
-    if (i + 1 >= args.size()) return 0;
-    const std::string& value = args[++i];
-    char* end = nullptr;
-    if (arg == "--junit") {
-        options.junit = value;
-    } else if (arg == "--transcript") {
-        options.transcript = value;
-    } else if (arg == "--device-name") {
-        if (!deviceNameOf(value, 1)) return 0;
-        options.deviceName = value;
-    } else if (arg == "--parallel") {
-        const long n = std::strtol(value.c_str(), &end, 10);
-        if (*end != '\0' || n < 1 || n > kParallelMax) return 0;
-        options.parallel = static_cast<int>(n);
-    } else {
-        const double seconds = std::strtod(value.c_str(), &end);
-        if (*end != '\0' || !(seconds >= 0) || seconds > kRampMaxSeconds) return 0;
-        options.ramp = std::chrono::milliseconds(std::lround(seconds * 1000));
-    }
-    return value.empty() ? 0 : 1;
+CLI::Validator secondsUpTo(double max, bool zeroTaken) {
+    const std::string rule = (zeroTaken ? "0 to " : "more than 0, up to ") +
+                             std::to_string(static_cast<long>(max)) + " seconds";
+    return CLI::Validator(
+        [max, zeroTaken, rule](std::string& value) -> std::string {
+            char* end = nullptr;
+            const double seconds = std::strtod(value.c_str(), &end);
+            const bool inRange = zeroTaken ? seconds >= 0 : seconds > 0;
+            if (value.empty() || *end != '\0' || !inRange || seconds > max) return "needs " + rule;
+            return {};
+        },
+        "SECONDS");
+}
+
+ExtraCommandLine addExtraOptions(CLI::App& app, ExtraOptions& options, double& rampSeconds) {
+    ExtraCommandLine added;
+    const CLI::Validator notEmpty(
+        [](std::string& value) { return value.empty() ? std::string("needs a value") : ""; }, "");
+    added.serve = app.add_flag("--serve", options.serve,
+                               "Take the steps one JSON line at a time on standard input");
+    app.add_option("--junit", options.junit, "Write a JUnit report to F")
+        ->type_name("F")
+        ->check(notEmpty);
+    app.add_option("--transcript", options.transcript,
+                   "Write what the host and the station sent to F")
+        ->type_name("F")
+        ->check(notEmpty);
+    app.add_option("--device-name", options.deviceName,
+                   "The device name, with one printf integer (%d) for the session number")
+        ->type_name("PATTERN")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                return !value.empty() && deviceNameOf(value, 1) ? ""
+                                                                : "needs one %d at most and "
+                                                                  "a name that fits the field";
+            },
+            ""));
+    added.parallel =
+        app.add_option("--parallel", options.parallel, "Run N sessions from one event loop")
+            ->type_name("N")
+            ->transform(cli::decimal())
+            ->check(CLI::Range(1, kParallelMax));
+    app.add_option("--ramp", rampSeconds, "Start the parallel sessions over S seconds")
+        ->type_name("S")
+        ->check(secondsUpTo(kRampMaxSeconds, true));
+    return added;
 }
 
 std::optional<std::string> deviceNameOf(const std::string& pattern, int n) {

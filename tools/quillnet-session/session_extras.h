@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/cli/cli.h"
+
 #include "tn5250/screen/screen_model.h"
 #include "tools/quillnet-replay/script_steps.h"
 
@@ -88,8 +90,15 @@ struct ExtraOptions {
     std::chrono::milliseconds ramp{0};
 };
 inline constexpr int kParallelMax = 1000;
-// -1 when args[i] is none of them, 0 when its value is bad, 1 when taken (i at its value).
-int takeExtraOption(const std::vector<std::string>& args, std::size_t& i, ExtraOptions& options);
+struct ExtraCommandLine {
+    CLI::Option* serve = nullptr;
+    CLI::Option* parallel = nullptr;
+};
+// Adds --serve, --junit, --transcript, --device-name, --parallel and --ramp (in seconds, into
+// rampSeconds) to a command line.
+ExtraCommandLine addExtraOptions(CLI::App& app, ExtraOptions& options, double& rampSeconds);
+// A number of seconds, from 0 (zeroTaken) or above 0, up to max.
+CLI::Validator secondsUpTo(double max, bool zeroTaken);
 // The device name of session n (from 1): PATTERN with one printf integer (%d, %03d, ...);
 // nullopt when the pattern is not one.
 std::optional<std::string> deviceNameOf(const std::string& pattern, int n);

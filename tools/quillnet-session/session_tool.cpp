@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string_view>
 #include <thread>
+#include <variant>
 
 #include "common/reader/record_fields.h"
 #include "common/telnet/connection.h"
@@ -36,11 +37,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr const char* kUsage =
-    "usage: quillnet-session vt|5250 --host H [--port P] [--settings F] [--timeout S]\n"
-    "         [--tls] [--ca-file F] [--insecure] [--junit F] [--transcript F]\n"
-    "         [--device-name PATTERN] [--serve | --parallel N [--ramp S] | SCRIPT]\n"
-    "       (vt also [--emulation vt100|classic])\n";
 constexpr std::string_view kRegistry =
     "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\nName=QNSESSION\n";
 constexpr std::uint16_t kDefaultPort = 23;
@@ -713,52 +709,70 @@ struct Options {
     bool insecure = false;
 };
 
-std::optional<Options> parseArgs(const std::vector<std::string>& args) {
-    if (args.empty() || (args[0] != "vt" && args[0] != "5250")) return std::nullopt;
+// The options, or the exit status when the tool is not to run (--help, --version or a command
+// line that does not parse, reported on out or err).
+std::variant<Options, int> parseArgs(const std::vector<std::string>& args, std::ostream& out,
+                                     std::ostream& err) {
+    CLI::App app(
+        "One of the two programs, headless, against a live host, driven by a script "
+        "(SCRIPT, else standard input). It connects only to HOST.");
+    cli::prepare(app, "quillnet-session");
+    app.require_subcommand(1);
     Options options;
-    options.tn5250 = args[0] == "5250";
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (arg == "--host" && hasValue) {
-            options.host = args[++i];
-        } else if (arg == "--port" && hasValue) {
-            char* end = nullptr;
-            const long port = std::strtol(args[++i].c_str(), &end, 10);
-            if (*end != '\0' || port < 1 || port > 65535) return std::nullopt;
-            options.port = static_cast<std::uint16_t>(port);
-        } else if (arg == "--settings" && hasValue) {
-            options.settings = args[++i];
-        } else if (arg == "--timeout" && hasValue) {
-            char* end = nullptr;
-            const double seconds = std::strtod(args[++i].c_str(), &end);
-            if (*end != '\0' || !(seconds > 0) || seconds > kTimeoutMaxSeconds) return std::nullopt;
-            options.timeout = std::chrono::milliseconds(std::lround(seconds * 1000));
-            options.timeoutGiven = true;
-        } else if (arg == "--emulation" && hasValue && !options.tn5250) {
-            options.emulation = vt::parseVtEmulation(args[++i]);
-            if (!options.emulation) return std::nullopt;
-        } else if (const int taken = takeExtraOption(args, i, options.extra); taken >= 0) {
-            if (taken == 0) return std::nullopt;
-        } else if (arg == "--tls") {
-            options.tls = true;
-        } else if (arg == "--ca-file" && hasValue) {
-            options.caFile = args[++i];
-        } else if (arg == "--insecure") {
-            options.insecure = true;
-        } else if (!arg.starts_with("--") && !options.scriptPath) {
-            options.scriptPath = arg;
-        } else {
-            return std::nullopt;
+    double timeoutSeconds = 0, rampSeconds = 0;
+    std::string emulation;
+    for (const char* name : {"vt", "5250"}) {
+        const bool tn5250 = name[0] == '5';
+        CLI::App* kind =
+            app.add_subcommand(name, std::string("The ") + (tn5250 ? "5250" : "VT") + " program");
+        kind->callback([&options, tn5250] { options.tn5250 = tn5250; });
+        // An option given twice counts with its last value, as scripts append overrides.
+        kind->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        kind->add_option("--host", options.host, "The host to connect to (\"tls:\" for TLS)")
+            ->type_name("H")
+            ->required()
+            ->check(CLI::Validator(
+                [](std::string& host) { return host.empty() ? std::string("needs a host") : ""; },
+                ""));
+        kind->add_option("--port", options.port, "The port (else the document's, else 23)")
+            ->type_name("P")
+            ->transform(cli::decimal())
+            ->check(CLI::Range(1, 65535));
+        kind->add_option("--settings", options.settings, "The settings document")->type_name("F");
+        kind->add_option("--timeout", timeoutSeconds, "The whole session's time limit (60 s)")
+            ->type_name("S")
+            ->check(secondsUpTo(kTimeoutMaxSeconds, false));
+        if (!tn5250) {
+            kind->add_option("--emulation", emulation, "The emulator's rules (vt100 unless given)")
+                ->type_name("vt100|classic")
+                ->check(CLI::Validator(
+                    [](std::string& value) -> std::string {
+                        return vt::parseVtEmulation(value) ? "" : "must be vt100 or classic";
+                    },
+                    ""));
         }
+        CLI::Option* tls = kind->add_flag("--tls", options.tls, "Connect over TLS");
+        CLI::Option* caFile =
+            kind->add_option("--ca-file", options.caFile, "Trust this CA too")->type_name("F");
+        CLI::Option* insecure =
+            kind->add_flag("--insecure", options.insecure, "Do not check the host's certificate");
+        const ExtraCommandLine extra = addExtraOptions(*kind, options.extra, rampSeconds);
+        CLI::Option* script = kind->add_option("SCRIPT", options.scriptPath,
+                                               "The step file (standard input "
+                                               "without it)");
+        // The long-lived mode reads its steps from standard input, one session only.
+        extra.serve->excludes(script)->excludes(extra.parallel);
+        // The parallel sessions run on plain non-blocking sockets of their own.
+        extra.parallel->excludes(tls)->excludes(caFile)->excludes(insecure);
     }
-    if (options.host.empty()) return std::nullopt;
-    // The long-lived mode reads its steps from standard input, one session only.
-    if (options.extra.serve && (options.scriptPath || options.extra.parallel > 0))
-        return std::nullopt;
-    // The parallel sessions run on plain non-blocking sockets of their own.
-    if (options.extra.parallel > 0 && (options.tls || options.caFile || options.insecure))
-        return std::nullopt;
+    if (std::optional<int> status = cli::parse(app, args, out, err, kSessionBadInput))
+        return *status;
+    if (timeoutSeconds > 0) {
+        options.timeout = std::chrono::milliseconds(std::lround(timeoutSeconds * 1000));
+        options.timeoutGiven = true;
+    }
+    options.extra.ramp = std::chrono::milliseconds(std::lround(rampSeconds * 1000));
+    if (!emulation.empty()) options.emulation = vt::parseVtEmulation(emulation);
     return options;
 }
 
@@ -794,11 +808,9 @@ std::vector<std::string> linesOf(std::string_view source) {
 }  // namespace
 
 int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
-    const auto options = parseArgs(args);
-    if (!options) {
-        io.err << kUsage;
-        return kSessionBadInput;
-    }
+    auto parsed = parseArgs(args, io.out, io.err);
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    const std::optional<Options> options = std::get<Options>(std::move(parsed));
     const ExtraOptions& extra = options->extra;
     std::string source;
     if (extra.serve) {
