@@ -26,23 +26,6 @@ std::string hexOf(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-std::optional<std::vector<std::uint8_t>> bytesOfHex(std::string_view text) {
-    if (text.size() % 2 != 0) return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = digit(text[i]), low = digit(text[i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
-    }
-    return bytes;
-}
-
 // Texts are single bytes, not UTF-8: each byte becomes the character of the same number, which
 // the ASCII-only dump writes as \u00XX when it is past 0x7E.
 std::string utf8OfBytes(std::string_view bytes) {
@@ -345,6 +328,23 @@ std::optional<std::string> applyTextTails(const DocumentKind& kind, const Json& 
 }
 
 }  // namespace
+
+std::optional<std::vector<std::uint8_t>> bytesOfHex(std::string_view text) {
+    if (text.size() % 2 != 0) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = digit(text[i]), low = digit(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    }
+    return bytes;
+}
 
 std::optional<std::string> applyJson(const DocumentKind& kind, std::string_view text,
                                      std::span<std::uint8_t> record,

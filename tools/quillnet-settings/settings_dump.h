@@ -45,6 +45,9 @@ int dumpDocument(const DocumentKind& kind, const std::string& path, std::ostream
 // A JSON text in the names and forms the dump uses, applied to a whole record. Every member is
 // checked; on the first that breaks a rule the record may be partly changed and the error names
 // the member and the rule. `trailing` receives the bytes a dump's "trailing" member gives.
+// Bytes from hex digits in pairs, either case; none for an odd count or another character.
+std::optional<std::vector<std::uint8_t>> bytesOfHex(std::string_view text);
+
 std::optional<std::string> applyJson(const DocumentKind& kind, std::string_view json,
                                      std::span<std::uint8_t> record,
                                      std::optional<std::vector<std::uint8_t>>& trailing);

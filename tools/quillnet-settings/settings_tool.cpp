@@ -131,23 +131,6 @@ int create(const DocumentKind& kind, const std::string& path, std::ostream& err,
 
 // ---- set
 
-std::optional<std::vector<std::uint8_t>> parseHex(std::string_view text) {
-    if (text.size() % 2 != 0) return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        int high = digit(text[i]), low = digit(text[i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
-    }
-    return bytes;
-}
-
 // A number within [min, max], or the error that names the field and the range.
 std::optional<std::string> parseNumber(std::string_view name, std::string_view text,
                                        std::int64_t min, std::int64_t max, std::int64_t& value) {
@@ -168,7 +151,7 @@ std::optional<std::string> setField(const FieldInfo& field, std::string_view tex
             reader::storeText(bytes, text);
             return std::nullopt;
         case FieldKind::Bytes: {
-            std::optional<std::vector<std::uint8_t>> parsed = parseHex(text);
+            std::optional<std::vector<std::uint8_t>> parsed = bytesOfHex(text);
             if (!parsed) {
                 return std::string(field.name) + ": '" + std::string(text) +
                        "' is not hex bytes (two hex digits per byte)";
