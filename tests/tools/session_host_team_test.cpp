@@ -444,16 +444,17 @@ TEST(SessionHostTeam, PercentilesAreNearestRank) {
 
 // 200 sessions in this process, all connected at once (each holds the picking screen a while),
 // each signed on with its own device name: every step's percentiles, no failure, well under a
-// megabyte a session.
+// megabyte a session. The hold outlasts the ramp by far: under ThreadSanitizer on two cores a
+// sign-on alone has taken 1.3 s, and the first session must not leave before the last arrives.
 TEST(SessionHostTeam, TwoHundredSessionsAtOnce) {
     constexpr int kSessions = 200;
     HostProcess host({"5250", "--port", "0", "--sessions", "250"});
     ASSERT_NE(host.port(), 0);
-    const std::string script = kTnSignOnReady + "sleep 1500\nfn 3\nwait Goodbye, CLERK\n";
+    const std::string script = kTnSignOnReady + "sleep 4000\nfn 3\nwait Goodbye, CLERK\n";
     const auto report = tempFile("parallel.xml");
     const Outcome o =
         session("5250", host.port(), script,
-                {"--parallel", std::to_string(kSessions), "--ramp", "1", "--device-name", "QN%03d",
+                {"--parallel", std::to_string(kSessions), "--ramp", "0.5", "--device-name", "QN%03d",
                  "--junit", report.string(), "--timeout", "60"});
     std::printf("%s", o.out.c_str());
     EXPECT_EQ(o.status, kSessionDone) << o.err;
@@ -481,7 +482,7 @@ TEST(SessionHostTeam, TwoHundredSessionsAtOnce) {
         EXPECT_LE(std::stod(s[5]), std::stod(s[6])) << s[0];
         EXPECT_EQ(std::stoi(s[7]), 0) << s[0];
         if (std::stoi(s[1]) == 19) {
-            EXPECT_GE(std::stod(s[3]), 1500.0) << "the sleep";
+            EXPECT_GE(std::stod(s[3]), 4000.0) << "the sleep";
         }
     }
     EXPECT_EQ(steps, 21);
