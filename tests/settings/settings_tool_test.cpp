@@ -80,10 +80,7 @@ TEST(SettingsTool, SetChangesOnlyWhatItIsToldAndAllOrNothing) {
         const char* expected;  // and what it shows there, as JSON
     };
     const Case cases[] = {
-        {{"hostAddress=host-name-longer-than-twenty"},
-         nullptr,
-         "/hostAddress",
-         "\"host-name-longer-tha\""},
+        {{"hostAddress=host-name-of-20-char"}, nullptr, "/hostAddress", "\"host-name-of-20-char\""},
         {{"telnetPort=0x1F90"}, nullptr, "/telnetPort", "8080"},
         {{"enableCommand=1B5b3168"}, nullptr, "/enableCommand", "\"1b5b3168\""},
         {{"macroFrame=0102030405060708090a"}, nullptr, "/macroFrame", "\"0102030405060708090a\""},
@@ -95,6 +92,10 @@ TEST(SettingsTool, SetChangesOnlyWhatItIsToldAndAllOrNothing) {
         {{"codeLength=0"}, "codeLength: '0' is not a number in 1..50", nullptr, nullptr},
         {{"scanVibrator=ten"}, "scanVibrator: 'ten' is not a number in 0..10", nullptr, nullptr},
         {{"enableCommand=1b5"}, "enableCommand: '1b5' is not hex bytes", nullptr, nullptr},
+        {{"hostAddress=host-name-longer-than-twenty"},
+         "hostAddress: 28 bytes given, the field holds 20",
+         nullptr,
+         nullptr},
         {{"macroFrame=0102030405060708090a0b"},
          "macroFrame: 11 bytes given, the field holds 10",
          nullptr,

@@ -148,6 +148,11 @@ std::optional<std::string> setField(const FieldInfo& field, std::string_view tex
     auto bytes = record.subspan(field.offset, field.size);
     switch (field.kind) {
         case FieldKind::Text:
+            // A cut text would be a different host, user or command than the one asked for.
+            if (text.size() > field.size) {
+                return std::string(field.name) + ": " + std::to_string(text.size()) +
+                       " bytes given, the field holds " + std::to_string(field.size);
+            }
             reader::storeText(bytes, text);
             return std::nullopt;
         case FieldKind::Bytes: {
