@@ -6,8 +6,14 @@
 #include "tn5250/telnet/tn_transport.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <filesystem>
+#include <fstream>
 
 #include "tests/support/fault_host.h"
 #include "tests/tn5250/tn_test_support.h"
@@ -89,7 +95,9 @@ class LoopbackResolver final : public telnet::HostResolver {
 };
 
 struct Fixture {
-    Fixture() {
+    // connections: the connections.ini to read at connect; empty for the settings folder's.
+    explicit Fixture(std::filesystem::path connections = {})
+        : connectionsFile(std::move(connections)) {
         reader::storeText(session.hostAddress, "127.0.0.1");
         session.telnetPort.set(host.port());
         session.barcodeReaderOn = 1;
@@ -122,8 +130,9 @@ struct Fixture {
     RecordingView view;
     RecordingTrigger trigger;
     LoopbackResolver resolver;
-    TnTransport transport{
-        {services, session, sessionLock, stream, deferred, effects, view, trigger, resolver}};
+    std::filesystem::path connectionsFile;
+    TnTransport transport{{services, session, sessionLock, stream, deferred, effects, view, trigger,
+                           resolver, nullptr, connectionsFile}};
 };
 
 template <class Predicate>
@@ -326,6 +335,98 @@ TEST(TnTransport, ReconnectStartsWithAFreshScreen) {
     second.send(Bytes{255, 253, 6});
     EXPECT_EQ(second.waitForBytes(3), (Bytes{255, 252, 6}));
     EXPECT_EQ(f.locked([&] { return f.screen.charAt(0, 0); }), 0);
+}
+
+// A listener on 127.0.0.1 that the test thread accepts from, once per connection.
+class Listener {
+  public:
+    Listener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(fd_, 4) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw std::runtime_error("no loopback listener");
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    ~Listener() { ::close(fd_); }
+    std::uint16_t port() const { return port_; }
+    // The next connection, or -1 after the time-out.
+    int accept(std::chrono::milliseconds timeout) {
+        pollfd ready{fd_, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(timeout.count())) != 1) return -1;
+        return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+
+  private:
+    int fd_;
+    std::uint16_t port_ = 0;
+};
+
+// The exact bytes from the socket, or what arrived before the time-out.
+Bytes receiveExactly(int fd, std::size_t n, std::chrono::milliseconds timeout = 5s) {
+    Bytes got;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (got.size() < n) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) != 1) break;
+        std::uint8_t buffer[256];
+        const ssize_t r = ::recv(fd, buffer, std::min(sizeof buffer, n - got.size()), 0);
+        if (r <= 0) break;
+        got.insert(got.end(), buffer, buffer + r);
+    }
+    return got;
+}
+
+// A connection reset under the session (the handheld roamed off its access point) comes back
+// by itself with reconnect on: the host is asked again under the same device name, so it can
+// hand back the job it held, and the screen starts empty instead of showing the lost one.
+TEST(TnTransport, AResetConnectionComesBackUnderTheSameDeviceName) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("qn-tn-reconnect-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "connections.ini") << "[127.0.0.1]\nreconnect = on\n";
+    Listener listener;
+    Fixture f(dir / "connections.ini");
+    f.session.telnetPort.set(listener.port());
+    const Bytes ask{255, 253, 24, 255, 250, 24, 1, 255, 240, 255, 250, 39, 1, 255, 240};
+    const Bytes answer = join({{255, 251, 24, 255, 250, 24, 0},
+                               {'I', 'B', 'M', '-', '3', '1', '7', '9', '-', '2'},
+                               {255, 240, 255, 250, 39, 0, 3},
+                               {'I', 'B', 'M', 'R', 'S', 'E', 'E', 'D'},
+                               {0, 3},
+                               {'D', 'E', 'V', 'N', 'A', 'M', 'E'},
+                               {1, 'Q', 'N', '0', '1', 255, 240}});
+
+    f.transport.connectSession();
+    const int first = listener.accept(5s);
+    ASSERT_GE(first, 0);
+    ::send(first, ask.data(), ask.size(), MSG_NOSIGNAL);
+    EXPECT_EQ(receiveExactly(first, answer.size()), answer);
+    const Bytes screen = record(join({wtd(), sba(1, 1), {0xC1}}));
+    ::send(first, screen.data(), screen.size(), MSG_NOSIGNAL);
+    ASSERT_TRUE(eventually([&] { return f.view.redraws.load() == 1; }));
+    EXPECT_NE(f.locked([&] { return f.screen.charAt(0, 0); }), 0);
+    const linger abort{1, 0};
+    ::setsockopt(first, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::close(first);
+
+    const int second = listener.accept(5s);  // after the first wait of a second
+    ASSERT_GE(second, 0);
+    ::send(second, ask.data(), ask.size(), MSG_NOSIGNAL);
+    EXPECT_EQ(receiveExactly(second, answer.size()), answer);
+    EXPECT_TRUE(f.transport.connected());
+    EXPECT_EQ(f.locked([&] { return f.screen.charAt(0, 0); }), 0);
+    EXPECT_THAT(f.messages.shown(), IsEmpty());
+    EXPECT_THAT(f.view.get(), ElementsAre("connected"));
+    f.transport.disconnectSession();
+    ::close(second);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(TnTransport, SendWithoutConnectionIsSilent) {
