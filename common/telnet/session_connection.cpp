@@ -169,13 +169,18 @@ class SessionConnection::ReadThreadClient final : public ReadLoopClient {
 
     void ended(ReceiveStatus why) override {
         if (owner_.quitting_.load()) return;
+        // A host that refused us at the end of the handshake (our client certificate) says
+        // why, and would refuse a second connection the same way.
+        std::string refused = why == ReceiveStatus::Failed ? connection_->tlsError() : "";
+        if (!refused.starts_with(kHandshakeFailed)) refused.clear();
         // Only a receive error: never the host's own close or our disconnect.
-        if (why == ReceiveStatus::Failed && reconnect_) {
+        if (why == ReceiveStatus::Failed && reconnect_ && refused.empty()) {
             wantsReconnect_ = true;
             return;
         }
         if (why == ReceiveStatus::Closed) owner_.showError("Server Closed!");
-        if (why == ReceiveStatus::Failed) owner_.showError("Can not establish connection!");
+        if (why == ReceiveStatus::Failed)
+            owner_.showError(refused.empty() ? "Can not establish connection!" : refused);
         owner_.teardown(connection_);
     }
     bool wantsReconnect() const { return wantsReconnect_; }

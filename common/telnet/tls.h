@@ -72,6 +72,9 @@ class TlsClient {
     virtual std::optional<Fingerprint> peerFingerprint() const = 0;
 };
 
+// How every message of a handshake that failed begins.
+inline constexpr std::string_view kHandshakeFailed = "TLS handshake failed: ";
+
 // Whether this process has loaded the TLS module (only a TLS connection does).
 bool tlsModuleLoaded();
 

@@ -84,6 +84,7 @@ class OpenSslClient final : public TlsClient {
 
     std::unique_ptr<OpenSslState> state_;
     bool done_ = false;
+    bool received_ = false;  // a plaintext byte has arrived
     std::string error_;
 };
 
@@ -266,10 +267,18 @@ TlsClient::ReadStatus OpenSslClient::read(std::vector<std::uint8_t>& plain) {
         }
         const int kind = SSL_get_error(state_->ssl, n);
         if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
+            received_ = received_ || any;
             return any ? ReadStatus::Data : ReadStatus::WantBytes;
         }
-        if (kind == SSL_ERROR_ZERO_RETURN) return any ? ReadStatus::Data : ReadStatus::Closed;
-        error_ = "TLS error: " + lastLibraryError("protocol error");
+        if (kind == SSL_ERROR_ZERO_RETURN) {
+            received_ = received_ || any;
+            return any ? ReadStatus::Data : ReadStatus::Closed;
+        }
+        // Under TLS 1.3 the host judges our certificate after our side of the handshake has
+        // ended: its refusal is the first thing read, and belongs to the handshake.
+        error_ = std::string(received_ || any ? "TLS error: " : kHandshakeFailed) +
+                 lastLibraryError("protocol error");
+        received_ = received_ || any;
         return any ? ReadStatus::Data : ReadStatus::Failed;
     }
 }
