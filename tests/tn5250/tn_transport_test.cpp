@@ -187,6 +187,17 @@ TEST(TnTransport, TheScreenIsResetBeforeTheSocket) {
     EXPECT_TRUE(f.screen.fields.empty());
 }
 
+// A host's first questions (terminal type, then the environment), and the answer of a 3179-2
+// named QN01.
+const Bytes kHostAsks{255, 253, 24, 255, 250, 24, 1, 255, 240, 255, 250, 39, 1, 255, 240};
+const Bytes kQn01Answers = join({{255, 251, 24, 255, 250, 24, 0},
+                                 {'I', 'B', 'M', '-', '3', '1', '7', '9', '-', '2'},
+                                 {255, 240, 255, 250, 39, 0, 3},
+                                 {'I', 'B', 'M', 'R', 'S', 'E', 'E', 'D'},
+                                 {0, 3},
+                                 {'D', 'E', 'V', 'N', 'A', 'M', 'E'},
+                                 {1, 'Q', 'N', '0', '1', 255, 240}});
+
 TEST(TnTransport, ConnectTriggersOnceAndNegotiates) {
     Fixture f;
     f.transport.connectSession();
@@ -194,15 +205,8 @@ TEST(TnTransport, ConnectTriggersOnceAndNegotiates) {
     EXPECT_TRUE(f.transport.connected());
     EXPECT_THAT(f.view.get(), ElementsAre("connected"));
     EXPECT_THAT(f.trigger.get(), ElementsAre(1));
-    f.host.send(Bytes{255, 253, 24, 255, 250, 24, 1, 255, 240, 255, 250, 39, 1, 255, 240});
-    const Bytes expected = join({{255, 251, 24, 255, 250, 24, 0},
-                                 {'I', 'B', 'M', '-', '3', '1', '7', '9', '-', '2'},
-                                 {255, 240, 255, 250, 39, 0, 3},
-                                 {'I', 'B', 'M', 'R', 'S', 'E', 'E', 'D'},
-                                 {0, 3},
-                                 {'D', 'E', 'V', 'N', 'A', 'M', 'E'},
-                                 {1, 'Q', 'N', '0', '1', 255, 240}});
-    EXPECT_EQ(f.host.waitForBytes(expected.size()), expected);
+    f.host.send(kHostAsks);
+    EXPECT_EQ(f.host.waitForBytes(kQn01Answers.size()), kQn01Answers);
     EXPECT_THAT(f.messages.shown(), IsEmpty());
 }
 
@@ -394,20 +398,12 @@ TEST(TnTransport, AResetConnectionComesBackUnderTheSameDeviceName) {
     Listener listener;
     Fixture f(dir / "connections.ini");
     f.session.telnetPort.set(listener.port());
-    const Bytes ask{255, 253, 24, 255, 250, 24, 1, 255, 240, 255, 250, 39, 1, 255, 240};
-    const Bytes answer = join({{255, 251, 24, 255, 250, 24, 0},
-                               {'I', 'B', 'M', '-', '3', '1', '7', '9', '-', '2'},
-                               {255, 240, 255, 250, 39, 0, 3},
-                               {'I', 'B', 'M', 'R', 'S', 'E', 'E', 'D'},
-                               {0, 3},
-                               {'D', 'E', 'V', 'N', 'A', 'M', 'E'},
-                               {1, 'Q', 'N', '0', '1', 255, 240}});
 
     f.transport.connectSession();
     const int first = listener.accept(5s);
     ASSERT_GE(first, 0);
-    ::send(first, ask.data(), ask.size(), MSG_NOSIGNAL);
-    EXPECT_EQ(receiveExactly(first, answer.size()), answer);
+    ::send(first, kHostAsks.data(), kHostAsks.size(), MSG_NOSIGNAL);
+    EXPECT_EQ(receiveExactly(first, kQn01Answers.size()), kQn01Answers);
     const Bytes screen = record(join({wtd(), sba(1, 1), {0xC1}}));
     ::send(first, screen.data(), screen.size(), MSG_NOSIGNAL);
     ASSERT_TRUE(eventually([&] { return f.view.redraws.load() == 1; }));
@@ -418,8 +414,8 @@ TEST(TnTransport, AResetConnectionComesBackUnderTheSameDeviceName) {
 
     const int second = listener.accept(5s);  // after the first wait of a second
     ASSERT_GE(second, 0);
-    ::send(second, ask.data(), ask.size(), MSG_NOSIGNAL);
-    EXPECT_EQ(receiveExactly(second, answer.size()), answer);
+    ::send(second, kHostAsks.data(), kHostAsks.size(), MSG_NOSIGNAL);
+    EXPECT_EQ(receiveExactly(second, kQn01Answers.size()), kQn01Answers);
     EXPECT_TRUE(f.transport.connected());
     EXPECT_EQ(f.locked([&] { return f.screen.charAt(0, 0); }), 0);
     EXPECT_THAT(f.messages.shown(), IsEmpty());
