@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <iterator>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -25,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_host.h"
 #include "tests/support/tls_rig.h"
 #include "tools/quillnet-demohost/demo_host.h"
 #include "tools/quillnet-replay/replay_json.h"
@@ -693,6 +696,54 @@ TEST(SessionHostTeam, ParallelSessionsOverTls) {
         EXPECT_EQ(sent.size(), static_cast<std::size_t>(kSessions));
         for (const auto& bytes : sent)
             EXPECT_TRUE(handshakes ? onlyTlsRecords(bytes) : bytes.empty()) << hex(bytes);
+    }
+    ::unsetenv("QUILLNET_HOME");
+    std::filesystem::remove_all(home);
+}
+
+// A host that is not TLS after all: a session's handshake ends with the reason within the
+// connect time-out, and the session sent nothing but its client hello.
+TEST(SessionHostTeam, ParallelHandshakeFaultsEndTheSession) {
+    const auto home = tempFile("fault-home");
+    std::filesystem::create_directories(home);
+    std::ofstream(home / "connections.ini") << "[127.0.0.1]\nconnect-timeout = 1\n";
+    ::setenv("QUILLNET_HOME", home.c_str(), 1);
+    const struct {
+        const char* name;
+        std::function<void(test::LoopbackHost&)> host;
+        std::string reason;
+    } cases[] = {
+        {"cut off midway",
+         [](test::LoopbackHost& h) {
+             // A server hello announced at 80 bytes, 20 of them sent.
+             h.send(std::string("\x16\x03\x03\x00\x50\x02\x00\x00\x4c\x03\x03", 11) +
+                    std::string(9, 'x'));
+             h.closeClient();
+         },
+         "TLS handshake failed: the host closed the connection"},
+        {"silent", [](test::LoopbackHost&) {}, "TLS handshake timed out"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::LoopbackHost host;
+        const auto started = std::chrono::steady_clock::now();
+        auto run = std::async(std::launch::async, [&] {
+            return session("5250", host.port(), "wait ready\n",
+                           {"--host", "tls:127.0.0.1", "--parallel", "1", "--timeout", "20"});
+        });
+        ASSERT_TRUE(host.waitForClient());
+        const auto hello = host.waitForBytes(5);
+        ASSERT_GE(hello.size(), 5u);
+        c.host(host);
+        const Outcome o = run.get();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        EXPECT_EQ(o.status, kSessionConnectionLost);
+        EXPECT_EQ(o.err, "quillnet-session: session 1: line 1: " + c.reason + "\n");
+        EXPECT_NE(o.out.find("handshake: n 0, p50 0.00 ms, p90 0.00 ms, p99 0.00 ms, max 0.00 "
+                             "ms, failures 1"),
+                  std::string::npos)
+            << o.out;
+        EXPECT_TRUE(onlyTlsRecords(host.received())) << hex(host.received());
     }
     ::unsetenv("QUILLNET_HOME");
     std::filesystem::remove_all(home);

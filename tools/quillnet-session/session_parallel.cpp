@@ -418,9 +418,14 @@ class Session {
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
             if (n < 0 && errno == EINTR) continue;
             if (phase_ == Phase::Securing) {
-                return fail(n == 0 ? "TLS handshake failed: the host closed the connection"
-                                   : "TLS handshake failed: the connection was lost",
-                            kSessionConnectionLost);
+                // What came before the end may still finish the handshake.
+                shakeHands();
+                if (phase_ == Phase::Done) return;
+                if (phase_ == Phase::Securing) {
+                    return fail(n == 0 ? "TLS handshake failed: the host closed the connection"
+                                       : "TLS handshake failed: the connection was lost",
+                                kSessionConnectionLost);
+                }
             }
             // The host closed (0) or the connection failed.
             hostEnded_ = n == 0 ? kSessionHostClosed : kSessionConnectionLost;
