@@ -229,4 +229,23 @@ HostText splitHostText(std::string_view field) {
     return text;
 }
 
+HostOptions hostOptions(const ConnectionsFile& file, std::string_view hostText, std::uint16_t port,
+                        const std::function<void(ConnectionOptions&)>& overrides) {
+    const HostText text = splitHostText(hostText);
+    HostOptions result;
+    result.host = text.host;
+    result.options = file.forHost(text.host);
+    if (overrides) overrides(result.options);
+    result.tls = result.options.usesTls(text.tlsPrefix, port);
+    return result;
+}
+
+TlsSettings HostOptions::tlsSettings() const {
+    std::string serverName = host;
+    if (serverName.size() > 2 && serverName.front() == '[') {
+        serverName = serverName.substr(1, serverName.size() - 2);
+    }
+    return options.tlsSettings(std::move(serverName));
+}
+
 }  // namespace qn::telnet

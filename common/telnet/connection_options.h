@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -92,5 +93,20 @@ struct HostText {
     bool tlsPrefix = false;
 };
 HostText splitHostText(std::string_view field);
+
+// What a connect to the host text (with or without "tls:") at the port is to do: the file's
+// defaults and the host's section, the overrides (a tool's command line) over them, and
+// whether it uses TLS.
+struct HostOptions {
+    std::string host;  // without "tls:"
+    ConnectionOptions options;
+    bool tls = false;
+
+    // The TLS layer's settings for this host: the certificate must name it as typed (a name or
+    // the address itself, an IPv6 address without its brackets).
+    TlsSettings tlsSettings() const;
+};
+HostOptions hostOptions(const ConnectionsFile& file, std::string_view hostText, std::uint16_t port,
+                        const std::function<void(ConnectionOptions&)>& overrides = {});
 
 }  // namespace qn::telnet

@@ -26,7 +26,6 @@ void SessionConnection::sendBytes(std::span<const std::uint8_t> bytes) {
 
 std::optional<ConnectTarget> SessionConnection::lookUpHost(std::string_view hostText,
                                                            std::uint16_t port) {
-    const HostText text = splitHostText(hostText);
     const ConnectionsFile file = ConnectionsFile::load(
         parts_.connectionsFile.empty() ? connectionsFilePath() : parts_.connectionsFile);
     lastFailure_ = Failure::None;
@@ -36,13 +35,10 @@ std::optional<ConnectTarget> SessionConnection::lookUpHost(std::string_view host
         return std::nullopt;
     }
     ConnectTarget target;
-    target.host = text.host;
-    target.options = file.forHost(text.host);
-    if (overrides_) overrides_(target.options);
-    target.tls = target.options.usesTls(text.tlsPrefix, port);
+    static_cast<HostOptions&>(target) = hostOptions(file, hostText, port, overrides_);
     options_ = target.options;
 
-    HostLookup lookup = resolveHost(text.host, port, parts_.resolver);
+    HostLookup lookup = resolveHost(target.host, port, parts_.resolver);
     if (lookup.error != HostError::None) lastFailure_ = Failure::Lookup;
     if (lookup.error == HostError::NameNotResolved) {
         showError("Host IP error !!");
@@ -77,14 +73,9 @@ std::string SessionConnection::connectAndSecure(Socket& socket, const ConnectTar
     socket.setKeepAlive(target.options.keepalive);
     if (!target.tls) return {};
 
-    // The certificate must name the host as typed: its name, or the address itself.
-    std::string serverName = target.host;
-    if (serverName.size() > 2 && serverName.front() == '[') {
-        serverName = serverName.substr(1, serverName.size() - 2);
-    }
     failure = Failure::Tls;
     std::string error;
-    auto tls = TlsClient::create(target.options.tlsSettings(serverName), error);
+    auto tls = TlsClient::create(target.tlsSettings(), error);
     if (!tls) return error;
     if (!socket.startTls(std::move(tls), deadline, error)) return error;
     failure = Failure::None;

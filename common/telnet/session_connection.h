@@ -87,12 +87,9 @@ class ConnectWaiter {
                       const std::function<void()>& cancel) = 0;
 };
 
-// Where to connect and how: the addresses of the host and its options.
-struct ConnectTarget {
-    std::string host;  // without the "tls:" prefix
+// Where to connect and how: the host's options and its addresses.
+struct ConnectTarget : HostOptions {
     std::vector<Endpoint> addresses;
-    ConnectionOptions options;
-    bool tls = false;
 };
 
 class SessionConnection final : public ByteSender {

@@ -1,19 +1,25 @@
 // quillnet-session as host teams drive it, against the demo hosts on 127.0.0.1: sign-ons led by
 // `wait ready` alone, the 5250 fields by meaning with the password kept out of every output,
 // the long-lived JSON mode, the JUnit report read back by an XML parser, and 200 sessions at
-// once from one process.
+// once from one process, also over TLS.
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <iterator>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -21,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_host.h"
+#include "tests/support/tls_rig.h"
 #include "tools/quillnet-demohost/demo_host.h"
 #include "tools/quillnet-replay/replay_json.h"
 #include "tools/quillnet-session/field_view.h"
@@ -442,6 +450,305 @@ TEST(SessionHostTeam, PercentilesAreNearestRank) {
             << c.sorted.size() << " " << c.fraction;
 }
 
+// A loopback relay in front of a host that keeps what each client sent, to show what went over
+// the wire.
+class RecordingRelay {
+  public:
+    explicit RecordingRelay(std::uint16_t backendPort) : backendPort_(backendPort) {
+        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(listenFd_, 256) != 0 ||
+            ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+        acceptor_ = std::thread([this] { accept(); });
+    }
+    ~RecordingRelay() {
+        sent();
+        ::close(listenFd_);
+    }
+    std::uint16_t port() const { return port_; }
+    // Once both sides of every connection have ended: what each client sent.
+    std::vector<std::vector<std::uint8_t>> sent() {
+        ::shutdown(listenFd_, SHUT_RDWR);
+        if (acceptor_.joinable()) acceptor_.join();
+        for (std::thread& relay : relays_)
+            if (relay.joinable()) relay.join();
+        return sent_;
+    }
+
+  private:
+    void accept() {
+        for (int client; (client = ::accept(listenFd_, nullptr, nullptr)) >= 0;) {
+            const int host = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(backendPort_);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::connect(host, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            std::size_t index;
+            {
+                std::lock_guard lock(mutex_);
+                index = sent_.size();
+                sent_.emplace_back();
+            }
+            relays_.emplace_back([this, client, host, index] { relay(client, host, index); });
+        }
+    }
+    // Both ways until both sides have ended (or nothing moved for 10 s).
+    void relay(int client, int host, std::size_t index) {
+        pollfd fds[2] = {{client, POLLIN, 0}, {host, POLLIN, 0}};
+        char buffer[4096];
+        while ((fds[0].fd >= 0 || fds[1].fd >= 0) && ::poll(fds, 2, 10000) > 0) {
+            for (int from = 0; from < 2; ++from) {
+                if (fds[from].fd < 0 || fds[from].revents == 0) continue;
+                const int to =
+                    fds[1 - from].fd == -1 ? (from == 0 ? host : client) : fds[1 - from].fd;
+                const ssize_t n = ::recv(fds[from].fd, buffer, sizeof buffer, 0);
+                if (n <= 0) {
+                    ::shutdown(to, SHUT_WR);
+                    fds[from].fd = -1;
+                    continue;
+                }
+                if (from == 0) {
+                    std::lock_guard lock(mutex_);
+                    sent_[index].insert(sent_[index].end(), buffer, buffer + n);
+                }
+                ::send(to, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL);
+            }
+        }
+        ::close(client);
+        ::close(host);
+    }
+
+    std::uint16_t backendPort_;
+    int listenFd_ = -1;
+    std::uint16_t port_ = 0;
+    std::thread acceptor_;
+    std::vector<std::thread> relays_;
+    std::mutex mutex_;
+    std::vector<std::vector<std::uint8_t>> sent_;
+};
+
+// Whether the bytes are whole TLS records end to end (handshake, alert, change cipher spec,
+// encrypted data): nothing in clear.
+bool onlyTlsRecords(const std::vector<std::uint8_t>& bytes) {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        if (bytes.size() - at < 5 || bytes[at] < 20 || bytes[at] > 23 || bytes[at + 1] != 3)
+            return false;
+        at += 5 + (std::size_t{bytes[at + 3]} << 8 | bytes[at + 4]);
+    }
+    return at == bytes.size() && !bytes.empty();
+}
+
+// Parallel sessions against the demo host over TLS, each way a connect may ask for it and each
+// way the certificate is checked, with the messages and exit status of a single session; every
+// byte every session sent went in TLS records.
+TEST(SessionHostTeam, ParallelSessionsOverTls) {
+    if (const std::string why = test::tlsRigMissing(); !why.empty()) GTEST_SKIP() << why;
+    test::TestCertificates certificates;
+    ASSERT_TRUE(certificates.ok());
+    constexpr int kSessions = 20;
+    const auto home = tempFile("tls-home");
+    std::filesystem::create_directories(home);
+    ::setenv("QUILLNET_HOME", home.c_str(), 1);
+    const std::string ca = certificates.ca().string();
+    const std::string pin = certificates.fingerprint(certificates.server());
+    const struct {
+        const char* name;
+        DemoProtocol protocol;
+        bool tlsHost;
+        std::string hostText;
+        std::string ini;  // connections.ini
+        std::vector<std::string> extra;
+        int status;
+        std::string reason;  // of every session's failure
+    } cases[] = {
+        {"--tls and --ca-file",
+         DemoProtocol::Tn5250,
+         true,
+         "127.0.0.1",
+         "",
+         {"--tls", "--ca-file", ca},
+         kSessionDone,
+         ""},
+        {"VT, tls = on and the CA in the file",
+         DemoProtocol::Vt,
+         true,
+         "127.0.0.1",
+         "[127.0.0.1]\ntls = on\nca-file = " + ca + "\n",
+         {},
+         kSessionDone,
+         ""},
+        {"the tls: prefix and a pinned certificate",
+         DemoProtocol::Tn5250,
+         true,
+         "tls:127.0.0.1",
+         "[127.0.0.1]\nfingerprint = " + pin + "\n",
+         {},
+         kSessionDone,
+         ""},
+        {"an unknown CA",
+         DemoProtocol::Tn5250,
+         true,
+         "127.0.0.1",
+         "",
+         {"--tls"},
+         kSessionConnectionLost,
+         "Certificate not trusted: unable to get local issuer certificate"},
+        {"--insecure",
+         DemoProtocol::Tn5250,
+         true,
+         "127.0.0.1",
+         "",
+         {"--tls", "--insecure"},
+         kSessionDone,
+         ""},
+        {"pinned to another certificate",
+         DemoProtocol::Tn5250,
+         true,
+         "127.0.0.1",
+         "[defaults]\ntls = on\nfingerprint = " + certificates.fingerprint(certificates.expired()) +
+             "\n",
+         {},
+         kSessionConnectionLost,
+         "Certificate fingerprint does not match"},
+        {"a client certificate that cannot be read",
+         DemoProtocol::Tn5250,
+         true,
+         "127.0.0.1",
+         "[127.0.0.1]\ncert-file = /nonexistent/client.pem\n",
+         {"--tls", "--ca-file", ca},
+         kSessionConnectionLost,
+         "Client certificate not readable: /nonexistent/client.pem"},
+        {"a plain host",
+         DemoProtocol::Tn5250,
+         false,
+         "127.0.0.1",
+         "",
+         {"--tls", "--ca-file", ca},
+         kSessionConnectionLost,
+         "TLS handshake failed: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(home / "connections.ini") << c.ini;
+        DemoHostOptions options = Served::options(c.protocol);
+        options.sessions = kSessions;
+        if (c.tlsHost) {
+            options.tlsCert = certificates.server().string();
+            options.tlsKey = certificates.key().string();
+        }
+        DemoHost host(options);
+        ASSERT_TRUE(host.listening());
+        std::thread thread([&] { host.run(); });
+        RecordingRelay relay(host.port());
+        ASSERT_NE(relay.port(), 0);
+        const auto report = tempFile("tls.xml");
+        const std::string script = c.protocol == DemoProtocol::Vt
+                                       ? "wait login:\nchar guest\nkey 0x0D\nwait Password:\n"
+                                       : kTnSignOnReady + "fn 3\n";
+        std::istringstream in(script);
+        std::ostringstream out, err;
+        std::vector<std::string> args{c.protocol == DemoProtocol::Vt ? "vt" : "5250",
+                                      "--host",
+                                      c.hostText,
+                                      "--port",
+                                      std::to_string(relay.port()),
+                                      "--parallel",
+                                      std::to_string(kSessions),
+                                      "--junit",
+                                      report.string(),
+                                      "--timeout",
+                                      "30"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const int status = runSessionTool(args, {in, out, err});
+        host.stop();
+        thread.join();
+        EXPECT_EQ(status, c.status) << err.str();
+        const int passed = c.status == kSessionDone ? kSessions : 0;
+        EXPECT_NE(out.str().find("passed " + std::to_string(passed) + ","), std::string::npos)
+            << out.str();
+        EXPECT_NE(out.str().find("handshake: n " + std::to_string(passed) + ","), std::string::npos)
+            << out.str();
+        const std::string junit = readFile(report);
+        std::filesystem::remove(report);
+        if (c.reason.empty()) {
+            EXPECT_EQ(err.str(), "");
+        } else {
+            // Each session failed at its connect, with the reason.
+            const std::string what = "line 1: " + c.reason;
+            EXPECT_NE(err.str().find("session " + std::to_string(kSessions) + ": " + what),
+                      std::string::npos)
+                << err.str();
+            EXPECT_NE(junit.find("message=\"" + what), std::string::npos) << junit;
+            EXPECT_NE(junit.find("errors=\"" + std::to_string(kSessions) + "\""),
+                      std::string::npos);
+        }
+        // The connect refused before any handshake sends nothing at all.
+        const bool handshakes = c.reason.find("Client certificate") == std::string::npos;
+        const auto sent = relay.sent();
+        EXPECT_EQ(sent.size(), static_cast<std::size_t>(kSessions));
+        for (const auto& bytes : sent)
+            EXPECT_TRUE(handshakes ? onlyTlsRecords(bytes) : bytes.empty()) << hex(bytes);
+    }
+    ::unsetenv("QUILLNET_HOME");
+    std::filesystem::remove_all(home);
+}
+
+// A host that is not TLS after all: a session's handshake ends with the reason within the
+// connect time-out, and the session sent nothing but its client hello.
+TEST(SessionHostTeam, ParallelHandshakeFaultsEndTheSession) {
+    const auto home = tempFile("fault-home");
+    std::filesystem::create_directories(home);
+    std::ofstream(home / "connections.ini") << "[127.0.0.1]\nconnect-timeout = 1\n";
+    ::setenv("QUILLNET_HOME", home.c_str(), 1);
+    const struct {
+        const char* name;
+        std::function<void(test::LoopbackHost&)> host;
+        std::string reason;
+    } cases[] = {
+        {"cut off midway",
+         [](test::LoopbackHost& h) {
+             // A server hello announced at 80 bytes, 20 of them sent.
+             h.send(std::string("\x16\x03\x03\x00\x50\x02\x00\x00\x4c\x03\x03", 11) +
+                    std::string(9, 'x'));
+             h.closeClient();
+         },
+         "TLS handshake failed: the host closed the connection"},
+        {"silent", [](test::LoopbackHost&) {}, "TLS handshake timed out"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::LoopbackHost host;
+        const auto started = std::chrono::steady_clock::now();
+        auto run = std::async(std::launch::async, [&] {
+            return session("5250", host.port(), "wait ready\n",
+                           {"--host", "tls:127.0.0.1", "--parallel", "1", "--timeout", "20"});
+        });
+        ASSERT_TRUE(host.waitForClient());
+        const auto hello = host.waitForBytes(5);
+        ASSERT_GE(hello.size(), 5u);
+        c.host(host);
+        const Outcome o = run.get();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        EXPECT_EQ(o.status, kSessionConnectionLost);
+        EXPECT_EQ(o.err, "quillnet-session: session 1: line 1: " + c.reason + "\n");
+        EXPECT_NE(o.out.find("handshake: n 0, p50 0.00 ms, p90 0.00 ms, p99 0.00 ms, max 0.00 "
+                             "ms, failures 1"),
+                  std::string::npos)
+            << o.out;
+        EXPECT_TRUE(onlyTlsRecords(host.received())) << hex(host.received());
+    }
+    ::unsetenv("QUILLNET_HOME");
+    std::filesystem::remove_all(home);
+}
+
 // 200 sessions in this process, all connected at once (each holds the picking screen a while),
 // each signed on with its own device name: every step's percentiles, no failure, well under a
 // megabyte a session. The hold outlasts the ramp by far: under ThreadSanitizer on two cores a
@@ -454,8 +761,8 @@ TEST(SessionHostTeam, TwoHundredSessionsAtOnce) {
     const auto report = tempFile("parallel.xml");
     const Outcome o =
         session("5250", host.port(), script,
-                {"--parallel", std::to_string(kSessions), "--ramp", "0.5", "--device-name", "QN%03d",
-                 "--junit", report.string(), "--timeout", "60"});
+                {"--parallel", std::to_string(kSessions), "--ramp", "0.5", "--device-name",
+                 "QN%03d", "--junit", report.string(), "--timeout", "60"});
     std::printf("%s", o.out.c_str());
     EXPECT_EQ(o.status, kSessionDone) << o.err;
     std::smatch m;

@@ -270,18 +270,22 @@ void DemoHost::runConcurrent() {
             if (stopping_) break;
         }
         reap(false);
-        const int client = ::accept(listenFd_, nullptr, nullptr);
-        if (client < 0) {
+        const int accepted = ::accept(listenFd_, nullptr, nullptr);
+        if (accepted < 0) {
             if (errno == EINTR) continue;
             break;
         }
+        // Over TLS the session speaks plain telnet to its own relay.
+        std::thread relay;
+        const int client = tls_ ? tls_->wrap(accepted, relay) : accepted;
+        if (client < 0) continue;
         {
             std::lock_guard lock(sessionMutex_);
             sessionFds_.insert(client);
             if (stopping_) ::shutdown(client, SHUT_RDWR);
         }
         auto done = std::make_shared<std::atomic<bool>>(false);
-        served.push_back({std::thread([this, client, done] {
+        served.push_back({std::thread([this, client, done, relay = std::move(relay)]() mutable {
                               serve(client);
                               {
                                   std::lock_guard lock(sessionMutex_);
@@ -289,6 +293,7 @@ void DemoHost::runConcurrent() {
                               }
                               slotFree_.notify_all();
                               closeSession(client);
+                              if (relay.joinable()) relay.join();
                               *done = true;
                           }),
                           done});

@@ -81,12 +81,16 @@ void TlsFront::join() {
 
 int TlsFront::wrap(int clientFd) {
     join();
+    return wrap(clientFd, relay_);
+}
+
+int TlsFront::wrap(int clientFd, std::thread& relayThread) {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
         ::close(clientFd);
         return -1;
     }
-    relay_ = std::thread([ctx = context_->ctx, clientFd, relayFd = pair[1]] {
+    relayThread = std::thread([ctx = context_->ctx, clientFd, relayFd = pair[1]] {
         SSL* ssl = SSL_new(ctx);
         timeval limit{kHandshakeSeconds, 0};
         ::setsockopt(clientFd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);

@@ -20,6 +20,9 @@ class TlsFront {
     // Takes the client's socket and returns the session's end, or -1 (the client is closed).
     // The previous session's relay is joined first.
     int wrap(int clientFd);
+    // The same for one of several sessions at a time: the relay runs on `relayThread`, which the
+    // caller joins once it has closed the session's end.
+    int wrap(int clientFd, std::thread& relayThread);
     // Waits for the relay of the last session to end.
     void join();
 

@@ -44,13 +44,16 @@ constexpr std::size_t kReceiveBlock = 4096;
 // How often the resident memory is read while the sessions run.
 constexpr auto kSampleEvery = 50ms;
 
-// Sends onto a non-blocking socket; what the socket does not take at once waits for it.
+// Sends onto a non-blocking socket; what the socket does not take at once waits for it. Over
+// TLS every byte the session sends goes through the TLS layer: nothing goes out in clear.
 class SocketWire final : public StationWire {
   public:
     int fd = -1;
-    bool connected = false;
+    bool connected = false;  // for the session's sends: after the connect and the handshake
+    bool broken = false;     // a send failed
     bool overflow = false;
-    std::vector<std::uint8_t> backlog;
+    std::vector<std::uint8_t> backlog;  // as it goes on the socket: ciphertext over TLS
+    std::unique_ptr<telnet::TlsClient> tls;
     Transcript* transcript = nullptr;
     std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t>)> mask;
 
@@ -59,14 +62,28 @@ class SocketWire final : public StationWire {
         if (bytes.empty() || !connected) return;
         if (transcript)
             transcript->sent(mask ? mask(bytes) : std::vector(bytes.begin(), bytes.end()));
+        if (!tls) return sendRaw(bytes);
+        if (!tls->write(bytes)) {
+            connected = false;
+            return;
+        }
+        sendTlsOutput();
+    }
+    // What the TLS layer has to send: its handshake, its answers, the closing alert.
+    void sendTlsOutput() {
+        if (!tls->hasOutput()) return;
+        std::vector<std::uint8_t> cipher;
+        tls->takeOutput(cipher);
+        sendRaw(cipher);
+    }
+    void sendRaw(std::span<const std::uint8_t> bytes) {
+        if (broken) return;
         if (backlog.empty()) {
             const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                connected = false;
-                return;
-            }
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return lost();
             bytes = bytes.subspan(n < 0 ? 0 : static_cast<std::size_t>(n));
         }
+        if (bytes.empty()) return;
         if (backlog.size() + bytes.size() > kSendBacklogMax) {
             overflow = true;
             return;
@@ -75,15 +92,21 @@ class SocketWire final : public StationWire {
     }
     // The socket is writable again.
     void flush() {
-        while (!backlog.empty()) {
+        while (!backlog.empty() && !broken) {
             const ssize_t n = ::send(fd, backlog.data(), backlog.size(), MSG_NOSIGNAL);
             if (n <= 0) {
                 if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-                connected = false;
-                return;
+                return lost();
             }
             backlog.erase(backlog.begin(), backlog.begin() + n);
         }
+    }
+
+  private:
+    void lost() {
+        broken = true;
+        connected = false;
+        backlog.clear();
     }
 };
 
@@ -276,13 +299,28 @@ std::string seconds(std::chrono::milliseconds value) {
     return text;
 }
 
+// How every session connects: the host's options, as a single session's connect reads them.
+struct Link {
+    sockaddr_in address{};
+    bool tls = false;
+    telnet::TlsSettings tlsSettings;
+    std::chrono::milliseconds connectTimeout{};
+};
+
+// The loop's buffers, lent to whichever session has bytes to read.
+struct LoopBuffers {
+    std::vector<std::uint8_t> received = std::vector<std::uint8_t>(kReceiveBlock);
+    std::vector<std::uint8_t> plain;  // what one receive held, decrypted
+};
+
 // One session: its terminal, its socket and where it stands in the script.
 class Session {
   public:
-    enum class Phase : std::uint8_t { Waiting, Connecting, Running, Done };
+    enum class Phase : std::uint8_t { Waiting, Connecting, Securing, Running, Done };
 
-    Session(int number, const ParallelRequest& request, std::vector<StepFigures>& figures)
-        : number_(number), request_(request), figures_(figures) {
+    Session(int number, const ParallelRequest& request, const Link& link, LoopBuffers& shared,
+            std::vector<StepFigures>& figures)
+        : number_(number), request_(request), link_(link), shared_(shared), figures_(figures) {
         if (request.tn5250) {
             terminal_ = std::make_unique<TnTerminal>();
         } else {
@@ -316,20 +354,23 @@ class Session {
     }
 
     // Opens the socket and starts the connect; false when it failed at once.
-    bool open(const sockaddr_in& address, int epoll) {
+    bool open(int epoll) {
         startedAt_ = Clock::now();
+        // The connect and the handshake together, as a single session's.
+        connectUntil_ = startedAt_ + link_.connectTimeout;
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) return fail("Create socket failed !!", kSessionNoConnection), false;
         int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         terminal_->wire.fd = fd;
+        const sockaddr_in& address = link_.address;
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
             errno != EINPROGRESS) {
             return fail("Can not establish connection", kSessionNoConnection), false;
         }
         phase_ = Phase::Connecting;
         watchingWrite_ = true;
-        wakeAt_ = request_.deadline;
+        wakeAt_ = std::min(connectUntil_, request_.deadline);
         epoll_event event{};
         event.events = EPOLLIN | EPOLLOUT;
         event.data.u32 = static_cast<std::uint32_t>(number_ - 1);
@@ -344,38 +385,62 @@ class Session {
             socklen_t size = sizeof error;
             ::getsockopt(fd(), SOL_SOCKET, SO_ERROR, &error, &size);
             if (error != 0) return fail("Can not establish connection", kSessionNoConnection);
-            phase_ = Phase::Running;
-            // A first quiet wait counts from the connect.
-            inputAt_ = Clock::now();
-            terminal_->wire.connected = true;
-            terminal_->connected();
-            advance(Clock::now());
-            return;
+            connectedAt_ = Clock::now();
+            if (link_.tls) return startTls();
+            begin();
+            return advance(Clock::now());
         }
         terminal_->wire.flush();
+        if (phase_ == Phase::Securing && terminal_->wire.broken) {
+            return fail("TLS handshake failed: the connection was lost", kSessionConnectionLost);
+        }
     }
 
-    void readable(std::span<std::uint8_t> buffer) {
-        if (phase_ != Phase::Running) return;
+    void readable() {
+        if (phase_ != Phase::Running && phase_ != Phase::Securing) return;
+        SocketWire& wire = terminal_->wire;
+        const std::span<std::uint8_t> buffer = shared_.received;
         for (;;) {
             const ssize_t n = ::recv(fd(), buffer.data(), buffer.size(), 0);
             if (n > 0) {
-                terminal_->receive(buffer.first(static_cast<std::size_t>(n)));
-                lastByte_ = Clock::now();
-                ++blocks_;
-                if (transcript_) transcript_->received(terminal_->rows());
+                const auto bytes = buffer.first(static_cast<std::size_t>(n));
+                if (!wire.tls) {
+                    deliver(bytes);
+                } else {
+                    wire.tls->feed(bytes);
+                    if (phase_ == Phase::Running) decrypt();
+                    // The host's closing alert or a broken record ends what is read.
+                    if (hostEnded_ != 0) break;
+                }
                 if (static_cast<std::size_t>(n) < buffer.size()) break;
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
             if (n < 0 && errno == EINTR) continue;
+            if (phase_ == Phase::Securing) {
+                // What came before the end may still finish the handshake.
+                shakeHands();
+                if (phase_ == Phase::Done) return;
+                if (phase_ == Phase::Securing) {
+                    return fail(n == 0 ? "TLS handshake failed: the host closed the connection"
+                                       : "TLS handshake failed: the connection was lost",
+                                kSessionConnectionLost);
+                }
+            }
             // The host closed (0) or the connection failed.
             hostEnded_ = n == 0 ? kSessionHostClosed : kSessionConnectionLost;
-            terminal_->wire.connected = false;
+            wire.connected = false;
             break;
         }
+        if (phase_ == Phase::Securing) return shakeHands();
         advance(Clock::now());
     }
+
+    // The connect's time, and the handshake's over TLS (ms), once each is done.
+    std::optional<double> connectMilliseconds() const { return since(startedAt_, connectedAt_); }
+    std::optional<double> handshakeMilliseconds() const { return since(connectedAt_, securedAt_); }
+    // Where the session failed, if it did: in the connect, in the handshake or in a step.
+    Phase failedIn() const { return failedIn_; }
 
     // Runs steps until one has to wait for the host or a timer, or the script ends.
     void advance(Clock::time_point now) {
@@ -409,7 +474,14 @@ class Session {
 
     void timer(Clock::time_point now) {
         if (phase_ == Phase::Waiting) return;
-        if (phase_ == Phase::Connecting && now >= request_.deadline) return timedOut();
+        if (phase_ == Phase::Connecting || phase_ == Phase::Securing) {
+            if (now >= request_.deadline) return timedOut();
+            if (now < connectUntil_) return;
+            if (phase_ == Phase::Connecting) {
+                return fail("Can not establish connection", kSessionNoConnection);
+            }
+            return fail("TLS handshake timed out", kSessionConnectionLost);
+        }
         advance(now);
     }
 
@@ -419,6 +491,72 @@ class Session {
     }
 
   private:
+    static std::optional<double> since(Clock::time_point from, Clock::time_point to) {
+        if (to == Clock::time_point{}) return std::nullopt;
+        return std::chrono::duration<double, std::milli>(to - from).count();
+    }
+
+    // The TCP connect is done: the handshake, before the session may send a byte.
+    void startTls() {
+        std::string error;
+        terminal_->wire.tls = telnet::TlsClient::create(link_.tlsSettings, error);
+        if (!terminal_->wire.tls) return fail(error, kSessionConnectionLost);
+        phase_ = Phase::Securing;
+        shakeHands();
+    }
+
+    // One handshake step over what has been received; the session begins once it is done.
+    void shakeHands() {
+        SocketWire& wire = terminal_->wire;
+        const telnet::TlsClient::Step step = wire.tls->handshake();
+        wire.sendTlsOutput();
+        if (step == telnet::TlsClient::Step::Failed)
+            return fail(wire.tls->error(), kSessionConnectionLost);
+        if (wire.broken || wire.overflow)
+            return fail("TLS handshake failed: the connection was lost", kSessionConnectionLost);
+        if (step != telnet::TlsClient::Step::Done) return;
+        securedAt_ = Clock::now();
+        begin();
+        // The host may have sent its first bytes with the end of its handshake.
+        decrypt();
+        advance(Clock::now());
+    }
+
+    void begin() {
+        phase_ = Phase::Running;
+        wakeAt_ = request_.deadline;
+        // A first quiet wait counts from the connect.
+        inputAt_ = Clock::now();
+        terminal_->wire.connected = true;
+        terminal_->connected();
+    }
+
+    // Every plaintext byte the received ciphertext holds, to the terminal.
+    void decrypt() {
+        SocketWire& wire = terminal_->wire;
+        std::vector<std::uint8_t>& plain = shared_.plain;
+        plain.clear();
+        telnet::TlsClient::ReadStatus status;
+        while ((status = wire.tls->read(plain)) == telnet::TlsClient::ReadStatus::Data) {
+        }
+        // A session ticket or key update may want an answer.
+        if (wire.connected) wire.sendTlsOutput();
+        if (!plain.empty()) deliver(plain);
+        if (status == telnet::TlsClient::ReadStatus::Closed ||
+            status == telnet::TlsClient::ReadStatus::Failed) {
+            hostEnded_ = status == telnet::TlsClient::ReadStatus::Closed ? kSessionHostClosed
+                                                                         : kSessionConnectionLost;
+            wire.connected = false;
+        }
+    }
+
+    void deliver(std::span<const std::uint8_t> bytes) {
+        terminal_->receive(bytes);
+        lastByte_ = Clock::now();
+        ++blocks_;
+        if (transcript_) transcript_->received(terminal_->rows());
+    }
+
     // -1 while the step waits, else its status (a failure already recorded).
     int tryStep(const Step& step, Clock::time_point now) {
         const auto limit = step.timeout.value_or(kDefaultWaitTimeout);
@@ -550,6 +688,7 @@ class Session {
             failure_.screen += row + "\n";
         if (!failure_.screen.empty()) failure_.screen.pop_back();
         failure_.status = status;
+        failedIn_ = phase_;
         // A connect that failed is no step's failure.
         if (phase_ == Phase::Running && step_ < figures_.size()) ++figures_[step_].failures;
         if (transcript_) transcript_->note(failure_.what);
@@ -565,19 +704,32 @@ class Session {
 
     void closeSocket() {
         SocketWire& wire = terminal_->wire;
+        // The closing alert, as far as the socket takes it at once.
+        if (wire.tls && wire.connected) {
+            wire.tls->close();
+            wire.sendTlsOutput();
+        }
         wire.connected = false;
         if (wire.fd >= 0) ::close(wire.fd);
         wire.fd = -1;
+        wire.tls.reset();
+        wire.backlog = {};
     }
 
     const int number_;
     const ParallelRequest& request_;
+    const Link& link_;
+    LoopBuffers& shared_;
     std::vector<StepFigures>& figures_;
     std::unique_ptr<Terminal> terminal_;
     Phase phase_ = Phase::Waiting;
+    Phase failedIn_ = Phase::Waiting;
     bool watchingWrite_ = false;
     Clock::time_point wakeAt_{};
     Clock::time_point startedAt_{};
+    Clock::time_point connectUntil_{};
+    Clock::time_point connectedAt_{};
+    Clock::time_point securedAt_{};
     Clock::time_point endedAt_{};
     std::size_t step_ = 0;
     bool stepStarted_ = false;
@@ -629,6 +781,17 @@ int connectedNow(const std::vector<std::unique_ptr<Session>>& sessions) {
     }));
 }
 
+// "n N, p50 ... ms, p90, p99, max, failures F" of the times (sorted here).
+std::string timesText(std::vector<double>& milliseconds, int failures) {
+    std::ranges::sort(milliseconds);
+    char text[160];
+    std::snprintf(
+        text, sizeof text, "n %zu, p50 %.2f ms, p90 %.2f ms, p99 %.2f ms, max %.2f ms, failures %d",
+        milliseconds.size(), percentile(milliseconds, 0.5), percentile(milliseconds, 0.9),
+        percentile(milliseconds, 0.99), milliseconds.empty() ? 0.0 : milliseconds.back(), failures);
+    return text;
+}
+
 }  // namespace
 
 double percentile(const std::vector<double>& sorted, double fraction) {
@@ -639,11 +802,26 @@ double percentile(const std::vector<double>& sorted, double fraction) {
 
 int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream& err,
                 std::vector<CaseReport>& cases, std::ostream* transcriptOut) {
-    const auto address = resolve(request.host, request.port);
+    // connections.ini once for all the sessions, as a single session's connect reads it.
+    const telnet::ConnectionsFile file =
+        telnet::ConnectionsFile::load(telnet::connectionsFilePath());
+    if (!file.error().empty()) {
+        err << file.error() << "\n";
+        return kSessionNoConnection;
+    }
+    const telnet::HostOptions host =
+        telnet::hostOptions(file, request.host, request.port, request.overrides);
+    const auto address = resolve(host.host, request.port);
     if (!address) {
         err << "Host IP error !!\n";
         return kSessionNoConnection;
     }
+    Link link;
+    link.address = *address;
+    link.tls = host.tls;
+    if (host.tls) link.tlsSettings = host.tlsSettings();
+    link.connectTimeout = host.options.connectTimeout;
+    LoopBuffers buffers;
     const int count = request.extra.parallel;
     std::vector<StepFigures> figures(request.script.steps.size());
     for (std::size_t i = 0; i < figures.size(); ++i) {
@@ -660,7 +838,7 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
     if (transcriptOut) transcript.emplace(*transcriptOut);
     const Clock::time_point start = Clock::now();
     for (int n = 1; n <= count; ++n) {
-        auto session = std::make_unique<Session>(n, request, figures);
+        auto session = std::make_unique<Session>(n, request, link, buffers, figures);
         if (request.settings && !session->terminal().loadSettings(*request.settings)) {
             err << "quillnet-session: cannot read settings " << *request.settings << "\n";
             return kSessionBadInput;
@@ -678,7 +856,6 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
         err << "quillnet-session: no event loop\n";
         return kSessionConnectionLost;
     }
-    std::vector<std::uint8_t> buffer(kReceiveBlock);
     std::vector<epoll_event> events(256);
     long peakKib = baseKib;
     int mostAtOnce = 0;
@@ -689,7 +866,7 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
         int live = 0;
         for (auto& session : sessions) {
             if (session->phase() == Session::Phase::Waiting && now >= session->wakeAt() &&
-                !session->open(*address, epoll)) {
+                !session->open(epoll)) {
                 continue;
             }
             if (session->phase() == Session::Phase::Done) continue;
@@ -713,7 +890,7 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
             Session& session = *sessions[events[static_cast<std::size_t>(i)].data.u32];
             const auto what = events[static_cast<std::size_t>(i)].events;
             if ((what & EPOLLOUT) != 0) session.writable();
-            if ((what & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0) session.readable(buffer);
+            if ((what & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0) session.readable();
         }
         if (Clock::now() >= nextSample) {
             peakKib = std::max(peakKib, residentKib().first);
@@ -749,15 +926,20 @@ int runParallel(const ParallelRequest& request, std::ostream& out, std::ostream&
                   count, passed, count - passed, elapsed, mostAtOnce,
                   double(peakKib - baseKib) / count, peakKib, baseKib);
     out << line;
+    // The connect and the handshake come before the first step and count in none.
+    std::vector<double> connects, handshakes;
+    int connectFailures = 0, handshakeFailures = 0;
+    for (const auto& session : sessions) {
+        if (const auto ms = session->connectMilliseconds()) connects.push_back(*ms);
+        if (const auto ms = session->handshakeMilliseconds()) handshakes.push_back(*ms);
+        if (session->failedIn() == Session::Phase::Connecting) ++connectFailures;
+        if (session->failedIn() == Session::Phase::Securing) ++handshakeFailures;
+    }
+    out << "connect: " << timesText(connects, connectFailures) << "\n";
+    if (link.tls) out << "handshake: " << timesText(handshakes, handshakeFailures) << "\n";
     for (StepFigures& step : figures) {
-        std::ranges::sort(step.milliseconds);
-        std::snprintf(line, sizeof line,
-                      "line %d: n %zu, p50 %.2f ms, p90 %.2f ms, p99 %.2f ms, max %.2f ms, "
-                      "failures %d: ",
-                      step.line, step.milliseconds.size(), percentile(step.milliseconds, 0.5),
-                      percentile(step.milliseconds, 0.9), percentile(step.milliseconds, 0.99),
-                      step.milliseconds.empty() ? 0.0 : step.milliseconds.back(), step.failures);
-        out << line << step.text << "\n";
+        out << "line " << step.line << ": " << timesText(step.milliseconds, step.failures) << ": "
+            << step.text << "\n";
     }
     out.flush();
     return status;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -751,19 +752,15 @@ std::variant<Options, int> parseArgs(const std::vector<std::string>& args, std::
                     },
                     ""));
         }
-        CLI::Option* tls = kind->add_flag("--tls", options.tls, "Connect over TLS");
-        CLI::Option* caFile =
-            kind->add_option("--ca-file", options.caFile, "Trust this CA too")->type_name("F");
-        CLI::Option* insecure =
-            kind->add_flag("--insecure", options.insecure, "Do not check the host's certificate");
+        kind->add_flag("--tls", options.tls, "Connect over TLS");
+        kind->add_option("--ca-file", options.caFile, "Trust this CA too")->type_name("F");
+        kind->add_flag("--insecure", options.insecure, "Do not check the host's certificate");
         const ExtraCommandLine extra = addExtraOptions(*kind, options.extra, rampSeconds);
         CLI::Option* script = kind->add_option("SCRIPT", options.scriptPath,
                                                "The step file (standard input "
                                                "without it)");
         // The long-lived mode reads its steps from standard input, one session only.
         extra.serve->excludes(script)->excludes(extra.parallel);
-        // The parallel sessions run on plain non-blocking sockets of their own.
-        extra.parallel->excludes(tls)->excludes(caFile)->excludes(insecure);
     }
     if (std::optional<int> status = cli::parse(app, args, out, err, kSessionBadInput))
         return *status;
@@ -774,6 +771,25 @@ std::variant<Options, int> parseArgs(const std::vector<std::string>& args, std::
     options.extra.ramp = std::chrono::milliseconds(std::lround(rampSeconds * 1000));
     if (!emulation.empty()) options.emulation = vt::parseVtEmulation(emulation);
     return options;
+}
+
+// connections.ini is read as the programs read it; the command line goes over it.
+std::function<void(telnet::ConnectionOptions&)> connectionOverrides(const Options& options) {
+    if (!options.caFile && !options.insecure && !options.emulation) return {};
+    std::optional<telnet::Emulation> emulation;
+    if (options.emulation) {
+        emulation = *options.emulation == vt::VtEmulation::Classic ? telnet::Emulation::Classic
+                                                                   : telnet::Emulation::Vt100;
+    }
+    return [caFile = options.caFile, insecure = options.insecure,
+            emulation](telnet::ConnectionOptions& o) {
+        if (caFile) o.caFile = *caFile;
+        if (insecure) {
+            o.verify = false;
+            o.fingerprint.reset();
+        }
+        if (emulation) o.emulation = *emulation;
+    };
 }
 
 }  // namespace
@@ -871,9 +887,10 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
 
     if (extra.parallel > 0) {
         terminal.reset();
-        ParallelRequest request{options->tn5250, options->host, port,   options->settings,
-                                deadline,        extra,         script, linesOf(source)};
+        ParallelRequest request{options->tn5250, hostText, port,   options->settings,
+                                deadline,        extra,    script, linesOf(source)};
         request.emulation = options->emulation.value_or(vt::VtEmulation::Vt100);
+        request.overrides = connectionOverrides(*options);
         std::vector<CaseReport> cases;
         const int status = runParallel(request, io.out, io.err, cases, transcriptFile.get());
         if (junit) writeJUnit(*junit, suite, cases);
@@ -895,23 +912,8 @@ int runSessionTool(const std::vector<std::string>& args, SessionToolIo io) {
             if (transcript) transcript->note(text);
         });
 
-    // connections.ini is read as the programs read it; the command line goes over it.
-    if (options->caFile || options->insecure || options->emulation) {
-        std::optional<telnet::Emulation> emulation;
-        if (options->emulation) {
-            emulation = *options->emulation == vt::VtEmulation::Classic ? telnet::Emulation::Classic
-                                                                        : telnet::Emulation::Vt100;
-        }
-        terminal->connection().setOverrides([caFile = options->caFile, insecure = options->insecure,
-                                             emulation](telnet::ConnectionOptions& o) {
-            if (caFile) o.caFile = *caFile;
-            if (insecure) {
-                o.verify = false;
-                o.fingerprint.reset();
-            }
-            if (emulation) o.emulation = *emulation;
-        });
-    }
+    if (auto overrides = connectionOverrides(*options))
+        terminal->connection().setOverrides(std::move(overrides));
 
     int status = kSessionDone;
     StepFailure failure;
