@@ -1,6 +1,7 @@
 #include "plugins/simreader/hid_descriptor.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace qn::sim {
 
@@ -70,7 +71,7 @@ class Parser {
             switch (type) {
                 case ItemType::Main:
                     ok = mainItem(tag, value);
-                    locals_.clear();
+                    ranges_.clear();
                     pendingMinimum_.reset();
                     break;
                 case ItemType::Global:
@@ -130,23 +131,31 @@ class Parser {
         // Bounded by kMaxHidReportSize * kMaxHidReportCount: no overflow.
         report.bits += size * count;
         if (report.bits > kMaxHidReportBytes * 8) return false;
-        if ((flags & kInputConstant) != 0 || size == 0 || count == 0 || locals_.empty()) {
+        if ((flags & kInputConstant) != 0 || size == 0 || count == 0 || ranges_.empty()) {
             return true;
         }
         // An array item names the values its fields may hold, not the fields; the one use of an
         // array here is a buffer of a single usage ("Decoded Data" declared as an array).
-        if ((flags & kInputVariable) == 0 && locals_.size() != 1) return true;
+        const bool single = ranges_.size() == 1 && ranges_[0].first == ranges_[0].second;
+        if ((flags & kInputVariable) == 0 && !single) return true;
         // Field i carries usage i; fields past the last usage carry the last one.
+        std::vector<std::uint32_t>& usages = usages_;
+        usages.clear();
+        for (const auto& [first, last] : ranges_) {
+            for (std::uint64_t usage = first; usage <= last && usages.size() < count; ++usage)
+                usages.push_back(static_cast<std::uint32_t>(usage));
+            if (usages.size() >= count) break;
+        }
         auto usageOf = [&](std::size_t field) {
-            return locals_[std::min(field, locals_.size() - 1)];
+            return usages[std::min(field, usages.size() - 1)];
         };
-        const std::size_t named = std::min(count, locals_.size());
+        const std::size_t named = usages.size();
         auto fieldAt = [&](std::size_t field, std::size_t bits) {
             return HidField{start + field * size, bits};
         };
         HidInputReport& out = report.layout;
         for (std::size_t field = 0; field < named; ++field) {
-            const std::uint32_t usage = locals_[field];
+            const std::uint32_t usage = usages[field];
             if (usage >= kSymbologyId1 && usage < kSymbologyId1 + 3 && size == 8) {
                 HidField& id = out.symbology[usage - kSymbologyId1];
                 if (!id.present()) id = fieldAt(field, 8);
@@ -228,17 +237,16 @@ class Parser {
         }
     }
 
-    // No item has more fields than kMaxHidReportCount, so no more usages are kept.
+    // No item has more fields than kMaxHidReportCount, so no more usages are kept; a range is
+    // expanded only as far as its item's fields go.
     void addUsages(std::uint32_t first, std::uint32_t last) {
-        for (std::uint64_t usage = first; usage <= last && locals_.size() < kMaxHidReportCount;
-             ++usage) {
-            locals_.push_back(static_cast<std::uint32_t>(usage));
-        }
+        if (ranges_.size() < kMaxHidReportCount) ranges_.emplace_back(first, last);
     }
 
     Globals globals_;
     std::vector<Globals> stack_;
-    std::vector<std::uint32_t> locals_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges_;  // the usages, in order
+    std::vector<std::uint32_t> usages_;                            // expanded for one item
     std::optional<std::uint32_t> pendingMinimum_;
     std::vector<InputReport> reports_;
     std::size_t depth_ = 0;
