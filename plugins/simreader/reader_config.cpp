@@ -54,6 +54,7 @@ ScannerConfig scannerConfigFrom(const platform::IniFile& ini) {
     if (auto layout = ini.value("scanner", "layout"); layout && !layout->empty()) {
         scanner.layout = *layout;
     }
+    if (auto file = ini.value("scanner", "hid-descriptor")) scanner.hidDescriptor = *file;
     if (auto terminator = ini.value("scanner", "terminator")) {
         if (equalsIgnoringCase(*terminator, "tab")) scanner.terminator = ScanTerminator::Tab;
     }

@@ -17,6 +17,8 @@
 //   evdev=NAME         ; keyboard-mode scanners: a device path, a /dev/input/by-id name or
 //                      ; vendor:product in hex; several separated by commas (up to 4)
 //   hidraw=NAME        ; HID POS scanners, named the same ways
+//   hid-descriptor=PATH; the report descriptor (binary) of a HID POS scanner that is a FIFO or
+//                      ; file, relative to the device root; none: the common 64-byte layout
 //   layout=us          ; the keyboard layout the scanner types in ("de", "de(nodeadkeys)", ...)
 //   terminator=Enter   ; the key that ends a decode: Enter or Tab
 //   gap-ms=0           ; a decode also ends after this long without a key, or a byte from a
@@ -46,6 +48,7 @@ struct ScannerConfig {
     std::string layout = "us";
     ScanTerminator terminator = ScanTerminator::Enter;
     std::chrono::milliseconds gap{0};
+    std::string hidDescriptor;
     bool operator==(const ScannerConfig&) const = default;
 };
 

@@ -5,6 +5,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "plugins/simreader/hid_descriptor.h"
+
 namespace qn::sim {
 
 namespace fs = std::filesystem;
@@ -22,6 +24,14 @@ std::string readText(const fs::path& file, std::size_t limit = kMaxSysfsText) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
         text.pop_back();
     return text;
+}
+
+std::vector<std::uint8_t> readBytes(const fs::path& file, std::size_t limit) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::uint8_t> bytes(limit);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(limit));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
 }
 
 std::optional<unsigned> parseHex(std::string_view text, std::size_t maxDigits) {
@@ -144,13 +154,11 @@ void readHidUevent(const fs::path& file, ScannerDevice& scanner) {
 std::vector<ScannerDevice> hidPosScanners(const SystemPaths& paths) {
     std::vector<ScannerDevice> found;
     for (const auto& entry : numberedEntries(paths.sys / "class/hidraw", "hidraw")) {
-        const std::string descriptor = readText(entry / "device/report_descriptor", kMaxDescriptor);
-        if (!declaresBarcodeScannerPage(std::span(
-                reinterpret_cast<const std::uint8_t*>(descriptor.data()), descriptor.size()))) {
-            continue;
-        }
+        const auto descriptor = readBytes(entry / "device/report_descriptor", kMaxDescriptor);
+        if (!declaresBarcodeScannerPage(descriptor)) continue;
         ScannerDevice scanner;
         scanner.kind = ScannerKind::HidPos;
+        scanner.hidLayout = hidLayoutSummary(descriptor);
         readHidUevent(entry / "device/uevent", scanner);
         scanner.node = (paths.dev / entry.filename()).string();
         scanner.likelyScanner = true;
@@ -213,6 +221,11 @@ bool declaresBarcodeScannerPage(std::span<const std::uint8_t> descriptor) {
         at += 1 + size;
     }
     return false;
+}
+
+std::string hidLayoutSummary(std::span<const std::uint8_t> descriptor) {
+    if (auto layout = parseHidPosLayout(descriptor)) return describeHidPosLayout(*layout);
+    return "not readable from its report descriptor: read as report 2 of 64 bytes";
 }
 
 std::vector<ScannerDevice> findScannerDevices(const SystemPaths& paths) {

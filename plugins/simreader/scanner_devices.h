@@ -40,7 +40,11 @@ struct ScannerDevice {
     std::string node;            // /dev/input/event5, /dev/hidraw2, /dev/ttyACM0
     std::string byId;            // its /dev/.../by-id link, empty when none
     bool likelyScanner = false;  // keyboards only: the name says so, or it has no LEDs
+    std::string hidLayout;       // HID POS only: where its reports carry a decode
 };
+
+// The listing's words for a HID POS scanner's layout, from its report descriptor.
+std::string hidLayoutSummary(std::span<const std::uint8_t> descriptor);
 
 // Keyboards (event nodes with letter, digit and Enter keys), HID POS hidraw nodes and USB-serial
 // lines, in node order.

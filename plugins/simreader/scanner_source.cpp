@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <libevdev/libevdev.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <fstream>
 
 #include "plugins/simreader/hidpos_assembler.h"
 
@@ -124,14 +128,49 @@ class KeyboardSource final : public ScannerSource {
     libevdev* device_ = nullptr;
 };
 
+// The report descriptor of an open hidraw device; empty when it cannot be had.
+std::vector<std::uint8_t> hidrawDescriptor(int fd) {
+    int size = 0;
+    if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) != 0 || size <= 0) return {};
+    hidraw_report_descriptor descriptor{};
+    descriptor.size = static_cast<__u32>(std::min<int>(size, HID_MAX_DESCRIPTOR_SIZE));
+    if (::ioctl(fd, HIDIOCGRDESC, &descriptor) != 0) return {};
+    return {descriptor.value, descriptor.value + descriptor.size};
+}
+
+// A descriptor file given in reader.ini, read up to the size a device's descriptor can have.
+std::vector<std::uint8_t> descriptorFromFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes(HID_MAX_DESCRIPTOR_SIZE);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
 class HidPosSource final : public ScannerSource {
   public:
-    HidPosSource(std::string name, std::size_t maxBytes, SystemPaths paths)
+    HidPosSource(std::string name, std::size_t maxBytes, SystemPaths paths,
+                 std::string descriptorFile)
         : ScannerSource(ScannerKind::HidPos, std::move(name), std::move(paths)),
+          descriptorFile_(std::move(descriptorFile)),
           assembler_(maxBytes) {}
     ~HidPosSource() override { close(); }
 
   private:
+    int openDevice(const std::string& node) override {
+        const int fd = ScannerSource::openDevice(node);
+        if (fd < 0) return fd;
+        // Each time it is opened: the scanner plugged in again may be another model. A
+        // descriptor that cannot be used leaves the common layout.
+        std::vector<std::uint8_t> descriptor;
+        if (characterDevice_) {
+            descriptor = hidrawDescriptor(fd);
+        } else if (!descriptorFile_.empty()) {
+            descriptor = descriptorFromFile(descriptorFile_);
+        }
+        assembler_.setLayout(parseHidPosLayout(descriptor));
+        return fd;
+    }
     ReadResult readDevice(ScanClock::time_point now, std::vector<ScannerDecode>& out) override {
         if (!characterDevice_) {
             struct stat info {};
@@ -154,6 +193,7 @@ class HidPosSource final : public ScannerSource {
     DecodeFramer& framer() override { return dummy_; }
     void resetAssembler() override { assembler_.reset(); }
 
+    std::string descriptorFile_;
     HidPosAssembler assembler_;
     DecodeFramer dummy_{ScannerKind::HidPos, 0, std::chrono::milliseconds(0)};  // no gap
 };
@@ -203,8 +243,10 @@ std::unique_ptr<ScannerSource> ScannerSource::keyboard(std::string name,
 }
 
 std::unique_ptr<ScannerSource> ScannerSource::hidPos(std::string name, std::size_t maxBytes,
-                                                     SystemPaths paths) {
-    return std::make_unique<HidPosSource>(std::move(name), maxBytes, std::move(paths));
+                                                     SystemPaths paths,
+                                                     std::string descriptorFile) {
+    return std::make_unique<HidPosSource>(std::move(name), maxBytes, std::move(paths),
+                                          std::move(descriptorFile));
 }
 
 std::unique_ptr<ScannerSource> ScannerSource::serial(std::string path, int baud,

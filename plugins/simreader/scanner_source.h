@@ -4,8 +4,9 @@
 //
 // Keyboard-mode scanners are character devices read through libevdev and grabbed, so their keys
 // reach no window; a FIFO or a regular file of input_event records stands in for one in tests
-// and is not grabbed. HID POS scanners are hidraw devices (one report a read), or a FIFO or file
-// of 64-byte reports. A regular file is a recording: read once to its end.
+// and is not grabbed. HID POS scanners are hidraw devices (one report a read, laid out as the
+// device's report descriptor says), or a FIFO or file of reports: 64-byte ones, or those a
+// descriptor file declares. A regular file is a recording: read once to its end.
 
 #include <memory>
 #include <optional>
@@ -29,8 +30,10 @@ class ScannerSource {
     static std::unique_ptr<ScannerSource> keyboard(std::string name,
                                                    std::shared_ptr<const Keymap> keymap,
                                                    KeyOptions options, SystemPaths paths = {});
+    // descriptorFile: the report descriptor for a FIFO or file (empty: the common layout).
     static std::unique_ptr<ScannerSource> hidPos(std::string name, std::size_t maxBytes,
-                                                 SystemPaths paths = {});
+                                                 SystemPaths paths = {},
+                                                 std::string descriptorFile = {});
     static std::unique_ptr<ScannerSource> serial(std::string path, int baud, std::size_t maxBytes,
                                                  std::chrono::milliseconds gap);
 

@@ -517,8 +517,12 @@ void SimReader::startThreads() {
             }
         }
     }
+    std::string descriptor;
+    if (!config.scanner.hidDescriptor.empty()) {
+        descriptor = (deviceRoot_ / config.scanner.hidDescriptor).string();
+    }
     for (const auto& name : config.scanner.hidraw) {
-        sources.push_back(ScannerSource::hidPos(name, scan::kMaxBarcodeBytes));
+        sources.push_back(ScannerSource::hidPos(name, scan::kMaxBarcodeBytes, {}, descriptor));
     }
     if (sources.empty()) return;
     poster_ = std::thread([this] { postLoop(); });

@@ -207,6 +207,27 @@ TEST(KeyAssembler, GapAndUnplug) {
     EXPECT_EQ(dataOf(out), std::vector<std::string>{"y"});
 }
 
+std::span<const std::uint8_t> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// Reports through an assembler: one a read (chunk 0), or as a FIFO stream in chunks.
+std::vector<ScannerDecode> assemble(const std::optional<HidPosLayout>& layout,
+                                    const std::vector<std::string>& reports, std::size_t chunk) {
+    HidPosAssembler assembler(4096, layout);
+    std::vector<ScannerDecode> out;
+    const auto now = ScanClock::now();
+    std::string stream;
+    for (const auto& report : reports) {
+        if (chunk == 0) assembler.feedReport(bytesOf(report), now, out);
+        stream += report;
+    }
+    for (std::size_t at = 0; chunk > 0 && at < stream.size(); at += chunk)
+        assembler.feedBytes(bytesOf(stream).subspan(at, std::min(chunk, stream.size() - at)), now,
+                            out);
+    return out;
+}
+
 struct HidCase {
     const char* name;
     std::vector<std::string> reports;
@@ -247,25 +268,14 @@ TEST_P(HidPosAssemblerTest, PutsReportsTogether) {
     std::string stream;
     for (const auto& report : c.reports)
         stream += report;
-    for (std::size_t chunk : {std::size_t{0}, std::size_t{3}, std::size_t{100}}) {
-        HidPosAssembler assembler(4096);
-        std::vector<ScannerDecode> out;
-        const auto now = ScanClock::now();
-        if (chunk == 0) {
-            for (const auto& report : c.reports) {
-                assembler.feedReport(
-                    std::span(reinterpret_cast<const std::uint8_t*>(report.data()), report.size()),
-                    now, out);
-            }
-        } else {
-            for (std::size_t at = 0; at < stream.size(); at += chunk) {
-                assembler.feedBytes(
-                    std::span(reinterpret_cast<const std::uint8_t*>(stream.data()) + at,
-                              std::min(chunk, stream.size() - at)),
-                    now, out);
-            }
+    // The common layout assumed, and the same layout read from a scanner's descriptor.
+    const auto declared = parseHidPosLayout(bytesOf(test::hid::commonDescriptor()));
+    ASSERT_TRUE(declared);
+    for (const auto& layout : {std::optional<HidPosLayout>(), declared}) {
+        for (std::size_t chunk : {std::size_t{0}, std::size_t{3}, std::size_t{100}}) {
+            EXPECT_EQ(assemble(layout, c.reports, chunk), c.expected)
+                << c.name << ", chunk " << chunk << (layout ? ", declared" : "");
         }
-        EXPECT_EQ(out, c.expected) << c.name << ", chunk " << chunk;
     }
 }
 
@@ -295,6 +305,130 @@ TEST(HidPosAssembler, ShortReportsBoundAndUnplug) {
     feed(hidReport("after", "]E3"));
     EXPECT_EQ(out, (std::vector<ScannerDecode>{{ScannerKind::HidPos, "1234", ""},
                                                {ScannerKind::HidPos, "after", "]E3"}}));
+}
+
+// Other scanners' layouts, read from their descriptors, each fed reports as that scanner sends
+// them: one a read and as FIFO streams cut anywhere.
+struct LayoutCase {
+    const char* name;
+    std::string descriptor;
+    std::string description;  // the --scanners listing's words
+    std::vector<std::string> reports;
+    std::vector<ScannerDecode> expected;
+};
+
+std::vector<LayoutCase> layoutCases() {
+    using test::reportOf;
+    auto report7 = [](std::string_view data, std::string_view id, std::string_view flag) {
+        return reportOf(33, {{0, "\x07"}, {1, data}, {29, id}, {32, flag}});
+    };
+    auto unnumbered = [](unsigned length, char flags, std::string_view data) {
+        const char head[3] = {static_cast<char>(length & 0xFF), static_cast<char>(length >> 8),
+                              flags};
+        return reportOf(23, {{0, std::string_view(head, 3)}, {3, data}});
+    };
+    const std::string trailing = test::hid::trailingIdentifierDescriptor();
+    const std::string plain = test::hid::unnumberedDescriptor();
+    return {
+        {"the common layout declared",
+         test::hid::commonDescriptor(),
+         "report 2 of 64 bytes: byte count, identifier, 56 data bytes, continuation flag",
+         {hidReport("4006381333931", "]E0"), hidReport("status", "", false, -1, 0x04)},
+         {{ScannerKind::HidPos, "4006381333931", "]E0"}}},
+        {"continued across a status report, padding dropped, identifier of the first",
+         trailing,
+         "report 7 of 33 bytes: identifier, 28 data bytes, continuation flag",
+         {report7(std::string(28, 'a'), "]Q1", "\x01"), reportOf(2, {{0, "\x03\x01"}}),
+          report7("XYZ", "]Q3", "")},
+         {{ScannerKind::HidPos, std::string(28, 'a') + "XYZ", "]Q1"}}},
+        {"zeros inside kept, all-zero data posts nothing, any continuation value continues",
+         trailing,
+         "report 7 of 33 bytes: identifier, 28 data bytes, continuation flag",
+         {report7(std::string("A\0B", 3), "", ""), report7("", "]E0", ""),
+          report7("P", "]E0", "\x80"), report7("Q", "]X9", "")},
+         {{ScannerKind::HidPos, std::string("A\0B", 3), ""}, {ScannerKind::HidPos, "PQ", "]E0"}}},
+        {"a 16-bit count, the continuation in bit 3 of a flags byte",
+         plain,
+         "report of 23 bytes: byte count, 20 data bytes, continuation flag",
+         {unnumbered(20, 0x0F, std::string(20, 'x')), unnumbered(3, 0x07, "ENDJUNK")},
+         {{ScannerKind::HidPos, std::string(20, 'x') + "END", ""}}},
+        {"a count past the data field drops its decode",
+         plain,
+         "report of 23 bytes: byte count, 20 data bytes, continuation flag",
+         {unnumbered(0x0100, 0x08, "DROPPED"), unnumbered(1, 0, "+"), unnumbered(2, 0, "OK")},
+         {{ScannerKind::HidPos, "OK", ""}}},
+    };
+}
+
+TEST(HidPosLayout, ReadFromTheDescriptorAndAssembled) {
+    for (const auto& c : layoutCases()) {
+        const auto layout = parseHidPosLayout(bytesOf(c.descriptor));
+        ASSERT_TRUE(layout) << c.name;
+        EXPECT_EQ(describeHidPosLayout(*layout), c.description) << c.name;
+        for (std::size_t chunk : {0, 1, 7, 100}) {
+            EXPECT_EQ(assemble(layout, c.reports, chunk), c.expected)
+                << c.name << ", chunk " << chunk;
+        }
+    }
+}
+
+// The usual descriptor, item by item, lands each field where the common layout has it.
+TEST(HidPosLayout, CommonDescriptorGivesTheCommonPositions) {
+    const auto layout = parseHidPosLayout(bytesOf(test::hid::commonDescriptor()));
+    ASSERT_TRUE(layout);
+    const HidInputReport scanned{2,       64, {40, 56 * 8}, {8, 8}, {{{16, 8}, {24, 8}, {32, 8}}},
+                                 {504, 1}};
+    EXPECT_EQ(*layout, (HidPosLayout{true, {scanned, HidInputReport{4, 64}}}));
+}
+
+// A descriptor that breaks a rule or declares no usable data gives no layout, and the common
+// one is read instead.
+TEST(HidPosLayout, UnusableDescriptorsFallBackToTheCommonLayout) {
+    using namespace test::hid;
+    const std::string valid =
+        usagePage(0x8C) + reportSize(8) + reportCount(4) + usage(0xFE) + input(kData);
+    std::string pushes;
+    for (int i = 0; i < 9; ++i)
+        pushes += push();
+    struct Case {
+        const char* name;
+        std::string descriptor;
+        bool usable;
+    };
+    const std::vector<Case> cases = {
+        {"the smallest usable one", valid, true},
+        {"a long item is passed over", std::string("\xFE\x01\x20\x00", 4) + valid, true},
+        {"eight pushes and pops", pushes.substr(1) + valid + std::string(8, '\xB4'), true},
+        {"empty", "", false},
+        {"an item cut short", valid + reportCount(9) + usage(0xFE) + "\x82\x02", false},
+        {"a long item cut short", valid + std::string("\xFE\x05\x10\x01", 4), false},
+        {"an absurd report count", item(0x94, 0xFFFFFFFF, 4) + valid, false},
+        {"a field wider than 256 bits", reportSize(257) + valid, false},
+        {"a report past the largest",
+         reportSize(256) + reportCount(12288) + input(kConstant) + valid, false},
+        {"a ninth push", pushes + valid, false},
+        {"a pop without push", pop() + valid, false},
+        {"an end without collection", endCollection() + valid, false},
+        {"a collection never closed", collection(1) + valid, false},
+        {"report ID 0", item(0x84, 0, 1) + valid, false},
+        {"numbered after unnumbered", valid + reportId(2) + usage(0xFE) + input(kData), false},
+        {"a keyboard",
+         usagePage(0x01) + usage(0x06) + collection(1) + usagePage(0x07) + usageMinimum(0xE0) +
+             usageMaximum(0xE7) + reportSize(1) + reportCount(8) + input(kData) + endCollection(),
+         false},
+        {"decoded data in 16-bit fields",
+         usagePage(0x8C) + reportSize(16) + reportCount(4) + usage(0xFE) + input(kData), false},
+        {"decoded data declared constant",
+         usagePage(0x8C) + reportSize(8) + reportCount(4) + usage(0xFE) + input(kConstant), false},
+    };
+    const std::vector<ScannerDecode> common = {{ScannerKind::HidPos, "4006381333931", "]E0"}};
+    for (const auto& c : cases) {
+        const auto layout = parseHidPosLayout(bytesOf(c.descriptor));
+        EXPECT_EQ(layout.has_value(), c.usable) << c.name;
+        if (!c.usable) {
+            EXPECT_EQ(assemble(layout, {hidReport("4006381333931", "]E0")}, 0), common) << c.name;
+        }
+    }
 }
 
 TEST(SerialAssembler, LinesBoundAndGap) {
@@ -328,6 +462,8 @@ TEST(ScannerConfig, ScannerSectionOfReaderIni) {
          {{"a", "b", "c", "d"}, {}, "us", ScanTerminator::Enter, 0ms}},
         {"[scanner]\nevdev=" + std::string(256, 'x') + ",ok\ngap-ms=-1\n",
          {{"ok"}, {}, "us", ScanTerminator::Enter, 0ms}},
+        {"[scanner]\nhid-descriptor=scanners/model7.desc\n",
+         {{}, {}, "us", ScanTerminator::Enter, 0ms, "scanners/model7.desc"}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(readerConfigFrom(platform::IniFile::parse(c.ini)).scanner, c.expected) << c.ini;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "plugins/simreader/scanner_devices.h"
+#include "tests/simreader/scanner_script.h"
 #include "tests/simreader/test_support.h"
 
 namespace qn::sim {
@@ -49,6 +50,9 @@ class FakeMachine {
                "HID_ID=0003:00001A2C:00000E24\nHID_NAME=USB Keyboard\n");
         hidraw("hidraw1", {0x06, 0x8C, 0x00, 0x09, 0x02},
                "HID_ID=0003:00000C2E:00000B61\nHID_NAME=Maker HID POS\n");
+        const std::string laidOut = test::hid::trailingIdentifierDescriptor();
+        hidraw("hidraw2", bytes(laidOut.begin(), laidOut.end()),
+               "HID_ID=0003:00000C2E:00000C01\nHID_NAME=Other HID POS\n");
         fs::create_directories(dev() / "serial/by-id");
         fs::create_symlink("../../ttyACM0", dev() / "serial/by-id/usb-Maker_Serial_Scanner-if00");
     }
@@ -88,6 +92,7 @@ TEST(ScannerDevices, ListsWhatCanScan) {
         std::string node;
         std::string byId;
         bool likely;
+        std::string layout = {};
     };
     const std::string dev = machine.dev().string();
     const std::vector<Row> expected = {
@@ -104,7 +109,20 @@ TEST(ScannerDevices, ListsWhatCanScan) {
          dev + "/input/by-id/usb-Maker_Scanner-event-kbd",
          true},
         {ScannerKind::Keyboard, "USB Keyboard", {0x1A2C, 0x0E24}, dev + "/input/event10", "", true},
-        {ScannerKind::HidPos, "Maker HID POS", {0x0C2E, 0x0B61}, dev + "/hidraw1", "", true},
+        {ScannerKind::HidPos,
+         "Maker HID POS",
+         {0x0C2E, 0x0B61},
+         dev + "/hidraw1",
+         "",
+         true,
+         "not readable from its report descriptor: read as report 2 of 64 bytes"},
+        {ScannerKind::HidPos,
+         "Other HID POS",
+         {0x0C2E, 0x0C01},
+         dev + "/hidraw2",
+         "",
+         true,
+         "report 7 of 33 bytes: identifier, 28 data bytes, continuation flag"},
         {ScannerKind::Serial,
          "usb-Maker_Serial_Scanner-if00",
          {},
@@ -120,6 +138,7 @@ TEST(ScannerDevices, ListsWhatCanScan) {
         EXPECT_EQ(found[i].node, expected[i].node) << i;
         EXPECT_EQ(found[i].byId, expected[i].byId) << i;
         EXPECT_EQ(found[i].likelyScanner, expected[i].likely) << i;
+        EXPECT_EQ(found[i].hidLayout, expected[i].layout) << i;
     }
 
     const std::vector<std::tuple<std::string, ScannerKind, std::string>> names = {

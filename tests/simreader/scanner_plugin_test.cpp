@@ -1,5 +1,6 @@
 // Scanners read by the loaded ScanSvc_CE.so: FIFOs stand in for a keyboard-mode scanner (input
-// event records) and a HID POS scanner (64-byte reports); a regular file is a recording.
+// event records) and a HID POS scanner (64-byte reports, or those of a descriptor file); a
+// regular file is a recording.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -219,6 +220,31 @@ TEST_F(ScannerPluginTest, TwoScannersAtOnce) {
     }
     EXPECT_EQ(nextKey, kEach);
     EXPECT_EQ(nextHid, kEach);
+}
+
+// A HID POS scanner of another layout: reader.ini names its report descriptor, relative to the
+// device root, and its reports (of their own sizes, a status report among them) make decodes.
+TEST_F(ScannerPluginTest, HidPosLayoutFromADescriptorFile) {
+    FifoScanner hidpos(root / "hid");
+    test::writeFile(root / "model7.desc", test::hid::trailingIdentifierDescriptor());
+    load("[scanner]\nhidraw=" + hidpos.path().string() + "\nhid-descriptor=model7.desc\n");
+    ASSERT_TRUE(hidpos.plug());
+    auto report7 = [](std::string_view data, std::string_view flag) {
+        return test::reportOf(33, {{0, "\x07"}, {1, data}, {29, "]d2"}, {32, flag}});
+    };
+    hidpos.write(report7(std::string(28, '0'), "\x01") + test::reportOf(2, {{0, "\x03\x01"}}) +
+                 report7("\x1D"
+                         "17261231",
+                         "") +
+                 report7("NEXT", ""));
+    const auto seen = waitForDecodes(2);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].data, std::string(28, '0') +
+                                "\x1D"
+                                "17261231");
+    EXPECT_EQ(seen[0].symbology, "]d2");
+    EXPECT_EQ(seen[1].data, "NEXT");
+    EXPECT_EQ(seen[1].source, "hidpos");
 }
 
 // A recording is read once to its end; a missing scanner and a layout that does not compile

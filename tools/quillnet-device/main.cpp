@@ -52,6 +52,9 @@ int listScanners() {
             "         node:  %s%s\n", device.node.c_str(),
             ::access(device.node.c_str(), R_OK) == 0 ? "" : "  (not readable by this user)");
         if (!device.byId.empty()) std::printf("         by-id: %s\n", device.byId.c_str());
+        if (!device.hidLayout.empty()) {
+            std::printf("         layout: %s\n", device.hidLayout.c_str());
+        }
         const std::string byIdName =
             device.byId.empty() ? "" : device.byId.substr(device.byId.rfind('/') + 1);
         switch (device.kind) {
