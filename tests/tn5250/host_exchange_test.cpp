@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tests/tn5250/tn_test_support.h"
+#include "tn5250/screen/run_length.h"
 #include "tn5250/screen/screen_image.h"
 
 namespace qn::tn {
@@ -215,6 +216,7 @@ Bytes saveScreen(Terminal& t) {
 void expectSameScreen(const TnScreen& a, const TnScreen& b) {
     EXPECT_TRUE(std::ranges::equal(a.charPlane(), b.charPlane()));
     EXPECT_TRUE(std::ranges::equal(a.attributePlane(), b.attributePlane()));
+    EXPECT_TRUE(std::ranges::equal(a.hostAttributePlane(), b.hostAttributePlane()));
     EXPECT_TRUE(std::ranges::equal(a.fields.entries(), b.fields.entries()));
     const ScreenState& x = a.state;
     const ScreenState& y = b.state;
@@ -312,21 +314,25 @@ TEST(HostExchange, EveryCutOfAScreenGivesTheSameScreen) {
 
 TEST(SaveRestore, AFreshScreenSavesExactly) {
     Terminal t;
-    Bytes expected{0x00, 0xA7, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x04,  // Save Screen
+    Bytes expected{0x00, 0xD7, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x04,  // Save Screen
                    0x04, 0x12,                                                  // Restore Screen
-                   0xD8, 0xD5, 0x01, 0x00, 0x9B,                                // image, 155 bytes
+                   0xD8, 0xD5, 0x02, 0x00, 0xCB,                                // image, 203 bytes
                    0x01, 0x00, 0x17, 0x00,  // locked, no read, message row 23, attribute 0
                    0x00, 0x00, 0x00, 0x00,  // cursor 0,0
                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // no insert cursor
                    0x00, 0x00};                                     // no field, no fields
     // Each plane's 4,224 null cells: 32 runs of 129 and one of 96 (0xFF doubled on the wire);
-    // the saved message row and the message text, 128 nulls each.
+    // the saved message row and the message text, 128 nulls each; the display's 3,072 attribute
+    // bytes, 23 runs of 129 and one of 105.
     for (int plane = 0; plane < 2; ++plane) {
         for (int i = 0; i < 32; ++i)
             expected.insert(expected.end(), {0xFF, 0xFF, 0x00});
         expected.insert(expected.end(), {0xDE, 0x00});
     }
-    expected.insert(expected.end(), {0xFE, 0x00, 0xFE, 0x00, 0xFF, 0xEF});
+    expected.insert(expected.end(), {0xFE, 0x00, 0xFE, 0x00});
+    for (int i = 0; i < 23; ++i)
+        expected.insert(expected.end(), {0xFF, 0xFF, 0x00});
+    expected.insert(expected.end(), {0xE7, 0x00, 0xFF, 0xEF});
     EXPECT_EQ(saveScreen(t), expected);
     EXPECT_EQ(t.screen->state.row, 0);
 }
@@ -419,6 +425,10 @@ TEST(SaveRestore, AFullTableAndUnpackableCellsFitTheBound) {
         chars[i] = std::uint8_t(i % 3 == 2 ? i : i / 3 * 2);
         attributes[i] = std::uint8_t(i * 7);
     }
+    auto hostBytes = source.screen->hostAttributePlane();
+    for (std::size_t i = 0; i < hostBytes.size(); ++i) {
+        if (i % kPlaneColumns < kColumns) hostBytes[i] = std::uint8_t(0x20 + (i / 3 + i % 3) % 32);
+    }
     source.screen->state.savedMessageRow.fill(0x41);
     source.screen->state.messageText[5] = 0x42;
     const Bytes reply = saveScreen(source);
@@ -458,13 +468,36 @@ TEST(SaveRestore, AnyImageOutOfBoundsIsConsumedAndChangesNothing) {
         bad[kImage + 4] = std::uint8_t(length);
         return bad;
     };
+    // The image's last part, the attribute bytes, packed again from a changed copy; or left out
+    // as the previous version's images had it.
+    Bytes packed;
+    packRuns(source.screen->hostAttributePlane(), packed);
+    ASSERT_GT(packed.size(), 2u);
+    auto withAttributeBytes = [&](std::size_t at, std::uint8_t value, std::uint8_t version) {
+        std::array<std::uint8_t, TnScreen::kHostByteCells> bytes{};
+        std::ranges::copy(source.screen->hostAttributePlane(), bytes.begin());
+        if (at < bytes.size()) bytes[at] = value;
+        Bytes tail;
+        if (version == 2) packRuns(bytes, tail);
+        Bytes bad = relength(long(tail.size()) - long(packed.size()));
+        std::copy(tail.begin(), tail.end(), bad.end() - long(tail.size()));
+        bad[kImage + 2] = version;
+        return bad;
+    };
+    constexpr std::size_t kNone = TnScreen::kHostByteCells;
+    ASSERT_EQ(withAttributeBytes(kNone, 0, 2), good);
     const struct {
         const char* name;
         Bytes input;
     } cases[] = {
         {"nothing after Restore Screen", record({0x04, 0x12})},
         {"less than an image header", record({0x04, 0x12, 0xD8, 0xD5, 0x01})},
-        {"another version", changed(kImage + 2, 0x02)},
+        {"another version", changed(kImage + 2, 0x03)},
+        {"the previous version's image, without attribute bytes", withAttributeBytes(kNone, 0, 1)},
+        {"this image called the previous version", changed(kImage + 2, 0x01)},
+        {"an attribute byte that is text", withAttributeBytes(5, 0x40, 2)},
+        {"an attribute byte that is a control", withAttributeBytes(6, 0x1F, 2)},
+        {"an attribute byte past column 80", withAttributeBytes(80, 0x20, 2)},
         {"not our image", changed(kImage, 0x40)},
         {"the record ends inside the image", resized(-1)},
         {"its length short of the planes", relength(-1)},
@@ -664,6 +697,22 @@ TEST(HostExchange, ReadScreenSendsTheDisplayAsWritten) {
               EXPECT_EQ(t.screen->state.row, 2);
               EXPECT_EQ(t.screen->state.column, 11);
           }}});
+    // Saved whole or as the display's rectangle, the display cleared, the image restored: the
+    // host's attribute bytes read back as it wrote them.
+    Bytes written = positions;
+    written[2 * 80 + 11] = 0x00;
+    for (const Bytes& save : {record({0x04, 0x02}), record({0x04, 0x03, 0x00, 1, 1, 24, 80})}) {
+        Terminal u;
+        u.feed(screen);
+        u.host.sends.clear();
+        u.feed(save);
+        const Bytes restore = record(test::replyBody(u.host.sends.at(0)));
+        u.feed(record({0x04, 0x40}));
+        u.feed(restore);
+        u.host.sends.clear();
+        u.feed(record({0x04, 0x62}));
+        EXPECT_EQ(u.host.sends.at(0), readScreenReply(written)) << int(save[11]);
+    }
     // Text written over an attribute position reads as that text.
     Terminal t;
     t.feed(screen);
@@ -778,6 +827,7 @@ TEST(HostExchange, AnyPartialImageOutOfBoundsIsConsumedAndChangesNothing) {
         {"a bypass field", changed(kImage + 15 + 3, 0x60)},
         {"two fields at one position", changed(kImage + 25 + 2, good[kImage + 15 + 2])},
         {"more fields than it holds", changed(kImage + 14, 4)},
+        {"an attribute byte that is text", changed(good.size() - 3 * 32 + 1, 0x40)},
         {"nothing after the command", record({0x04, 0x13})},
     };
     for (const auto& c : cases) {

@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::uint8_t kMagic1 = 0xD8;  // "QN" in EBCDIC
 constexpr std::uint8_t kMagic2 = 0xD5;
-constexpr std::uint8_t kVersion = 1;
+constexpr std::uint8_t kVersion = 2;  // 1 lacked the attribute bytes
 constexpr std::uint8_t kPartialKind = 0x81;
 
 constexpr std::uint8_t kLocked = 0x01;
@@ -34,6 +34,19 @@ bool validAddress(int row, int column) {
     const long position = long(row) * kColumns + column;
     return column >= 0 && column < kColumns && position >= -(kColumns + 1) &&
            position <= kPlanePositions;
+}
+
+// The attribute bytes as the model keeps them: none, or a 5250 attribute byte, at the
+// display's columns only.
+bool validAttributeBytes(const std::uint8_t* bytes, std::size_t rows, std::size_t width,
+                         std::size_t stride, std::size_t shownColumns) {
+    for (std::size_t row = 0; row < rows; ++row, bytes += stride) {
+        for (std::size_t column = 0; column < width; ++column) {
+            const std::uint8_t b = bytes[column];
+            if (b != 0 && (column >= shownColumns || b < 0x20 || b > 0x3F)) return false;
+        }
+    }
+    return true;
 }
 
 void putField(std::vector<std::uint8_t>& out, const FieldEntry& f) {
@@ -92,6 +105,7 @@ void appendScreenImage(const TnScreen& screen, std::vector<std::uint8_t>& out) {
     packRuns(screen.attributePlane(), out);
     packRuns(s.savedMessageRow, out);
     packRuns(s.messageText, out);
+    packRuns(screen.hostAttributePlane(), out);
     const std::size_t length = out.size() - begin;
     out[begin + 3] = static_cast<std::uint8_t>(length >> 8);
     out[begin + 4] = static_cast<std::uint8_t>(length);
@@ -138,6 +152,11 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
 
     std::array<std::uint8_t, kScreenImageCells> cells;
     if (!unpackRuns(image.subspan(cellsAt), cells)) return false;
+    constexpr std::size_t kHostAt = 2 * kPlaneCells + 2 * kPlaneColumns;
+    if (!validAttributeBytes(cells.data() + kHostAt, kRows, kPlaneColumns, kPlaneColumns,
+                             kColumns)) {
+        return false;
+    }
 
     const auto at = cells.begin();
     std::copy_n(at, kPlaneCells, screen.charPlane().begin());
@@ -145,6 +164,7 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
     ScreenState& s = screen.state;
     std::copy_n(at + 2 * kPlaneCells, kPlaneColumns, s.savedMessageRow.begin());
     std::copy_n(at + 2 * kPlaneCells + kPlaneColumns, kPlaneColumns, s.messageText.begin());
+    std::copy_n(at + kHostAt, TnScreen::kHostByteCells, screen.hostAttributePlane().begin());
     screen.fields.assign(std::span(fields).first(count));
     s.keyboardLocked = (flags & kLocked) != 0;
     s.insertMode = (flags & kInsertMode) != 0;
@@ -219,6 +239,12 @@ bool restorePartialImage(TnScreen& screen, std::span<const std::uint8_t> image) 
                       3 * std::size_t(depth) * std::size_t(width)) {
         return false;
     }
+    const std::uint8_t* const cells = h + length - 3 * std::size_t(depth) * width;
+    const std::size_t planeCells = std::size_t(depth) * width;
+    if (!validAttributeBytes(cells + 2 * planeCells, std::size_t(depth), std::size_t(width),
+                             std::size_t(width), std::size_t(width))) {
+        return false;
+    }
     auto inside = [&](const FieldEntry& f) {
         return f.row >= top && f.row < top + depth && f.column >= left && f.column < left + width;
     };
@@ -248,7 +274,7 @@ bool restorePartialImage(TnScreen& screen, std::span<const std::uint8_t> image) 
         merged[n++] = saved[next++];
     screen.fields.assign(std::span(merged).first(std::min<std::size_t>(n, kMaxFields)));
 
-    screen.pasteRectangle(top, left, depth, width, h + length - 3 * std::size_t(depth) * width);
+    screen.pasteRectangle(top, left, depth, width, cells);
     ScreenState& s = screen.state;
     s.row = row;
     s.column = column;
