@@ -720,6 +720,11 @@ TEST(HostExchange, ReadScreenSendsTheDisplayAsWritten) {
     positions[0] = 0xC4;
     positions[2 * 80 + 11] = 0x00;
     EXPECT_EQ(t.host.sends.at(0), readScreenReply(positions));
+    // Erased, an attribute byte is gone: row 1 to column 7 leaves nulls.
+    t.host.sends.clear();
+    t.feed(record(join({wtd(), sba(1, 1), {0x03, 0x01, 0x07, 0x02, 0xFF}, {0x04, 0x62}})));
+    std::fill_n(positions.begin(), 7, 0x00);
+    EXPECT_EQ(t.host.sends.at(0), readScreenReply(positions));
 }
 
 TEST(HostExchange, SavePartialScreenAnswersARestoreOfItsRectangle) {

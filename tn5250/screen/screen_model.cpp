@@ -215,6 +215,10 @@ void TnScreen::fillPositions(int first, int last, std::uint8_t byte) {
         const int column = first % kColumns;
         const int count = std::min(last - first + 1, kColumns - column);
         std::memset(&chars_[cellIndex(row, column)], byte, static_cast<std::size_t>(count));
+        // Filled, a cell is no attribute position: the byte under it must not come back when
+        // an erase leaves it null.
+        std::memset(&attributes_[kHostBytes + cellIndex(row, column)], 0,
+                    static_cast<std::size_t>(count));
         first += count;
     }
 }

@@ -225,10 +225,10 @@ class TnScreen {
     // Cells by linear position (row × 80 + column), as fields see them.
     std::uint8_t charAtPosition(int position) const;
     void setCharAtPosition(int position, std::uint8_t byte);
-    // The cells at positions first to last set to byte, and count cells moved from position
-    // from to position to as if copied one by one in the order that reads each before it is
-    // overwritten; as the cell calls, reads outside the planes give 0 and writes are dropped.
-    // Row by row: editing a long field moves it a character at a time.
+    // The cells at positions first to last set to byte (their attribute bytes gone), and count
+    // cells moved from position from to position to as if copied one by one in the order that
+    // reads each before it is overwritten; as the cell calls, reads outside the planes give 0
+    // and writes are dropped. Row by row: editing a long field moves it a character at a time.
     void fillPositions(int first, int last, std::uint8_t byte);
     void movePositions(int from, int to, int count);
     // The characters of count positions from first into out (0 for those outside the planes).
