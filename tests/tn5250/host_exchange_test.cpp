@@ -672,6 +672,8 @@ TEST(HostExchange, ReadScreenSendsTheDisplayAsWritten) {
                                       sba(3, 10),
                                       sf(0x40, 0x00, 0x24, 4),
                                       {0xF1},
+                                      sba(5, 10),
+                                      sf(0x40, 0x00, 0x05, 2),  // no attribute byte: null
                                       sba(24, 79),
                                       {0x3A, 0x5C},
                                       sba(25, 1),

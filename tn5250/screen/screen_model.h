@@ -196,9 +196,11 @@ class TnScreen {
     // The 5250 attribute byte the host wrote at an attribute position of the display, which
     // the cell itself keeps as a null with attribute 0: Read Screen sends it back. A cell
     // written since then holds something else, and a stale byte under it is not read.
+    // A byte that is no attribute byte (a Start Of Field may carry one) is kept as none.
     void setHostAttribute(int row, int column, std::uint8_t attribute5250) {
-        if (inDisplay(row, column))
-            attributes_[kHostBytes + cellIndex(row, column)] = attribute5250;
+        if (!inDisplay(row, column)) return;
+        const bool attribute = attribute5250 >= 0x20 && attribute5250 <= 0x3F;
+        attributes_[kHostBytes + cellIndex(row, column)] = attribute ? attribute5250 : 0;
     }
     std::uint8_t hostAttributeAt(int row, int column) const {
         if (!inDisplay(row, column)) return 0;
