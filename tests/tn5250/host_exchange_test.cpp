@@ -10,7 +10,6 @@
 #include <string>
 
 #include "tests/tn5250/tn_test_support.h"
-#include "tn5250/screen/run_length.h"
 #include "tn5250/screen/screen_image.h"
 
 namespace qn::tn {
@@ -314,25 +313,22 @@ TEST(HostExchange, EveryCutOfAScreenGivesTheSameScreen) {
 
 TEST(SaveRestore, AFreshScreenSavesExactly) {
     Terminal t;
-    Bytes expected{0x00, 0xD7, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x04,  // Save Screen
+    Bytes expected{0x00, 0xA9, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x04,  // Save Screen
                    0x04, 0x12,                                                  // Restore Screen
-                   0xD8, 0xD5, 0x02, 0x00, 0xCB,                                // image, 203 bytes
+                   0xD8, 0xD5, 0x02, 0x00, 0x9D,                                // image, 157 bytes
                    0x01, 0x00, 0x17, 0x00,  // locked, no read, message row 23, attribute 0
                    0x00, 0x00, 0x00, 0x00,  // cursor 0,0
                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // no insert cursor
-                   0x00, 0x00};                                     // no field, no fields
+                   0x00, 0x00,                                      // no field, no fields
+                   0x00, 0x00};                                     // no attribute bytes
     // Each plane's 4,224 null cells: 32 runs of 129 and one of 96 (0xFF doubled on the wire);
-    // the saved message row and the message text, 128 nulls each; the display's 3,072 attribute
-    // bytes, 23 runs of 129 and one of 105.
+    // the saved message row and the message text, 128 nulls each.
     for (int plane = 0; plane < 2; ++plane) {
         for (int i = 0; i < 32; ++i)
             expected.insert(expected.end(), {0xFF, 0xFF, 0x00});
         expected.insert(expected.end(), {0xDE, 0x00});
     }
-    expected.insert(expected.end(), {0xFE, 0x00, 0xFE, 0x00});
-    for (int i = 0; i < 23; ++i)
-        expected.insert(expected.end(), {0xFF, 0xFF, 0x00});
-    expected.insert(expected.end(), {0xE7, 0x00, 0xFF, 0xEF});
+    expected.insert(expected.end(), {0xFE, 0x00, 0xFE, 0x00, 0xFF, 0xEF});
     EXPECT_EQ(saveScreen(t), expected);
     EXPECT_EQ(t.screen->state.row, 0);
 }
@@ -447,7 +443,11 @@ TEST(SaveRestore, AnyImageOutOfBoundsIsConsumedAndChangesNothing) {
     const Bytes good = restoreRecordOf(saveScreen(source));
     // Offsets into the record: 10-11 ESC 0x12, then the image from 12.
     constexpr std::size_t kImage = 12;
-    const std::size_t cells = kImage + kScreenImageHeader + 2 * kScreenImageFieldSize;
+    // After the two fields, the attribute bytes: their count, then row, column and byte each.
+    const std::size_t marks = kImage + kScreenImageHeader + 2 * kScreenImageFieldSize;
+    const std::size_t markCount = std::size_t(good[marks]) << 8 | good[marks + 1];
+    ASSERT_GE(markCount, 2u);
+    const std::size_t cells = marks + 2 + kScreenImageMarkSize * markCount;
     auto changed = [&](std::size_t at, std::uint8_t value) {
         Bytes bad = good;
         bad[at] = value;
@@ -468,24 +468,15 @@ TEST(SaveRestore, AnyImageOutOfBoundsIsConsumedAndChangesNothing) {
         bad[kImage + 4] = std::uint8_t(length);
         return bad;
     };
-    // The image's last part, the attribute bytes, packed again from a changed copy; or left out
-    // as the previous version's images had it.
-    Bytes packed;
-    packRuns(source.screen->hostAttributePlane(), packed);
-    ASSERT_GT(packed.size(), 2u);
-    auto withAttributeBytes = [&](std::size_t at, std::uint8_t value, std::uint8_t version) {
-        std::array<std::uint8_t, TnScreen::kHostByteCells> bytes{};
-        std::ranges::copy(source.screen->hostAttributePlane(), bytes.begin());
-        if (at < bytes.size()) bytes[at] = value;
-        Bytes tail;
-        if (version == 2) packRuns(bytes, tail);
-        Bytes bad = relength(long(tail.size()) - long(packed.size()));
-        std::copy(tail.begin(), tail.end(), bad.end() - long(tail.size()));
-        bad[kImage + 2] = version;
-        return bad;
-    };
-    constexpr std::size_t kNone = TnScreen::kHostByteCells;
-    ASSERT_EQ(withAttributeBytes(kNone, 0, 2), good);
+    // The previous version's image of the same screen: no attribute bytes.
+    Bytes previous = good;
+    previous.erase(previous.begin() + long(marks), previous.begin() + long(cells));
+    previous[0] = std::uint8_t(previous.size() >> 8);
+    previous[1] = std::uint8_t(previous.size());
+    const std::size_t previousLength = previous.size() - kImage;
+    previous[kImage + 2] = 0x01;
+    previous[kImage + 3] = std::uint8_t(previousLength >> 8);
+    previous[kImage + 4] = std::uint8_t(previousLength);
     const struct {
         const char* name;
         Bytes input;
@@ -493,11 +484,17 @@ TEST(SaveRestore, AnyImageOutOfBoundsIsConsumedAndChangesNothing) {
         {"nothing after Restore Screen", record({0x04, 0x12})},
         {"less than an image header", record({0x04, 0x12, 0xD8, 0xD5, 0x01})},
         {"another version", changed(kImage + 2, 0x03)},
-        {"the previous version's image, without attribute bytes", withAttributeBytes(kNone, 0, 1)},
+        {"the previous version's image, without attribute bytes", previous},
         {"this image called the previous version", changed(kImage + 2, 0x01)},
-        {"an attribute byte that is text", withAttributeBytes(5, 0x40, 2)},
-        {"an attribute byte that is a control", withAttributeBytes(6, 0x1F, 2)},
-        {"an attribute byte past column 80", withAttributeBytes(80, 0x20, 2)},
+        {"an attribute byte that is text", changed(marks + 4, 0x40)},
+        {"an attribute byte that is a control", changed(marks + 4, 0x1F)},
+        {"an attribute byte at column 80", changed(marks + 3, 80)},
+        {"an attribute byte at row 24", changed(marks + 2, 24)},
+        {"attribute bytes out of screen order", changed(marks + 2, 23)},
+        {"more attribute bytes than the image holds",
+         changed(marks + 1, std::uint8_t(markCount + 1))},
+        {"fewer attribute bytes than the image holds",
+         changed(marks + 1, std::uint8_t(markCount - 1))},
         {"not our image", changed(kImage, 0x40)},
         {"the record ends inside the image", resized(-1)},
         {"its length short of the planes", relength(-1)},

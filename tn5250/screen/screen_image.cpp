@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "tn5250/screen/run_length.h"
 
@@ -36,14 +37,37 @@ bool validAddress(int row, int column) {
            position <= kPlanePositions;
 }
 
+// Eight bytes each none or a 5250 attribute byte (0x20-0x3F).
+bool attributeBytesWord(std::uint64_t word) {
+    if (word == 0) return true;  // most of a screen
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    const std::uint64_t high = word & (kOnes * 0xE0);
+    if ((high & ~(kOnes * 0x20)) != 0) return false;  // bits 7-6 clear in every byte
+    // A byte with bit 5 clear must be 0.
+    const std::uint64_t attribute = (high >> 5) & kOnes;
+    return (word & (kOnes * 0x1F) & ~(attribute * 0x1F)) == 0;
+}
+
 // The attribute bytes as the model keeps them: none, or a 5250 attribute byte, at the
-// display's columns only.
+// display's columns only. Eight at a time: a screen's worth comes with every restore.
 bool validAttributeBytes(const std::uint8_t* bytes, std::size_t rows, std::size_t width,
                          std::size_t stride, std::size_t shownColumns) {
+    const std::size_t shown = std::min(width, shownColumns);
     for (std::size_t row = 0; row < rows; ++row, bytes += stride) {
-        for (std::size_t column = 0; column < width; ++column) {
-            const std::uint8_t b = bytes[column];
-            if (b != 0 && (column >= shownColumns || b < 0x20 || b > 0x3F)) return false;
+        std::size_t column = 0;
+        for (std::uint64_t word = 0; column + 8 <= shown; column += 8) {
+            std::memcpy(&word, bytes + column, 8);
+            if (!attributeBytesWord(word)) return false;
+        }
+        for (; column < shown; ++column) {
+            if (!attributeBytesWord(bytes[column])) return false;
+        }
+        for (std::uint64_t word = 0; column + 8 <= width; column += 8) {
+            std::memcpy(&word, bytes + column, 8);
+            if (word != 0) return false;
+        }
+        for (; column < width; ++column) {
+            if (bytes[column] != 0) return false;
         }
     }
     return true;
@@ -101,11 +125,29 @@ void appendScreenImage(const TnScreen& screen, std::vector<std::uint8_t>& out) {
     out.push_back(static_cast<std::uint8_t>(screen.fields.count()));
     for (const FieldEntry& f : screen.fields.entries())
         putField(out, f);
+    // The attribute bytes, a few a row: each by its place, in screen order.
+    const std::size_t countAt = out.size();
+    out.insert(out.end(), {0x00, 0x00});
+    const std::uint8_t* line = screen.hostAttributePlane().data();
+    for (int row = 0; row < kRows; ++row, line += kPlaneColumns) {
+        static_assert(kColumns % 8 == 0);
+        for (int column = 0; column < kColumns; column += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, line + column, 8);
+            if (word == 0) continue;
+            for (int c = column; c < column + 8; ++c) {
+                if (line[c] != 0)
+                    out.insert(out.end(), {std::uint8_t(row), std::uint8_t(c), line[c]});
+            }
+        }
+    }
+    const std::size_t marks = (out.size() - countAt - 2) / kScreenImageMarkSize;
+    out[countAt] = static_cast<std::uint8_t>(marks >> 8);
+    out[countAt + 1] = static_cast<std::uint8_t>(marks);
     packRuns(screen.charPlane(), out);
     packRuns(screen.attributePlane(), out);
     packRuns(s.savedMessageRow, out);
     packRuns(s.messageText, out);
-    packRuns(screen.hostAttributePlane(), out);
     const std::size_t length = out.size() - begin;
     out[begin + 3] = static_cast<std::uint8_t>(length >> 8);
     out[begin + 4] = static_cast<std::uint8_t>(length);
@@ -137,8 +179,21 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
         count > std::size_t(kMaxFields) || current > count) {
         return false;
     }
-    const std::size_t cellsAt = kScreenImageHeader + kScreenImageFieldSize * count;
-    if (cellsAt > image.size()) return false;
+    const std::size_t marksAt = kScreenImageHeader + kScreenImageFieldSize * count;
+    if (marksAt + 2 > image.size()) return false;
+    const std::size_t marks = std::size_t(h[marksAt]) << 8 | h[marksAt + 1];
+    const std::size_t cellsAt = marksAt + 2 + kScreenImageMarkSize * marks;
+    if (marks > std::size_t(kRows) * kColumns || cellsAt > image.size()) return false;
+    // Attribute bytes inside the display, one a position, in screen order.
+    for (long i = 0, previous = -1; i < long(marks); ++i) {
+        const std::uint8_t* m = h + marksAt + 2 + kScreenImageMarkSize * std::size_t(i);
+        const long position = long(m[0]) * kColumns + m[1];
+        if (m[0] >= kRows || m[1] >= kColumns || m[2] < 0x20 || m[2] > 0x3F ||
+            position <= previous) {
+            return false;
+        }
+        previous = position;
+    }
 
     std::array<FieldEntry, kMaxFields> fields{};
     for (std::size_t i = 0; i < count; ++i) {
@@ -152,11 +207,6 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
 
     std::array<std::uint8_t, kScreenImageCells> cells;
     if (!unpackRuns(image.subspan(cellsAt), cells)) return false;
-    constexpr std::size_t kHostAt = 2 * kPlaneCells + 2 * kPlaneColumns;
-    if (!validAttributeBytes(cells.data() + kHostAt, kRows, kPlaneColumns, kPlaneColumns,
-                             kColumns)) {
-        return false;
-    }
 
     const auto at = cells.begin();
     std::copy_n(at, kPlaneCells, screen.charPlane().begin());
@@ -164,7 +214,10 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
     ScreenState& s = screen.state;
     std::copy_n(at + 2 * kPlaneCells, kPlaneColumns, s.savedMessageRow.begin());
     std::copy_n(at + 2 * kPlaneCells + kPlaneColumns, kPlaneColumns, s.messageText.begin());
-    std::copy_n(at + kHostAt, TnScreen::kHostByteCells, screen.hostAttributePlane().begin());
+    const auto hostBytes = screen.hostAttributePlane();
+    std::fill(hostBytes.begin(), hostBytes.end(), std::uint8_t{0});
+    for (const std::uint8_t* m = h + marksAt + 2; m < h + cellsAt; m += kScreenImageMarkSize)
+        hostBytes[std::size_t(m[0]) * kPlaneColumns + m[1]] = m[2];
     screen.fields.assign(std::span(fields).first(count));
     s.keyboardLocked = (flags & kLocked) != 0;
     s.insertMode = (flags & kInsertMode) != 0;
