@@ -165,6 +165,11 @@ void TnScreen::rollRows(int top, int bottom, int count, bool down) {
     const auto n = static_cast<std::size_t>(rows) * kPlaneColumns;
     for (std::uint8_t* plane : {chars_.data(), attributes_.data(), attributes_.data() + kHostBytes})
         std::memmove(plane + cellIndex(to, 0), plane + cellIndex(first, 0), n);
+    // Rows from past the display bring no attribute bytes into it: theirs are never cleared.
+    for (int row = to; row < std::min(to + rows, kRows); ++row) {
+        if (row - to + first >= kRows)
+            std::memset(attributes_.data() + kHostBytes + cellIndex(row, 0), 0, kPlaneColumns);
+    }
 }
 
 void TnScreen::copyRectangle(int top, int left, int depth, int width, std::uint8_t* out) const {
