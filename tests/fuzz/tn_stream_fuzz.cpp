@@ -19,6 +19,7 @@
 
 #include "tests/fuzz/fuzz_support.h"
 #include "tn5250/datastream/data_stream.h"
+#include "tn5250/screen/screen_image.h"
 #include "tn5250/telnet/tn_telnet_filter.h"
 
 namespace {
@@ -130,13 +131,18 @@ class NegotiationSink final : public qn::telnet::ByteSender {
 };
 
 // The last saved screen, or saved rectangle, restored and saved again in one record: the same
-// image comes back.
-void restoreAndCompare(TnDataStream& stream, CheckingHost& host) {
+// image comes back. Every image saved is one the restore takes.
+void restoreAndCompare(TnDataStream& stream, CheckingHost& host, const TnScreen& screen) {
     if (host.lastSave.empty()) return;
     static std::vector<std::uint8_t> record;
     const std::vector<std::uint8_t> image = host.image();
     // ESC 0x13 and a rectangle's image: flag byte, top, left, depth and width at 7 to 11.
     const bool partial = image.size() >= 12 && image[1] == 0x13;
+    static TnScreen copy;
+    copy = screen;
+    const auto saved = std::span(image).subspan(std::min<std::size_t>(2, image.size()));
+    if (!(partial ? restorePartialImage(copy, saved) : restoreScreenImage(copy, saved)))
+        std::abort();
     const std::size_t size = 10 + image.size() + (partial ? 7 : 2);
     record.assign({std::uint8_t(size >> 8), std::uint8_t(size), 0x12, 0xA0, 0, 0, 4, 0, 0, 5});
     record.insert(record.end(), image.begin(), image.end());
@@ -204,7 +210,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             checkModel(*screen);
         }
-        if ((flags & 0x80) != 0 && stream.betweenRecords()) restoreAndCompare(stream, host);
+        if ((flags & 0x80) != 0 && stream.betweenRecords())
+            restoreAndCompare(stream, host, *screen);
     } catch (const ReplyBudgetSpent&) {
         // Left inside a record, which the next run's reset clears.
     }

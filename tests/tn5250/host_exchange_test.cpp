@@ -215,6 +215,7 @@ Bytes saveScreen(Terminal& t) {
 void expectSameScreen(const TnScreen& a, const TnScreen& b) {
     EXPECT_TRUE(std::ranges::equal(a.charPlane(), b.charPlane()));
     EXPECT_TRUE(std::ranges::equal(a.attributePlane(), b.attributePlane()));
+    EXPECT_TRUE(std::ranges::equal(a.hostAttributePlane(), b.hostAttributePlane()));
     EXPECT_TRUE(std::ranges::equal(a.fields.entries(), b.fields.entries()));
     const ScreenState& x = a.state;
     const ScreenState& y = b.state;
@@ -312,13 +313,14 @@ TEST(HostExchange, EveryCutOfAScreenGivesTheSameScreen) {
 
 TEST(SaveRestore, AFreshScreenSavesExactly) {
     Terminal t;
-    Bytes expected{0x00, 0xA7, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x04,  // Save Screen
+    Bytes expected{0x00, 0xA9, 0x12, 0xA0, 0x00, 0x00, 0x04, 0x00, 0x00, 0x04,  // Save Screen
                    0x04, 0x12,                                                  // Restore Screen
-                   0xD8, 0xD5, 0x01, 0x00, 0x9B,                                // image, 155 bytes
+                   0xD8, 0xD5, 0x02, 0x00, 0x9D,                                // image, 157 bytes
                    0x01, 0x00, 0x17, 0x00,  // locked, no read, message row 23, attribute 0
                    0x00, 0x00, 0x00, 0x00,  // cursor 0,0
                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // no insert cursor
-                   0x00, 0x00};                                     // no field, no fields
+                   0x00, 0x00,                                      // no field, no fields
+                   0x00, 0x00};                                     // no attribute bytes
     // Each plane's 4,224 null cells: 32 runs of 129 and one of 96 (0xFF doubled on the wire);
     // the saved message row and the message text, 128 nulls each.
     for (int plane = 0; plane < 2; ++plane) {
@@ -419,6 +421,10 @@ TEST(SaveRestore, AFullTableAndUnpackableCellsFitTheBound) {
         chars[i] = std::uint8_t(i % 3 == 2 ? i : i / 3 * 2);
         attributes[i] = std::uint8_t(i * 7);
     }
+    auto hostBytes = source.screen->hostAttributePlane();
+    for (std::size_t i = 0; i < hostBytes.size(); ++i) {
+        if (i % kPlaneColumns < kColumns) hostBytes[i] = std::uint8_t(0x20 + (i / 3 + i % 3) % 32);
+    }
     source.screen->state.savedMessageRow.fill(0x41);
     source.screen->state.messageText[5] = 0x42;
     const Bytes reply = saveScreen(source);
@@ -437,7 +443,11 @@ TEST(SaveRestore, AnyImageOutOfBoundsIsConsumedAndChangesNothing) {
     const Bytes good = restoreRecordOf(saveScreen(source));
     // Offsets into the record: 10-11 ESC 0x12, then the image from 12.
     constexpr std::size_t kImage = 12;
-    const std::size_t cells = kImage + kScreenImageHeader + 2 * kScreenImageFieldSize;
+    // After the two fields, the attribute bytes: their count, then row, column and byte each.
+    const std::size_t marks = kImage + kScreenImageHeader + 2 * kScreenImageFieldSize;
+    const std::size_t markCount = std::size_t(good[marks]) << 8 | good[marks + 1];
+    ASSERT_GE(markCount, 2u);
+    const std::size_t cells = marks + 2 + kScreenImageMarkSize * markCount;
     auto changed = [&](std::size_t at, std::uint8_t value) {
         Bytes bad = good;
         bad[at] = value;
@@ -458,13 +468,33 @@ TEST(SaveRestore, AnyImageOutOfBoundsIsConsumedAndChangesNothing) {
         bad[kImage + 4] = std::uint8_t(length);
         return bad;
     };
+    // The previous version's image of the same screen: no attribute bytes.
+    Bytes previous = good;
+    previous.erase(previous.begin() + long(marks), previous.begin() + long(cells));
+    previous[0] = std::uint8_t(previous.size() >> 8);
+    previous[1] = std::uint8_t(previous.size());
+    const std::size_t previousLength = previous.size() - kImage;
+    previous[kImage + 2] = 0x01;
+    previous[kImage + 3] = std::uint8_t(previousLength >> 8);
+    previous[kImage + 4] = std::uint8_t(previousLength);
     const struct {
         const char* name;
         Bytes input;
     } cases[] = {
         {"nothing after Restore Screen", record({0x04, 0x12})},
         {"less than an image header", record({0x04, 0x12, 0xD8, 0xD5, 0x01})},
-        {"another version", changed(kImage + 2, 0x02)},
+        {"another version", changed(kImage + 2, 0x03)},
+        {"the previous version's image, without attribute bytes", previous},
+        {"this image called the previous version", changed(kImage + 2, 0x01)},
+        {"an attribute byte that is text", changed(marks + 4, 0x40)},
+        {"an attribute byte that is a control", changed(marks + 4, 0x1F)},
+        {"an attribute byte at column 80", changed(marks + 3, 80)},
+        {"an attribute byte at row 24", changed(marks + 2, 24)},
+        {"attribute bytes out of screen order", changed(marks + 2, 23)},
+        {"more attribute bytes than the image holds",
+         changed(marks + 1, std::uint8_t(markCount + 1))},
+        {"fewer attribute bytes than the image holds",
+         changed(marks + 1, std::uint8_t(markCount - 1))},
         {"not our image", changed(kImage, 0x40)},
         {"the record ends inside the image", resized(-1)},
         {"its length short of the planes", relength(-1)},
@@ -639,6 +669,8 @@ TEST(HostExchange, ReadScreenSendsTheDisplayAsWritten) {
                                       sba(3, 10),
                                       sf(0x40, 0x00, 0x24, 4),
                                       {0xF1},
+                                      sba(5, 10),
+                                      sf(0x40, 0x00, 0x05, 2),  // no attribute byte: null
                                       sba(24, 79),
                                       {0x3A, 0x5C},
                                       sba(25, 1),
@@ -664,12 +696,33 @@ TEST(HostExchange, ReadScreenSendsTheDisplayAsWritten) {
               EXPECT_EQ(t.screen->state.row, 2);
               EXPECT_EQ(t.screen->state.column, 11);
           }}});
+    // Saved whole or as the display's rectangle, the display cleared, the image restored: the
+    // host's attribute bytes read back as it wrote them.
+    Bytes written = positions;
+    written[2 * 80 + 11] = 0x00;
+    for (const Bytes& save : {record({0x04, 0x02}), record({0x04, 0x03, 0x00, 1, 1, 24, 80})}) {
+        Terminal u;
+        u.feed(screen);
+        u.host.sends.clear();
+        u.feed(save);
+        const Bytes restore = record(test::replyBody(u.host.sends.at(0)));
+        u.feed(record({0x04, 0x40}));
+        u.feed(restore);
+        u.host.sends.clear();
+        u.feed(record({0x04, 0x62}));
+        EXPECT_EQ(u.host.sends.at(0), readScreenReply(written)) << int(save[11]);
+    }
     // Text written over an attribute position reads as that text.
     Terminal t;
     t.feed(screen);
     t.feed(record(join({wtd(), sba(1, 1), {0xC4}, {0x04, 0x62}})));
     positions[0] = 0xC4;
     positions[2 * 80 + 11] = 0x00;
+    EXPECT_EQ(t.host.sends.at(0), readScreenReply(positions));
+    // Erased, an attribute byte is gone: row 1 to column 7 leaves nulls.
+    t.host.sends.clear();
+    t.feed(record(join({wtd(), sba(1, 1), {0x03, 0x01, 0x07, 0x02, 0xFF}, {0x04, 0x62}})));
+    std::fill_n(positions.begin(), 7, 0x00);
     EXPECT_EQ(t.host.sends.at(0), readScreenReply(positions));
 }
 
@@ -778,6 +831,7 @@ TEST(HostExchange, AnyPartialImageOutOfBoundsIsConsumedAndChangesNothing) {
         {"a bypass field", changed(kImage + 15 + 3, 0x60)},
         {"two fields at one position", changed(kImage + 25 + 2, good[kImage + 15 + 2])},
         {"more fields than it holds", changed(kImage + 14, 4)},
+        {"an attribute byte that is text", changed(good.size() - 3 * 32 + 1, 0x40)},
         {"nothing after the command", record({0x04, 0x13})},
     };
     for (const auto& c : cases) {

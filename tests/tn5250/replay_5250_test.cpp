@@ -689,6 +689,23 @@ TEST(Replay5250Session, APopUpCycleBringsBackTheScreen) {
     EXPECT_EQ(sendsOf(json).back(), hexOf(reply({0x04, 0x17, 0xF1, 0x11, 0x04, 0x15, 0xF7, 0xF5})));
 }
 
+TEST(Replay5250Session, ReadScreenAfterRestoreScreenSendsWhatTheHostWrote) {
+    // Read Screen, Save Screen, the display cleared and a window written, the saved screen
+    // restored, Read Screen again: the same 1,920 positions, attribute bytes and all.
+    const std::string read = recv(onWire({0x04, 0x62}));
+    const std::string save = recv(kItemScreen) + "char 7\n" + read + recv(onWire({0x04, 0x02}));
+    const auto sends = sendsOf(sessionReport(save));
+    ASSERT_EQ(sends.size(), 2u);
+    const auto saved = parseHex(sends[1]);
+    ASSERT_TRUE(saved && saved->size() > 14);
+    const Bytes restore = onWire(tn::test::replyBody(*saved));
+    const std::string json =
+        sessionReport(save + recv(onWire({0x04, 0x40})) + recv(kWindow) + recv(restore) + read);
+    const auto after = sendsOf(json);
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[2], sends[0]);
+}
+
 TEST(Replay5250Session, SavePartialAndRestorePartialRoundTrip) {
     // The rectangle of rows 3 to 11, columns 15 to 60 saved, a window drawn inside it, the
     // saved rectangle restored: the report is the one before the window, and typing goes on.

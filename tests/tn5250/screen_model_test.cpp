@@ -103,6 +103,27 @@ TEST(ScreenAddress, WritesOutsideThePlanesAreDropped) {
     EXPECT_EQ(screen.charAtPosition(kPlanePositions), 0);
 }
 
+// Attribute bytes are kept for the display only: one written at row 30 is not read there,
+// and does not come into the display with a roll of the planes' last rows; one written in the
+// display rolls with its cell.
+TEST(ScreenAddress, AttributeBytesStayWithTheDisplay) {
+    TnScreen screen;
+    const std::uint8_t text[] = {0x22, 0xC1};
+    for (int row : {30, 10}) {
+        screen.setPosition(row * kColumns + 5);
+        screen.writeText(text, text + 2, textTableOf(0));
+    }
+    const std::uint8_t a = screen.charAt(10, 6);
+    ASSERT_NE(a, 0);
+    EXPECT_EQ(screen.hostAttributeAt(10, 5), 0x22);
+    EXPECT_EQ(screen.hostAttributeAt(30, 5), 0);
+    screen.rollRows(10, 12, 1, true);
+    EXPECT_EQ(screen.hostAttributeAt(11, 5), 0x22);
+    screen.rollRows(20, 32, 9, false);  // row 30 to row 21
+    EXPECT_EQ(screen.charAt(21, 6), a);
+    EXPECT_EQ(screen.hostAttributeAt(21, 5), 0);
+}
+
 // A field of five cells at row 2, column 10, with the given second format word and content.
 FieldEntry fieldWith(TnScreen& screen, std::uint8_t ffw1, std::uint8_t ffw2,
                      const std::string& cells) {

@@ -198,6 +198,8 @@ void TnDataStream::receive(std::span<const std::uint8_t> bytes) {
 
 bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
     const std::uint8_t* const start = p;
+    // Looked up once: a screen's text comes in a run for every address order.
+    const TextTable& text = textTableOf(language());
     auto consume = [&](const std::uint8_t* next) {
         recordCount_ += next - p;
         p = next;
@@ -230,7 +232,7 @@ bool TnDataStream::fastPath(const std::uint8_t*& p, const std::uint8_t* end) {
             continue;
         }
         if (phase_ == kData && !screen_.state.receive.shiftOut) {
-            const std::uint8_t* const next = screen_.writeText(p, stop, textTableOf(language()));
+            const std::uint8_t* const next = screen_.writeText(p, stop, text);
             if (next != p) {
                 if (!consume(next)) break;
                 if (next == stop) continue;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "tn5250/screen/run_length.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 constexpr std::uint8_t kMagic1 = 0xD8;  // "QN" in EBCDIC
 constexpr std::uint8_t kMagic2 = 0xD5;
-constexpr std::uint8_t kVersion = 1;
+constexpr std::uint8_t kVersion = 2;  // 1 lacked the attribute bytes
 constexpr std::uint8_t kPartialKind = 0x81;
 
 constexpr std::uint8_t kLocked = 0x01;
@@ -34,6 +35,42 @@ bool validAddress(int row, int column) {
     const long position = long(row) * kColumns + column;
     return column >= 0 && column < kColumns && position >= -(kColumns + 1) &&
            position <= kPlanePositions;
+}
+
+// Eight bytes each none or a 5250 attribute byte (0x20-0x3F).
+bool attributeBytesWord(std::uint64_t word) {
+    if (word == 0) return true;  // most of a screen
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    const std::uint64_t high = word & (kOnes * 0xE0);
+    if ((high & ~(kOnes * 0x20)) != 0) return false;  // bits 7-6 clear in every byte
+    // A byte with bit 5 clear must be 0.
+    const std::uint64_t attribute = (high >> 5) & kOnes;
+    return (word & (kOnes * 0x1F) & ~(attribute * 0x1F)) == 0;
+}
+
+// The attribute bytes as the model keeps them: none, or a 5250 attribute byte, at the
+// display's columns only. Eight at a time: a screen's worth comes with every restore.
+bool validAttributeBytes(const std::uint8_t* bytes, std::size_t rows, std::size_t width,
+                         std::size_t stride, std::size_t shownColumns) {
+    const std::size_t shown = std::min(width, shownColumns);
+    for (std::size_t row = 0; row < rows; ++row, bytes += stride) {
+        std::size_t column = 0;
+        for (std::uint64_t word = 0; column + 8 <= shown; column += 8) {
+            std::memcpy(&word, bytes + column, 8);
+            if (!attributeBytesWord(word)) return false;
+        }
+        for (; column < shown; ++column) {
+            if (!attributeBytesWord(bytes[column])) return false;
+        }
+        for (std::uint64_t word = 0; column + 8 <= width; column += 8) {
+            std::memcpy(&word, bytes + column, 8);
+            if (word != 0) return false;
+        }
+        for (; column < width; ++column) {
+            if (bytes[column] != 0) return false;
+        }
+    }
+    return true;
 }
 
 void putField(std::vector<std::uint8_t>& out, const FieldEntry& f) {
@@ -88,6 +125,25 @@ void appendScreenImage(const TnScreen& screen, std::vector<std::uint8_t>& out) {
     out.push_back(static_cast<std::uint8_t>(screen.fields.count()));
     for (const FieldEntry& f : screen.fields.entries())
         putField(out, f);
+    // The attribute bytes, a few a row: each by its place, in screen order.
+    const std::size_t countAt = out.size();
+    out.insert(out.end(), {0x00, 0x00});
+    const std::uint8_t* line = screen.hostAttributePlane().data();
+    for (int row = 0; row < kRows; ++row, line += kPlaneColumns) {
+        static_assert(kColumns % 8 == 0);
+        for (int column = 0; column < kColumns; column += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, line + column, 8);
+            if (word == 0) continue;
+            for (int c = column; c < column + 8; ++c) {
+                if (line[c] != 0)
+                    out.insert(out.end(), {std::uint8_t(row), std::uint8_t(c), line[c]});
+            }
+        }
+    }
+    const std::size_t marks = (out.size() - countAt - 2) / kScreenImageMarkSize;
+    out[countAt] = static_cast<std::uint8_t>(marks >> 8);
+    out[countAt + 1] = static_cast<std::uint8_t>(marks);
     packRuns(screen.charPlane(), out);
     packRuns(screen.attributePlane(), out);
     packRuns(s.savedMessageRow, out);
@@ -123,8 +179,21 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
         count > std::size_t(kMaxFields) || current > count) {
         return false;
     }
-    const std::size_t cellsAt = kScreenImageHeader + kScreenImageFieldSize * count;
-    if (cellsAt > image.size()) return false;
+    const std::size_t marksAt = kScreenImageHeader + kScreenImageFieldSize * count;
+    if (marksAt + 2 > image.size()) return false;
+    const std::size_t marks = std::size_t(h[marksAt]) << 8 | h[marksAt + 1];
+    const std::size_t cellsAt = marksAt + 2 + kScreenImageMarkSize * marks;
+    if (marks > std::size_t(kRows) * kColumns || cellsAt > image.size()) return false;
+    // Attribute bytes inside the display, one a position, in screen order.
+    for (long i = 0, previous = -1; i < long(marks); ++i) {
+        const std::uint8_t* m = h + marksAt + 2 + kScreenImageMarkSize * std::size_t(i);
+        const long position = long(m[0]) * kColumns + m[1];
+        if (m[0] >= kRows || m[1] >= kColumns || m[2] < 0x20 || m[2] > 0x3F ||
+            position <= previous) {
+            return false;
+        }
+        previous = position;
+    }
 
     std::array<FieldEntry, kMaxFields> fields{};
     for (std::size_t i = 0; i < count; ++i) {
@@ -145,6 +214,10 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image) {
     ScreenState& s = screen.state;
     std::copy_n(at + 2 * kPlaneCells, kPlaneColumns, s.savedMessageRow.begin());
     std::copy_n(at + 2 * kPlaneCells + kPlaneColumns, kPlaneColumns, s.messageText.begin());
+    const auto hostBytes = screen.hostAttributePlane();
+    std::fill(hostBytes.begin(), hostBytes.end(), std::uint8_t{0});
+    for (const std::uint8_t* m = h + marksAt + 2; m < h + cellsAt; m += kScreenImageMarkSize)
+        hostBytes[std::size_t(m[0]) * kPlaneColumns + m[1]] = m[2];
     screen.fields.assign(std::span(fields).first(count));
     s.keyboardLocked = (flags & kLocked) != 0;
     s.insertMode = (flags & kInsertMode) != 0;
@@ -219,6 +292,12 @@ bool restorePartialImage(TnScreen& screen, std::span<const std::uint8_t> image) 
                       3 * std::size_t(depth) * std::size_t(width)) {
         return false;
     }
+    const std::uint8_t* const cells = h + length - 3 * std::size_t(depth) * width;
+    const std::size_t planeCells = std::size_t(depth) * width;
+    if (!validAttributeBytes(cells + 2 * planeCells, std::size_t(depth), std::size_t(width),
+                             std::size_t(width), std::size_t(width))) {
+        return false;
+    }
     auto inside = [&](const FieldEntry& f) {
         return f.row >= top && f.row < top + depth && f.column >= left && f.column < left + width;
     };
@@ -248,7 +327,7 @@ bool restorePartialImage(TnScreen& screen, std::span<const std::uint8_t> image) 
         merged[n++] = saved[next++];
     screen.fields.assign(std::span(merged).first(std::min<std::size_t>(n, kMaxFields)));
 
-    screen.pasteRectangle(top, left, depth, width, h + length - 3 * std::size_t(depth) * width);
+    screen.pasteRectangle(top, left, depth, width, cells);
     ScreenState& s = screen.state;
     s.row = row;
     s.column = column;

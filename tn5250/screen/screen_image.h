@@ -4,7 +4,7 @@
 // checked whole before anything of it is used.
 //
 // Layout (big-endian words):
-//   0-1   D8 D5, 2 the version (1), 3-4 the image's length from byte 0
+//   0-1   D8 D5, 2 the version (2), 3-4 the image's length from byte 0
 //   5     flags: 0x01 keyboard locked, 0x02 insert mode, 0x04 message shown, 0x08 place the
 //         cursor at the record end
 //   6     read mode, 7 message row, 8 current attribute
@@ -12,11 +12,16 @@
 //   17    current field (its number, 0 for none), 18 field count
 //   19    per field 10 bytes: resequence, column, row, ffw1, ffw2, fcw1, fcw2, attribute,
 //         length (word)
+//   then  the count of attribute bytes the host wrote at the display's attribute positions
+//         (word), and per byte its row, its column and itself (0x20-0x3F), in screen order
 //   then  the character plane, the attribute plane (33 rows of 128 cells each), the saved
 //         message row and the message text (128 bytes each), each packed in runs: a control
 //         byte n < 0x80 is followed by n + 1 bytes as they are, n >= 0x80 by one byte repeated
 //         n - 0x7E times; a run does not pass from one part into the next when packed, but
 //         the four are read as one stream
+//
+// Version 1 had no attribute bytes: such an image is refused (its length reads as 0), as it
+// would bring the screen back without what Read Screen sends of it.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,11 +34,12 @@ namespace qn::tn {
 
 inline constexpr std::size_t kScreenImageHeader = 19;
 inline constexpr std::size_t kScreenImageFieldSize = 10;
+inline constexpr std::size_t kScreenImageMarkSize = 3;
 inline constexpr std::size_t kScreenImageCells = 2 * kPlaneCells + 2 * kPlaneColumns;
 // Packing costs at most a control byte per 128 cells of each of the four parts.
-inline constexpr std::size_t kMaxScreenImage = kScreenImageHeader +
-                                               kScreenImageFieldSize * kMaxFields +
-                                               kScreenImageCells + kScreenImageCells / 128 + 4;
+inline constexpr std::size_t kMaxScreenImage =
+    kScreenImageHeader + kScreenImageFieldSize * kMaxFields + 2 +
+    kScreenImageMarkSize * kRows * kColumns + kScreenImageCells + kScreenImageCells / 128 + 4;
 static_assert(kMaxScreenImage <= 0xFFFF - 64, "the image must fit one record");
 
 // Appends the image of the screen.
@@ -54,7 +60,8 @@ bool restoreScreenImage(TnScreen& screen, std::span<const std::uint8_t> image);
 //   10-13 cursor row, cursor column (signed words)
 //   14    field count, then per field 10 bytes as in the screen image: the fields that start
 //         inside the rectangle
-//   then  the characters, attributes and attribute bytes of the rectangle, row by row
+//   then  the characters, attributes and attribute bytes (0 or 0x20-0x3F) of the rectangle,
+//         row by row
 struct PartialArea {
     std::uint8_t flags = 0;
     int top = 0;

@@ -136,7 +136,6 @@ void FieldTable::writeBack(const FieldEntry& entry) {
 void TnScreen::reset() {
     chars_.fill(0);
     attributes_.fill(0);
-    hostAttributes_.fill(0);
     fields.clear();
     state = ScreenState{};
 }
@@ -147,8 +146,8 @@ void TnScreen::clearUnit() {
     state.keyboardLocked = true;
     state.redrawPending = true;
     chars_.fill(0);
-    attributes_.fill(0);
-    hostAttributes_.fill(0);
+    // The attribute plane and the display's attribute bytes in one fill.
+    std::fill_n(attributes_.begin(), kHostBytes + kHostByteCells, std::uint8_t{0});
     fields.clear();
     state.currentField = {};
     state.currentAttribute = 0;
@@ -164,35 +163,31 @@ void TnScreen::rollRows(int top, int bottom, int count, bool down) {
     const int to = down ? top + count : top;
     const int rows = bottom - top + 1 - count;
     const auto n = static_cast<std::size_t>(rows) * kPlaneColumns;
-    for (auto* plane : {&chars_, &attributes_})
-        std::memmove(plane->data() + cellIndex(to, 0), plane->data() + cellIndex(first, 0), n);
-    // The display's attribute bytes: the rows of the display among those moved.
-    const int displayRows = std::min(rows, kRows - std::max(first, to));
-    if (displayRows > 0) {
-        std::memmove(hostAttributes_.data() + displayIndex(to, 0),
-                     hostAttributes_.data() + displayIndex(first, 0),
-                     static_cast<std::size_t>(displayRows) * kColumns);
+    for (std::uint8_t* plane : {chars_.data(), attributes_.data(), attributes_.data() + kHostBytes})
+        std::memmove(plane + cellIndex(to, 0), plane + cellIndex(first, 0), n);
+    // Rows from past the display bring no attribute bytes into it: theirs are never cleared.
+    for (int row = to; row < std::min(to + rows, kRows); ++row) {
+        if (row - to + first >= kRows)
+            std::memset(attributes_.data() + kHostBytes + cellIndex(row, 0), 0, kPlaneColumns);
     }
 }
 
 void TnScreen::copyRectangle(int top, int left, int depth, int width, std::uint8_t* out) const {
     const auto n = static_cast<std::size_t>(width);
-    for (const auto* plane : {&chars_, &attributes_}) {
+    for (const std::uint8_t* plane :
+         {chars_.data(), attributes_.data(), attributes_.data() + kHostBytes}) {
         for (int row = top; row < top + depth; ++row, out += n)
-            std::memcpy(out, plane->data() + cellIndex(row, left), n);
+            std::memcpy(out, plane + cellIndex(row, left), n);
     }
-    for (int row = top; row < top + depth; ++row, out += n)
-        std::memcpy(out, hostAttributes_.data() + displayIndex(row, left), n);
 }
 
 void TnScreen::pasteRectangle(int top, int left, int depth, int width, const std::uint8_t* in) {
     const auto n = static_cast<std::size_t>(width);
-    for (auto* plane : {&chars_, &attributes_}) {
+    for (std::uint8_t* plane :
+         {chars_.data(), attributes_.data(), attributes_.data() + kHostBytes}) {
         for (int row = top; row < top + depth; ++row, in += n)
-            std::memcpy(plane->data() + cellIndex(row, left), in, n);
+            std::memcpy(plane + cellIndex(row, left), in, n);
     }
-    for (int row = top; row < top + depth; ++row, in += n)
-        std::memcpy(hostAttributes_.data() + displayIndex(row, left), in, n);
 }
 
 std::span<const std::uint8_t, kPlaneColumns> TnScreen::charRow(int row) const {
@@ -225,6 +220,10 @@ void TnScreen::fillPositions(int first, int last, std::uint8_t byte) {
         const int column = first % kColumns;
         const int count = std::min(last - first + 1, kColumns - column);
         std::memset(&chars_[cellIndex(row, column)], byte, static_cast<std::size_t>(count));
+        // Filled, a cell is no attribute position: the byte under it must not come back when
+        // an erase leaves it null.
+        std::memset(&attributes_[kHostBytes + cellIndex(row, column)], 0,
+                    static_cast<std::size_t>(count));
         first += count;
     }
 }
@@ -296,8 +295,6 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
     std::uint64_t attributeWord = 0x0101010101010101u * attribute;
     std::uint8_t* chars = chars_.data() + row * kPlaneColumns;
     std::uint8_t* attributes = attributes_.data() + row * kPlaneColumns;
-    // The display's attribute bytes of the row, none past the display's last row.
-    std::uint8_t* hosts = row < kRows ? hostAttributes_.data() + row * kColumns : nullptr;
     const std::uint8_t* p = bytes;
     // A row at a time; eight text bytes a step while no attribute or other byte is among them.
     while (p < end) {
@@ -338,7 +335,7 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
             if ((v & kTextAttribute) == 0) break;
             out[i] = 0;
             outAttributes[i] = 0;
-            if (hosts != nullptr) hosts[column] = *p;
+            outAttributes[kHostBytes + std::size_t(i)] = *p;
             attribute = static_cast<std::uint8_t>(v);
             attributeWord = 0x0101010101010101u * attribute;
             ++p;
@@ -349,7 +346,6 @@ const std::uint8_t* TnScreen::writeText(const std::uint8_t* bytes, const std::ui
             if (++row == kPlaneRows) break;  // the address rests past the planes
             chars += kPlaneColumns;
             attributes += kPlaneColumns;
-            hosts = row < kRows ? hosts + kColumns : nullptr;
         }
     }
     state.row = row;

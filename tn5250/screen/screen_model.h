@@ -186,21 +186,36 @@ class TnScreen {
     std::span<const std::uint8_t, kPlaneColumns> attributeRow(int row) const;
     // The whole planes, row stride 128, for the saved screen image.
     std::span<const std::uint8_t, kPlaneCells> charPlane() const { return chars_; }
-    std::span<const std::uint8_t, kPlaneCells> attributePlane() const { return attributes_; }
+    std::span<const std::uint8_t, kPlaneCells> attributePlane() const {
+        return std::span<const std::uint8_t, kPlaneCells>(attributes_.data(), kPlaneCells);
+    }
     std::span<std::uint8_t, kPlaneCells> charPlane() { return chars_; }
-    std::span<std::uint8_t, kPlaneCells> attributePlane() { return attributes_; }
+    std::span<std::uint8_t, kPlaneCells> attributePlane() {
+        return std::span<std::uint8_t, kPlaneCells>(attributes_.data(), kPlaneCells);
+    }
     // The 5250 attribute byte the host wrote at an attribute position of the display, which
     // the cell itself keeps as a null with attribute 0: Read Screen sends it back. A cell
     // written since then holds something else, and a stale byte under it is not read.
+    // A byte that is no attribute byte (a Start Of Field may carry one) is kept as none.
     void setHostAttribute(int row, int column, std::uint8_t attribute5250) {
-        if (inDisplay(row, column)) hostAttributes_[displayIndex(row, column)] = attribute5250;
+        if (!inDisplay(row, column)) return;
+        const bool attribute = attribute5250 >= 0x20 && attribute5250 <= 0x3F;
+        attributes_[kHostBytes + cellIndex(row, column)] = attribute ? attribute5250 : 0;
     }
     std::uint8_t hostAttributeAt(int row, int column) const {
         if (!inDisplay(row, column)) return 0;
         const std::size_t cell = cellIndex(row, column);
-        return chars_[cell] == 0 && attributes_[cell] == 0
-                   ? hostAttributes_[displayIndex(row, column)]
-                   : 0;
+        return chars_[cell] == 0 && attributes_[cell] == 0 ? attributes_[kHostBytes + cell] : 0;
+    }
+    // Those bytes of the display's rows, row stride 128 (stale ones too), for the saved image.
+    static constexpr std::size_t kHostByteCells = std::size_t(kRows) * kPlaneColumns;
+    std::span<const std::uint8_t, kHostByteCells> hostAttributePlane() const {
+        return std::span<const std::uint8_t, kHostByteCells>(attributes_.data() + kHostBytes,
+                                                             kHostByteCells);
+    }
+    std::span<std::uint8_t, kHostByteCells> hostAttributePlane() {
+        return std::span<std::uint8_t, kHostByteCells>(attributes_.data() + kHostBytes,
+                                                       kHostByteCells);
     }
     // Rows top to bottom (inclusive, inside the planes) moved count rows up, or down; the rows
     // they leave keep what they held. Characters, attributes and attribute bytes move.
@@ -212,10 +227,10 @@ class TnScreen {
     // Cells by linear position (row × 80 + column), as fields see them.
     std::uint8_t charAtPosition(int position) const;
     void setCharAtPosition(int position, std::uint8_t byte);
-    // The cells at positions first to last set to byte, and count cells moved from position
-    // from to position to as if copied one by one in the order that reads each before it is
-    // overwritten; as the cell calls, reads outside the planes give 0 and writes are dropped.
-    // Row by row: editing a long field moves it a character at a time.
+    // The cells at positions first to last set to byte (their attribute bytes gone), and count
+    // cells moved from position from to position to as if copied one by one in the order that
+    // reads each before it is overwritten; as the cell calls, reads outside the planes give 0
+    // and writes are dropped. Row by row: editing a long field moves it a character at a time.
     void fillPositions(int first, int last, std::uint8_t byte);
     void movePositions(int from, int to, int count);
     // The characters of count positions from first into out (0 for those outside the planes).
@@ -300,13 +315,13 @@ class TnScreen {
     static bool inDisplay(int row, int column) {
         return row >= 0 && row < kRows && column >= 0 && column < kColumns;
     }
-    static std::size_t displayIndex(int row, int column) {
-        return static_cast<std::size_t>(row * kColumns + column);
-    }
-    std::array<std::uint8_t, kPlaneRows * kPlaneColumns> chars_{};
-    std::array<std::uint8_t, kPlaneRows * kPlaneColumns> attributes_{};
-    // Only the display's positions: it is cleared with the screen, and smaller clears faster.
-    std::array<std::uint8_t, kRows * kColumns> hostAttributes_{};
+    std::array<std::uint8_t, kPlaneCells> chars_{};
+    // The attribute plane, then the host's attribute bytes of the same cells with the same
+    // stride: the text writer stores a cell's byte at a fixed distance from its attribute, with
+    // no row of its own to carry. Only the display's rows are read, cleared and saved; the
+    // rows past them take the writer's stores unchecked and are never read.
+    static constexpr std::size_t kHostBytes = kPlaneCells;
+    std::array<std::uint8_t, 2 * kPlaneCells> attributes_{};
 };
 
 }  // namespace qn::tn
