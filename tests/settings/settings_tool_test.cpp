@@ -73,6 +73,50 @@ TEST(SettingsTool, BadCommandLinesExitWithOneLine) {
     }
 }
 
+// One tool running command line after command line answers each as a tool of its own would:
+// nothing a line gave (assignments, fields, files, the program) is left for the next.
+TEST(SettingsTool, OneToolRunsEachCommandLineAsIfAlone) {
+    Fixture f;
+    const std::string vt = f.fresh("vt", "a.qnvt"), tn = f.fresh("5250", "a.qntn");
+    const std::string vtBytes = test::readFile(vt), tnBytes = test::readFile(tn);
+    const std::vector<std::vector<std::string>> lines = {
+        {"vt", "set", vt, "telnetPort=1", "hostAddress=a"},
+        {"vt", "set", vt},
+        {"5250", "set", tn, "language=6"},
+        {"vt", "barcode", vt, "telnetPort", "--out", f.path("one.png")},
+        {"vt", "barcode", vt, "--out", f.path("all.png")},
+        {"vt", "apply", vt},
+        {"vt", "dump", vt},
+        {"5250", "dump", tn},
+        {"--version"},
+        {"vt"},
+        {"5250", "set", tn, "hostAddress=b"},
+        {"5250", "dump", tn},
+    };
+    auto results = [&](auto&& runLine) {
+        test::writeFile(vt, vtBytes);
+        test::writeFile(tn, tnBytes);
+        std::vector<std::string> all;
+        for (const auto& line : lines) {
+            std::ostringstream out, err;
+            const int exit = runLine(line, out, err);
+            all.push_back(std::to_string(exit) + "|" + out.str() + "|" + err.str());
+        }
+        return all;
+    };
+    SettingsTool tool(f.dir.path());
+    const auto shared = results([&](const auto& line, std::ostream& out, std::ostream& err) {
+        return tool.run(line, out, err);
+    });
+    const auto alone = results([&](const auto& line, std::ostream& out, std::ostream& err) {
+        return runSettingsTool(line, out, err, f.dir.path());
+    });
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(shared[i], alone[i]) << ::testing::PrintToString(lines[i]);
+    EXPECT_THAT(alone[1], ::testing::StartsWith("2|"));
+    EXPECT_THAT(alone[5], ::testing::StartsWith("2|"));
+}
+
 TEST(SettingsTool, SetChangesOnlyWhatItIsToldAndAllOrNothing) {
     struct Case {
         std::vector<std::string> assignments;
