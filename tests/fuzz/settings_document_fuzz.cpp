@@ -140,9 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static DiscardBuffer discard;
     static std::ostream out(&discard);
     static std::ostream& err = out;
-    // The tool as a script over many documents runs it: its command line is made once. A dump
-    // takes no input but the file, so it goes straight to the tool's dump; the assignments go
-    // through the command line, where an argument may also read as an option.
+    // One tool for the fuzzer's life: its command line is made once. A dump takes no input but
+    // the file, so it goes straight to the tool's dump; the assignments go through the command
+    // line, where an argument may also read as an option.
     static tools::SettingsTool tool(p.dir);
     static const tools::DocumentKind kinds[2] = {*tools::documentKind("vt"),
                                                  *tools::documentKind("5250")};

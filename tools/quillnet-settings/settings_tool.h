@@ -19,8 +19,8 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitBadInput = 2;
 
 // The tool's command line, made once and kept: a caller that runs command line after command
-// line (a script over a fleet's documents, a test) does not build the parser each time. The
-// reader library for "new" is looked for in deviceRoot.
+// line in one process (a test, a fuzzer) does not build the parser each time. The reader
+// library for "new" is looked for in deviceRoot.
 class SettingsTool {
   public:
     explicit SettingsTool(std::filesystem::path deviceRoot);
