@@ -90,22 +90,23 @@ Value readValue(const RecordLayout& layout, const RecordName& name,
 
 std::optional<std::string> storeValue(const RecordLayout& layout, const RecordName& name,
                                       const Value& value, std::span<std::uint8_t> record) {
-    const std::string label(name.name());
+    // Made only for an error: most values break no rule.
+    auto label = [&name] { return std::string(name.name()); };
     if (name.operation != nullptr) {
         const auto* run = std::get_if<std::vector<std::int64_t>>(&value);
         const auto count = static_cast<std::size_t>(name.operation->values);
         if (run == nullptr) {
-            return label + ": " + kindRule(value) + " given, the operation takes a list of " +
+            return label() + ": " + kindRule(value) + " given, the operation takes a list of " +
                    std::to_string(count) + " numbers";
         }
         if (run->size() != count) {
-            return label + ": " + std::to_string(run->size()) +
+            return label() + ": " + std::to_string(run->size()) +
                    " values given, the operation has " + std::to_string(count);
         }
         for (std::size_t i = 0; i < count; ++i) {
             if ((*run)[i] < std::numeric_limits<std::int32_t>::min() ||
                 (*run)[i] > std::numeric_limits<std::int32_t>::max()) {
-                return label + "[" + std::to_string(i) + "]: " + std::to_string((*run)[i]) +
+                return label() + "[" + std::to_string(i) + "]: " + std::to_string((*run)[i]) +
                        " is not " + rangeRule(INT32_MIN, INT32_MAX);
             }
         }
@@ -123,15 +124,15 @@ std::optional<std::string> storeValue(const RecordLayout& layout, const RecordNa
     if (field.kind == FieldKind::Text || field.kind == FieldKind::Bytes) {
         const auto* text = std::get_if<std::string>(&value);
         if (text == nullptr) {
-            return label + ": " + kindRule(value) + " given, the field takes " +
+            return label() + ": " + kindRule(value) + " given, the field takes " +
                    (field.kind == FieldKind::Text ? "a text" : "hex bytes");
         }
         if (text->size() > field.size) {
-            return label + ": " + std::to_string(text->size()) + " bytes given, the field holds " +
-                   std::to_string(field.size);
+            return label() + ": " + std::to_string(text->size()) +
+                   " bytes given, the field holds " + std::to_string(field.size);
         }
         if (field.kind == FieldKind::Text && text->find('\0') != std::string::npos) {
-            return label + ": a text holds no zero byte";
+            return label() + ": a text holds no zero byte";
         }
         std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
         std::copy(text->begin(), text->end(), bytes.begin());
@@ -139,10 +140,10 @@ std::optional<std::string> storeValue(const RecordLayout& layout, const RecordNa
     }
     const auto* number = std::get_if<std::int64_t>(&value);
     if (number == nullptr)
-        return label + ": " + kindRule(value) + " given, the field takes " +
+        return label() + ": " + kindRule(value) + " given, the field takes " +
                rangeRule(field.min, field.max);
     if (*number < field.min || *number > field.max) {
-        return label + ": " + std::to_string(*number) + " is not " +
+        return label() + ": " + std::to_string(*number) + " is not " +
                rangeRule(field.min, field.max);
     }
     for (std::size_t i = 0; i < field.size; ++i) {

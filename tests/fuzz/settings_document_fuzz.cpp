@@ -23,6 +23,7 @@
 
 #include "tests/support/fake_services.h"
 #include "tn5250/settings/tn_document.h"
+#include "tools/quillnet-settings/settings_dump.h"
 #include "tools/quillnet-settings/settings_tool.h"
 #include "vt/settings/vt_document.h"
 
@@ -139,20 +140,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static DiscardBuffer discard;
     static std::ostream out(&discard);
     static std::ostream& err = out;
-    // The tool's arguments live across runs: their strings keep their room.
-    static const std::vector<std::string> dumpArgs[2] = {{"vt", "dump", p.file},
-                                                         {"5250", "dump", p.file}};
-    const std::vector<std::string>& dump = dumpArgs[vtProgram ? 0 : 1];
+    // One tool for the fuzzer's life: its command line is made once. A dump takes no input but
+    // the file, so it goes straight to the tool's dump; the assignments go through the command
+    // line, where an argument may also read as an option.
+    static tools::SettingsTool tool(p.dir);
+    static const tools::DocumentKind kinds[2] = {*tools::documentKind("vt"),
+                                                 *tools::documentKind("5250")};
+    const tools::DocumentKind& kind = kinds[vtProgram ? 0 : 1];
     // A dump reads every field: one per run, of the file before or after the change.
     const bool dumpBefore = (data[0] & 2) != 0;
-    if (dumpBefore) tools::runSettingsTool(dump, out, err, p.dir);
+    if (dumpBefore) tools::dumpDocument(kind, p.file, out, err);
 
     // Assignments beyond the first three arguments go back to the spares after each run.
     static std::vector<std::string> args{"", "set", p.file};
     static std::vector<std::string> spare;
     for (; args.size() > 3; args.pop_back())
         spare.push_back(std::move(args.back()));
-    args[0] = dump[0];
+    args[0] = kind.name;
     for (std::size_t at = 0; at < text.size() && args.size() < 11;) {
         const std::size_t end = std::min(text.find('\n', at), text.size());
         std::string_view line = text.substr(at, end - at);
@@ -168,14 +172,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         arg += line;
     }
-    const int status = tools::runSettingsTool(args, out, err, p.dir);
+    const int status = tool.run(args, out, err);
     const std::vector<std::uint8_t>& after = stored.read();
     if (status != tools::kExitOk) {
         require(std::equal(after.begin(), after.end(), file, file + fileSize) &&
                 after.size() == fileSize);
     } else {
         require(after.size() == fileSize);
-        if (!dumpBefore) tools::runSettingsTool(dump, out, err, p.dir);
+        if (!dumpBefore) tools::dumpDocument(kind, p.file, out, err);
     }
     p.messages.clear();
     return 0;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "tests/simreader/test_support.h"
+#include "tools/quillnet-settings/settings_dump.h"
 #include "tools/quillnet-settings/settings_tool.h"
 #include "vt/settings/vt_settings.h"
 
@@ -70,6 +71,50 @@ TEST(SettingsTool, BadCommandLinesExitWithOneLine) {
         EXPECT_EQ(r.exit, kExitBadInput) << ::testing::PrintToString(args);
         EXPECT_EQ(lines(r.err), 1) << r.err;
     }
+}
+
+// One tool running command line after command line answers each as a tool of its own would:
+// nothing a line gave (assignments, fields, files, the program) is left for the next.
+TEST(SettingsTool, OneToolRunsEachCommandLineAsIfAlone) {
+    Fixture f;
+    const std::string vt = f.fresh("vt", "a.qnvt"), tn = f.fresh("5250", "a.qntn");
+    const std::string vtBytes = test::readFile(vt), tnBytes = test::readFile(tn);
+    const std::vector<std::vector<std::string>> lines = {
+        {"vt", "set", vt, "telnetPort=1", "hostAddress=a"},
+        {"vt", "set", vt},
+        {"5250", "set", tn, "language=6"},
+        {"vt", "barcode", vt, "telnetPort", "--out", f.path("one.png")},
+        {"vt", "barcode", vt, "--out", f.path("all.png")},
+        {"vt", "apply", vt},
+        {"vt", "dump", vt},
+        {"5250", "dump", tn},
+        {"--version"},
+        {"vt"},
+        {"5250", "set", tn, "hostAddress=b"},
+        {"5250", "dump", tn},
+    };
+    auto results = [&](auto&& runLine) {
+        test::writeFile(vt, vtBytes);
+        test::writeFile(tn, tnBytes);
+        std::vector<std::string> all;
+        for (const auto& line : lines) {
+            std::ostringstream out, err;
+            const int exit = runLine(line, out, err);
+            all.push_back(std::to_string(exit) + "|" + out.str() + "|" + err.str());
+        }
+        return all;
+    };
+    SettingsTool tool(f.dir.path());
+    const auto shared = results([&](const auto& line, std::ostream& out, std::ostream& err) {
+        return tool.run(line, out, err);
+    });
+    const auto alone = results([&](const auto& line, std::ostream& out, std::ostream& err) {
+        return runSettingsTool(line, out, err, f.dir.path());
+    });
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(shared[i], alone[i]) << ::testing::PrintToString(lines[i]);
+    EXPECT_THAT(alone[1], ::testing::StartsWith("2|"));
+    EXPECT_THAT(alone[5], ::testing::StartsWith("2|"));
 }
 
 TEST(SettingsTool, SetChangesOnlyWhatItIsToldAndAllOrNothing) {
@@ -189,6 +234,27 @@ TEST(SettingsTool, DumpShowsWhatIsThereAndHidesNothing) {
     EXPECT_THAT(shortRun.out, HasSubstr("\"telnetPort\": 0"));
     EXPECT_THAT(shortRun.out, Not(HasSubstr("loginName")));
     EXPECT_EQ(Json::parse(shortRun.out)["engine"], Json::object());
+}
+
+// The dump is written by hand in the layout of the JSON library's indented ASCII output: the
+// same text, byte for byte, for records of every length and any content (texts with every
+// byte value, negative engine values, reserved spans, tails, trailing bytes shown and cut).
+TEST(SettingsTool, DumpIsCanonicalIndentedJsonForAnyRecord) {
+    Fixture f;
+    for (const char* program : {"vt", "5250"}) {
+        const DocumentKind kind = *documentKind(program);
+        std::string bytes(kind.size + 5000, '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>((i * 7 + 1) % 256);
+        for (const std::size_t length : {std::size_t{0}, std::size_t{108}, kind.engineBegin + 10,
+                                         kind.size - 1, kind.size, kind.size + 259, bytes.size()}) {
+            test::writeFile(f.path("doc"), bytes.substr(0, length));
+            const ToolRun r = run({program, "dump", f.path("doc")});
+            ASSERT_EQ(r.exit, kExitOk) << program << " " << length;
+            EXPECT_EQ(r.out, Json::parse(r.out).dump(2, ' ', true) + "\n")
+                << program << " " << length;
+        }
+    }
 }
 
 TEST(SettingsTool, NewWithoutReaderLibraryLeavesItsFieldsZero) {

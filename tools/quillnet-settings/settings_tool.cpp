@@ -416,53 +416,82 @@ int barcode(const DocumentKind& kind, const std::string& path, const BarcodeOpti
 
 }  // namespace
 
-int runSettingsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                    const std::filesystem::path& deviceRoot) {
-    CLI::App app("Shows, creates and changes the settings documents of both programs.");
-    cli::prepare(app, "quillnet-settings");
-    app.require_subcommand(1);
-
+// The parser and the places it writes to: each run starts them all afresh.
+struct SettingsTool::CommandLine {
+    CLI::App app{"Shows, creates and changes the settings documents of both programs."};
     std::string program, command, path, jsonPath;
     std::vector<std::string> assignments;
     BarcodeOptions barcodeOptions;
-    for (const char* name : {"vt", "5250"}) {
-        CLI::App* kind = app.add_subcommand(name, std::string("A ") + name + " settings document");
-        kind->require_subcommand(1);
-        kind->callback([&program, name] { program = name; });
-        auto add = [&](const char* commandName, const char* description) {
-            CLI::App* sub = kind->add_subcommand(commandName, description);
-            sub->callback([&command, commandName] { command = commandName; });
-            sub->add_option("DOC", path, "The settings document")->required();
-            return sub;
-        };
-        add("dump", "Print the document as JSON");
-        add("new", "Write a document with the program's defaults");
-        add("set", "Change fields: name=value, Name=v1,v2,... or Name[i]=v")
-            ->add_option("assignments", assignments, "name=value ...")
-            ->required();
-        add("apply", "Set every field a JSON file names, in the names and forms dump prints")
-            ->add_option("JSON", jsonPath, "The JSON file")
-            ->required();
-        CLI::App* codes =
-            add("barcode", "Write QR codes that configure a device when it scans them");
-        codes->add_option("FIELD", barcodeOptions.fields,
-                          "The fields to carry (all but the password when none are named)");
-        codes
-            ->add_option("--out", barcodeOptions.out,
-                         "The picture: NAME.png or NAME.svg (NAME-k.EXT for part k of several)")
-            ->required();
-        codes->add_flag("--sign", barcodeOptions.sign,
-                        "Sign with the site key of the settings folder");
-        codes->add_option("--key", barcodeOptions.keyFile, "Sign with this key file");
-    }
-    if (std::optional<int> status = cli::parse(app, args, out, err)) return *status;
 
-    const DocumentKind kind = *documentKind(program);
-    if (command == "dump") return dumpDocument(kind, path, out, err);
-    if (command == "new") return create(kind, path, err, deviceRoot);
-    if (command == "set") return set(kind, path, assignments, err);
-    if (command == "apply") return apply(kind, path, jsonPath, err);
-    return barcode(kind, path, barcodeOptions, out, err);
+    CommandLine() {
+        cli::prepare(app, "quillnet-settings");
+        app.require_subcommand(1);
+        for (const char* name : {"vt", "5250"}) {
+            CLI::App* kind =
+                app.add_subcommand(name, std::string("A ") + name + " settings document");
+            kind->require_subcommand(1);
+            kind->callback([this, name] { program = name; });
+            auto add = [&](const char* commandName, const char* description) {
+                CLI::App* sub = kind->add_subcommand(commandName, description);
+                sub->callback([this, commandName] { command = commandName; });
+                sub->add_option("DOC", path, "The settings document")->required();
+                return sub;
+            };
+            add("dump", "Print the document as JSON");
+            add("new", "Write a document with the program's defaults");
+            add("set", "Change fields: name=value, Name=v1,v2,... or Name[i]=v")
+                ->add_option("assignments", assignments, "name=value ...")
+                ->required();
+            add("apply", "Set every field a JSON file names, in the names and forms dump prints")
+                ->add_option("JSON", jsonPath, "The JSON file")
+                ->required();
+            CLI::App* codes =
+                add("barcode", "Write QR codes that configure a device when it scans them");
+            codes->add_option("FIELD", barcodeOptions.fields,
+                              "The fields to carry (all but the password when none are named)");
+            codes
+                ->add_option("--out", barcodeOptions.out,
+                             "The picture: NAME.png or NAME.svg (NAME-k.EXT for part k of several)")
+                ->required();
+            codes->add_flag("--sign", barcodeOptions.sign,
+                            "Sign with the site key of the settings folder");
+            codes->add_option("--key", barcodeOptions.keyFile, "Sign with this key file");
+        }
+    }
+
+    // An option that is not given leaves its place as the last run left it.
+    void clear() {
+        app.clear();
+        program.clear();
+        command.clear();
+        path.clear();
+        jsonPath.clear();
+        assignments.clear();
+        barcodeOptions = {};
+    }
+};
+
+SettingsTool::SettingsTool(std::filesystem::path deviceRoot)
+    : commandLine_(std::make_unique<CommandLine>()), deviceRoot_(std::move(deviceRoot)) {}
+
+SettingsTool::~SettingsTool() = default;
+
+int SettingsTool::run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    CommandLine& line = *commandLine_;
+    line.clear();
+    if (std::optional<int> status = cli::parse(line.app, args, out, err)) return *status;
+
+    const DocumentKind kind = *documentKind(line.program);
+    if (line.command == "dump") return dumpDocument(kind, line.path, out, err);
+    if (line.command == "new") return create(kind, line.path, err, deviceRoot_);
+    if (line.command == "set") return set(kind, line.path, line.assignments, err);
+    if (line.command == "apply") return apply(kind, line.path, line.jsonPath, err);
+    return barcode(kind, line.path, line.barcodeOptions, out, err);
+}
+
+int runSettingsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                    const std::filesystem::path& deviceRoot) {
+    return SettingsTool(deviceRoot).run(args, out, err);
 }
 
 }  // namespace qn::tools
