@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "tests/simreader/test_support.h"
-#include "tools/quillnet-settings/settings_dump.h"
 #include "tools/quillnet-settings/settings_tool.h"
 #include "vt/settings/vt_settings.h"
 
@@ -234,27 +233,6 @@ TEST(SettingsTool, DumpShowsWhatIsThereAndHidesNothing) {
     EXPECT_THAT(shortRun.out, HasSubstr("\"telnetPort\": 0"));
     EXPECT_THAT(shortRun.out, Not(HasSubstr("loginName")));
     EXPECT_EQ(Json::parse(shortRun.out)["engine"], Json::object());
-}
-
-// The dump is written by hand in the layout of the JSON library's indented ASCII output: the
-// same text, byte for byte, for records of every length and any content (texts with every
-// byte value, negative engine values, reserved spans, tails, trailing bytes shown and cut).
-TEST(SettingsTool, DumpIsCanonicalIndentedJsonForAnyRecord) {
-    Fixture f;
-    for (const char* program : {"vt", "5250"}) {
-        const DocumentKind kind = *documentKind(program);
-        std::string bytes(kind.size + 5000, '\0');
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>((i * 7 + 1) % 256);
-        for (const std::size_t length : {std::size_t{0}, std::size_t{108}, kind.engineBegin + 10,
-                                         kind.size - 1, kind.size, kind.size + 259, bytes.size()}) {
-            test::writeFile(f.path("doc"), bytes.substr(0, length));
-            const ToolRun r = run({program, "dump", f.path("doc")});
-            ASSERT_EQ(r.exit, kExitOk) << program << " " << length;
-            EXPECT_EQ(r.out, Json::parse(r.out).dump(2, ' ', true) + "\n")
-                << program << " " << length;
-        }
-    }
 }
 
 TEST(SettingsTool, NewWithoutReaderLibraryLeavesItsFieldsZero) {

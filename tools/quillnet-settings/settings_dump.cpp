@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
-#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "common/reader/engine_operations.h"
@@ -19,8 +17,33 @@ using reader::FieldKind;
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Texts are single bytes, not UTF-8, each the character of the same number: characters past
-// U+00FF have no byte.
+std::string hexOf(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    text.reserve(2 * bytes.size());
+    for (const std::uint8_t b : bytes) {
+        text += kHexDigits[b >> 4];
+        text += kHexDigits[b & 0x0F];
+    }
+    return text;
+}
+
+// Texts are single bytes, not UTF-8: each byte becomes the character of the same number, which
+// the ASCII-only dump writes as \u00XX when it is past 0x7E.
+std::string utf8OfBytes(std::string_view bytes) {
+    std::string text;
+    for (const char c : bytes) {
+        const auto b = static_cast<std::uint8_t>(c);
+        if (b < 0x80) {
+            text += c;
+        } else {
+            text += static_cast<char>(0xC0 | (b >> 6));
+            text += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return text;
+}
+
+// The other way: characters past U+00FF have no byte.
 std::optional<std::string> bytesOfUtf8(std::string_view text) {
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -45,184 +68,61 @@ std::span<const std::uint8_t> withoutTrailingZeros(std::span<const std::uint8_t>
     return bytes.first(n);
 }
 
+Json jsonOf(const fleet::Value& value, const fleet::RecordName& name) {
+    if (const auto* number = std::get_if<std::int64_t>(&value)) return *number;
+    if (const auto* run = std::get_if<std::vector<std::int64_t>>(&value)) return *run;
+    const std::string& bytes = std::get<std::string>(value);
+    if (name.field->kind == FieldKind::Bytes) {
+        return hexOf({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    }
+    return utf8OfBytes(bytes);
+}
+
 struct Span {
     std::size_t begin;
     std::size_t end;
 };
 
 // Whatever neither a named field nor the engine values cover.
-std::vector<Span> findReservedSpans(const DocumentKind& kind) {
-    std::vector<bool> covered(kind.size, false);
-    std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(kind.engineBegin),
-                sizeof(reader::EngineSettings), true);
-    for (const FieldInfo& field : kind.fields)
-        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size, true);
-    std::vector<Span> spans;
-    for (auto from = std::find(covered.begin(), covered.end(), false); from != covered.end();) {
-        const auto to = std::find(from, covered.end(), true);
-        spans.push_back({static_cast<std::size_t>(from - covered.begin()),
-                         static_cast<std::size_t>(to - covered.begin())});
-        from = std::find(to, covered.end(), false);
-    }
-    return spans;
-}
-
-// The dump is written as one text in the layout of a JSON library's indented, ASCII-only
-// output (two spaces a level, one value a line), without building a tree of values first: a
-// fleet's worth of documents is dumped one tool run each, and the tree cost more than the file.
-
-// Texts are single bytes, not UTF-8: each byte is the character of the same number, escaped
-// by value past 0x7E and below 0x20.
-void appendJsonString(std::string& out, std::string_view bytes) {
-    out += '"';
-    for (const char c : bytes) {
-        const auto b = static_cast<std::uint8_t>(c);
-        if (b >= 0x20 && b < 0x7F && b != '"' && b != '\\') {
-            out += c;
-            continue;
+const std::vector<Span>& reservedSpans(const DocumentKind& kind) {
+    auto make = [](const DocumentKind& k) {
+        std::vector<bool> covered(k.size, false);
+        std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(k.engineBegin),
+                    sizeof(reader::EngineSettings), true);
+        for (const FieldInfo& field : k.fields)
+            std::fill_n(covered.begin() + static_cast<std::ptrdiff_t>(field.offset), field.size,
+                        true);
+        std::vector<Span> spans;
+        for (auto from = std::find(covered.begin(), covered.end(), false); from != covered.end();) {
+            const auto to = std::find(from, covered.end(), true);
+            spans.push_back({static_cast<std::size_t>(from - covered.begin()),
+                             static_cast<std::size_t>(to - covered.begin())});
+            from = std::find(to, covered.end(), false);
         }
-        out += '\\';
-        switch (b) {
-            case '"':
-            case '\\':
-                out += c;
-                break;
-            case '\b':
-                out += 'b';
-                break;
-            case '\t':
-                out += 't';
-                break;
-            case '\n':
-                out += 'n';
-                break;
-            case '\f':
-                out += 'f';
-                break;
-            case '\r':
-                out += 'r';
-                break;
-            default:
-                out += "u00";
-                out += kHexDigits[b >> 4];
-                out += kHexDigits[b & 0x0F];
-        }
-    }
-    out += '"';
-}
-
-void appendHexString(std::string& out, std::span<const std::uint8_t> bytes) {
-    out += '"';
-    for (const std::uint8_t b : bytes) {
-        out += kHexDigits[b >> 4];
-        out += kHexDigits[b & 0x0F];
-    }
-    out += '"';
-}
-
-template <class Integer>
-void appendNumber(std::string& out, Integer value) {
-    char digits[24];
-    const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
-    out.append(digits, end);
-}
-
-// What every document of a kind shares, made once: each member's opening as it follows the
-// member before it (",\n  \"name\": "), the engine operations in the order their runs lie in
-// the record, and the reserved spans.
-struct DumpLayout {
-    std::vector<std::string> fieldKeys;
-    std::vector<const reader::EngineOperation*> operations;
-    std::vector<std::string> operationKeys;  // ",\n    \"Name\": ["
-    std::vector<Span> reserved;
-};
-
-std::string memberKey(std::string_view indent, std::string_view key, std::string_view after) {
-    std::string text = ",\n";
-    text += indent;
-    appendJsonString(text, key);
-    text += ": ";
-    text += after;
-    return text;
-}
-
-DumpLayout makeLayout(const DocumentKind& kind) {
-    DumpLayout layout;
-    for (const FieldInfo& field : kind.fields)
-        layout.fieldKeys.push_back(memberKey("  ", field.name, ""));
-    for (const auto& op : reader::kEngineOperations)
-        layout.operations.push_back(&op);
-    std::ranges::stable_sort(layout.operations, [&](const auto* a, const auto* b) {
-        return reader::engineRunOffset(*a, kind.program) <
-               reader::engineRunOffset(*b, kind.program);
-    });
-    for (const auto* op : layout.operations)
-        layout.operationKeys.push_back(memberKey("    ", op->name, "["));
-    layout.reserved = findReservedSpans(kind);
-    return layout;
-}
-
-const DumpLayout& layoutOf(const DocumentKind& kind) {
-    static const DumpLayout vt = makeLayout(*documentKind("vt"));
-    static const DumpLayout tn = makeLayout(*documentKind("5250"));
+        return spans;
+    };
+    static const std::vector<Span> vt = make(*documentKind("vt"));
+    static const std::vector<Span> tn = make(*documentKind("5250"));
     return kind.program == reader::Program::Vt ? vt : tn;
 }
 
-const std::vector<Span>& reservedSpans(const DocumentKind& kind) {
-    return layoutOf(kind).reserved;
-}
-
-// The key as memberKey makes it; the first member of an object goes without the comma.
-void appendKey(std::string& out, std::string_view key, bool& first) {
-    out.append(first ? key.substr(1) : key);
-    first = false;
-}
-
-void appendEngineObject(std::string& out, const DocumentKind& kind,
-                        std::span<const std::uint8_t> data) {
-    const DumpLayout& layout = layoutOf(kind);
-    bool first = true;
-    out += '{';
-    for (std::size_t n = 0; n < layout.operations.size(); ++n) {
-        const reader::EngineOperation& op = *layout.operations[n];
-        const auto values = static_cast<std::size_t>(op.values);
-        const std::size_t offset = kind.engineBegin + reader::engineRunOffset(op, kind.program);
-        if (offset + 4 * values > data.size()) continue;
-        appendKey(out, layout.operationKeys[n], first);
-        for (std::size_t i = 0; i < values; ++i) {
-            out += i == 0 ? "\n      " : ",\n      ";
-            reader::LeInt32 v;
-            std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset + 4 * i), 4,
-                        v.raw.begin());
-            appendNumber(out, v.get());
-        }
-        out += values == 0 ? "]" : "\n    ]";
+Json engineObject(const DocumentKind& kind, std::span<const std::uint8_t> data,
+                  std::span<const std::uint8_t> record) {
+    std::vector<const reader::EngineOperation*> operations;
+    for (const auto& op : reader::kEngineOperations)
+        operations.push_back(&op);
+    std::ranges::sort(operations, [&](const auto* a, const auto* b) {
+        return reader::engineRunOffset(*a, kind.program) <
+               reader::engineRunOffset(*b, kind.program);
+    });
+    Json engine = Json::object();
+    for (const auto* op : operations) {
+        const std::size_t end = kind.engineBegin + reader::engineRunOffset(*op, kind.program) +
+                                4 * static_cast<std::size_t>(op->values);
+        if (end > data.size()) continue;
+        engine[std::string(op->name)] = jsonOf(fleet::readValue(kind, {nullptr, op}, record), {});
     }
-    out += first ? "}" : "\n  }";
-}
-
-void appendFieldValue(std::string& out, const FieldInfo& field,
-                      std::span<const std::uint8_t> bytes) {
-    switch (field.kind) {
-        case FieldKind::Text:
-            appendJsonString(out, reader::fixedText(bytes));
-            return;
-        case FieldKind::Bytes:
-            appendHexString(out, withoutTrailingZeros(bytes));
-            return;
-        case FieldKind::U8:
-            appendNumber(out, int{bytes[0]});
-            return;
-        case FieldKind::U16:
-            appendNumber(out, bytes[0] | (bytes[1] << 8));
-            return;
-        case FieldKind::I32: {
-            reader::LeInt32 v;
-            std::copy_n(bytes.begin(), 4, v.raw.begin());
-            appendNumber(out, v.get());
-            return;
-        }
-    }
+    return engine;
 }
 
 }  // namespace
@@ -240,86 +140,53 @@ int dumpDocument(const DocumentKind& kind, const std::string& path, std::ostream
         err << "quillnet-settings: " << path << " has " << file->fileBytes << " bytes, a "
             << kind.name << " document has " << kind.size << "\n";
     }
-    const DumpLayout& layout = layoutOf(kind);
+    // A whole record to read values from; a short file shows only the fields it holds.
+    std::vector<std::uint8_t> record(kind.size, 0);
+    std::ranges::copy(data, record.begin());
 
-    std::string text;
-    // Room for a dump of a plain record (about two and a half characters a byte, the engine
-    // values a line each) and for the trailing bytes' hex: texts full of escapes grow it once.
-    text.reserve(1024 + 3 * data.size() + 2 * (all.size() - data.size()));
-    text += "{\n  \"program\": ";
-    appendJsonString(text, kind.name);
-    text += ",\n  \"fileBytes\": ";
-    appendNumber(text, file->fileBytes);
-    text += ",\n  \"documentBytes\": ";
-    appendNumber(text, kind.size);
-
+    Json json;
+    json["program"] = kind.name;
+    json["fileBytes"] = file->fileBytes;
+    json["documentBytes"] = kind.size;
     bool engineShown = false;
-    std::string textTails;
-    for (std::size_t n = 0; n < kind.fields.size(); ++n) {
-        const FieldInfo& field = kind.fields[n];
+    Json textTails = Json::array();
+    for (const FieldInfo& field : kind.fields) {
         if (!engineShown && field.offset > kind.engineBegin) {
-            text += ",\n  \"engine\": ";
-            appendEngineObject(text, kind, data);
+            json["engine"] = engineObject(kind, data, record);
             engineShown = true;
         }
-        // A short file shows only the fields it holds.
         if (field.offset + field.size > data.size()) continue;
-        const auto bytes = data.subspan(field.offset, field.size);
-        text += layout.fieldKeys[n];
-        appendFieldValue(text, field, bytes);
+        const fleet::RecordName name{&field, nullptr};
+        json[std::string(field.name)] = jsonOf(fleet::readValue(kind, name, record), name);
         if (field.kind == FieldKind::Text) {
+            auto bytes = data.subspan(field.offset, field.size);
             const std::size_t length = reader::fixedLength(bytes);
-            const auto tail = withoutTrailingZeros(bytes.subspan(length));
+            auto tail = withoutTrailingZeros(bytes.subspan(length));
             if (!tail.empty()) {
-                textTails += textTails.empty() ? "\n    {\n      \"field\": "
-                                               : ",\n    {\n      \"field\": ";
-                appendJsonString(textTails, field.name);
-                textTails += ",\n      \"offset\": ";
-                appendNumber(textTails, field.offset + length);
-                textTails += ",\n      \"hex\": ";
-                appendHexString(textTails, tail);
-                textTails += "\n    }";
+                textTails.push_back({{"field", field.name},
+                                     {"offset", field.offset + length},
+                                     {"hex", hexOf(tail)}});
             }
         }
     }
-    if (!engineShown) {
-        text += ",\n  \"engine\": ";
-        appendEngineObject(text, kind, data);
-    }
+    if (!engineShown) json["engine"] = engineObject(kind, data, record);
 
-    text += ",\n  \"reserved\": [";
-    bool anyReserved = false;
-    for (const Span& at : layout.reserved) {
+    Json reserved = Json::array();
+    for (const Span& at : reservedSpans(kind)) {
         // A short file cuts the spans at its end.
         if (at.begin >= data.size()) break;
-        const auto span = data.subspan(at.begin, std::min(at.end, data.size()) - at.begin);
+        auto span = data.subspan(at.begin, std::min(at.end, data.size()) - at.begin);
         if (std::ranges::all_of(span, [](std::uint8_t b) { return b == 0; })) continue;
-        text += anyReserved ? ",\n    {\n      \"offset\": " : "\n    {\n      \"offset\": ";
-        anyReserved = true;
-        appendNumber(text, at.begin);
-        text += ",\n      \"size\": ";
-        appendNumber(text, span.size());
-        text += ",\n      \"hex\": ";
-        appendHexString(text, span);
-        text += "\n    }";
+        reserved.push_back({{"offset", at.begin}, {"size", span.size()}, {"hex", hexOf(span)}});
     }
-    text += anyReserved ? "\n  ]" : "]";
-    if (!textTails.empty()) {
-        text += ",\n  \"textTails\": [";
-        text += textTails;
-        text += "\n  ]";
-    }
+    json["reserved"] = std::move(reserved);
+    if (!textTails.empty()) json["textTails"] = std::move(textTails);
     if (file->fileBytes > kind.size) {
-        text += ",\n  \"trailing\": {\n    \"offset\": ";
-        appendNumber(text, kind.size);
-        text += ",\n    \"bytes\": ";
-        appendNumber(text, file->fileBytes - kind.size);
-        text += ",\n    \"hex\": ";
-        appendHexString(text, all.subspan(data.size()));
-        text += "\n  }";
+        json["trailing"] = {{"offset", kind.size},
+                            {"bytes", file->fileBytes - kind.size},
+                            {"hex", hexOf(all.subspan(data.size()))}};
     }
-    text += "\n}\n";
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out << json.dump(2, ' ', true) << "\n";
     return kExitOk;
 }
 
