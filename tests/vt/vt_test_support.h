@@ -93,6 +93,8 @@ inline std::string difference(const Outcome& a, const Outcome& b) {
         {"lineDrawing", &VtScreen::lineDrawing},
         {"savedLineDrawing", &VtScreen::savedLineDrawing},
         {"savedReverse", &VtScreen::savedReverse},
+        {"savedOriginMode", &VtScreen::savedOriginMode},
+        {"cursorSaved", &VtScreen::cursorSaved},
         {"regionTop", &VtScreen::regionTop},
         {"regionBottom", &VtScreen::regionBottom},
         {"noRegion", &VtScreen::noRegion},

@@ -639,6 +639,8 @@ void VtEmulator::vtReset() {
     screen_.reverseOn = 0;
     screen_.cursorCol = screen_.cursorRow = 0;
     screen_.savedCol = screen_.savedRow = 0;
+    screen_.savedOriginMode = 0;
+    screen_.cursorSaved = 0;
     screen_.noRegion = 1;
     screen_.originMode = 0;
     screen_.replaceMode = 1;
@@ -742,13 +744,42 @@ void VtEmulator::saveCursor() {
     screen_.savedRow = screen_.cursorRow;
     screen_.savedLineDrawing = screen_.lineDrawing;
     screen_.savedReverse = screen_.reverseOn;
+    screen_.savedOriginMode = screen_.originMode;
+    screen_.cursorSaved = 1;
 }
 
 void VtEmulator::restoreCursor() {
+    if (!classic()) {
+        restoreCursorVt100();
+        return;
+    }
     screen_.cursorCol = screen_.savedCol;
     screen_.cursorRow = screen_.savedRow;
     screen_.lineDrawing = screen_.savedLineDrawing;
     screen_.reverseOn = screen_.savedReverse;
+}
+
+// Without a save since the connect: home, with the rendition, character set and origin mode at
+// their defaults. The pending wrap is not part of the save: a restore that moves the cursor
+// drops it, one that leaves the cursor on its cell keeps it.
+void VtEmulator::restoreCursorVt100() {
+    if (!screen_.cursorSaved) {
+        screen_.originMode = 0;
+        screen_.reverseOn = 0;
+        screen_.lineDrawing = 0;
+        screen_.cursorRow = screen_.cursorCol = 0;
+        return;
+    }
+    screen_.originMode = screen_.savedOriginMode;
+    screen_.reverseOn = screen_.savedReverse;
+    screen_.lineDrawing = screen_.savedLineDrawing;
+    int row = screen_.savedRow;
+    // The region may have moved since the save; in origin mode the cursor stays inside it.
+    if (screen_.originMode) row = std::clamp(row, screen_.regionTop - 1, screen_.regionBottom - 1);
+    const int col = std::min(screen_.savedCol, kLastColumn);
+    if (row == screen_.cursorRow && col == std::min(screen_.cursorCol, kLastColumn)) return;
+    screen_.cursorRow = row;
+    screen_.cursorCol = col;
 }
 
 // ---- CsiFinalTable handlers ----
@@ -860,6 +891,7 @@ void VtEmulator::cursorUp(Text text) {
     int top = topLine();
     if (!classic() && screen_.cursorRow < top) top = 0;
     screen_.cursorRow = std::max(screen_.cursorRow - n, top);
+    dropPendingWrap();
 }
 
 void VtEmulator::cursorDown(Text text) {
@@ -867,6 +899,7 @@ void VtEmulator::cursorDown(Text text) {
     int bottom = bottomLine();
     if (!classic() && screen_.cursorRow > bottom) bottom = kLastRow;
     screen_.cursorRow = std::min(screen_.cursorRow + n, bottom);
+    dropPendingWrap();
 }
 
 void VtEmulator::cursorForward(Text text) {
@@ -876,7 +909,13 @@ void VtEmulator::cursorForward(Text text) {
 
 void VtEmulator::cursorBackward(Text text) {
     const int n = std::max(boundedCount(wholeNumber(text), kScreenColumns), 1);
+    dropPendingWrap();
     screen_.cursorCol = std::max(screen_.cursorCol - n, 0);
+}
+
+// A VT100's cursor waits on the last column for the wrap, and a cursor move ends the wait.
+void VtEmulator::dropPendingWrap() {
+    if (!classic()) screen_.cursorCol = std::min(screen_.cursorCol, kLastColumn);
 }
 
 // A VT100 inserts and deletes lines only inside the region; the classic rules also above it.
@@ -925,6 +964,7 @@ void VtEmulator::cursorRowAbsolute(Text text) {
     int row = boundedIndex(static_cast<std::int32_t>(wholeNumber(text)), kLastRow);
     if (screen_.originMode) row = std::min(row + screen_.regionTop - 1, screen_.regionBottom - 1);
     screen_.cursorRow = row;
+    dropPendingWrap();
 }
 
 void VtEmulator::deleteCharacters(Text text) {
@@ -1038,9 +1078,16 @@ void VtEmulator::deviceStatus(Text text) {
         static constexpr char kReady[] = "\x1b[0n";
         send(kReady, sizeof kReady - 1);
     } else if (request == 6) {
+        int row = screen_.cursorRow;
+        int col = screen_.cursorCol;
+        if (!classic()) {
+            // A VT100 counts rows from the region's top in origin mode, and its cursor is on
+            // the last column while a wrap is pending.
+            if (screen_.originMode) row -= screen_.regionTop - 1;
+            col = std::min(col, kLastColumn);
+        }
         char reply[32];
-        const int length = std::snprintf(reply, sizeof reply, "\x1b[%d;%dR", screen_.cursorRow + 1,
-                                         screen_.cursorCol + 1);
+        const int length = std::snprintf(reply, sizeof reply, "\x1b[%d;%dR", row + 1, col + 1);
         send(reply, static_cast<std::size_t>(length));
     }
 }

@@ -151,6 +151,8 @@ class VtEmulator {
     void feedback(const LeInt32& vibrator, const LeInt32& beeper);
     void saveCursor();
     void restoreCursor();
+    void restoreCursorVt100();
+    void dropPendingWrap();
 
     // CsiFinalTable handlers.
     void selectGraphicRendition(Text text);
