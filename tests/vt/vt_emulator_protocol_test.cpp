@@ -550,6 +550,9 @@ TEST(VtEmulatorParser, RandomOutputAgreesAcrossChunkings) {
         EXPECT_TRUE(s.cursorRow >= 0 && s.cursorRow < kScreenRows) << s.cursorRow;
         EXPECT_TRUE(s.cursorCol >= 0 && s.cursorCol <= kScreenColumns) << s.cursorCol;
         EXPECT_TRUE(1 <= s.regionTop && s.regionTop < s.regionBottom && s.regionBottom <= 24);
+        EXPECT_TRUE(s.originMode == 0 ||
+                    (s.cursorRow >= s.regionTop - 1 && s.cursorRow < s.regionBottom))
+            << "origin mode, cursor outside the region";
     }
 }
 

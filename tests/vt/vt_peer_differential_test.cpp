@@ -58,7 +58,7 @@ class Grammar {
                 return csi(count(), below(2) ? 'L' : 'M');
             case 9:
                 return at(between(1, 24), between(1, 80)) +
-                       csi(count(), wholeScreen() ? "ABCD"[below(4)] : "CD"[below(2)]);
+                       csi(count(), wholeScreen() ? "ABCDEF"[below(6)] : "CDEF"[below(4)]);
             case 10:
                 return at(between(1, 24), between(1, 80)) +
                        csi(count(), wholeScreen() ? "@PX"[below(3)] : 'X');
@@ -80,7 +80,7 @@ class Grammar {
     int below(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
     int between(int low, int high) { return low + below(high - low + 1); }
     static std::string csi(const std::string& text, char final) { return "\033[" + text + final; }
-    std::string count() { return below(4) ? std::to_string(between(1, 6)) : ""; }
+    std::string count() { return below(4) ? std::to_string(between(0, 6)) : ""; }
     std::string at(int row, int col) {
         return csi(std::to_string(row) + ";" + std::to_string(col), below(2) ? 'H' : 'f');
     }

@@ -913,6 +913,12 @@ void VtEmulator::cursorBackward(Text text) {
     screen_.cursorCol = std::max(screen_.cursorCol - n, 0);
 }
 
+// The count of CNL, CPL, DL, DCH and ECH: a VT100 takes 0 as 1, the classic rules as none.
+int VtEmulator::editCount(Text text, int limit) const {
+    const int n = boundedCount(wholeNumber(text), limit);
+    return classic() ? n : std::max(n, 1);
+}
+
 // A VT100's cursor waits on the last column for the wrap, and a cursor move ends the wait.
 void VtEmulator::dropPendingWrap() {
     if (!classic()) screen_.cursorCol = std::min(screen_.cursorCol, kLastColumn);
@@ -934,7 +940,7 @@ void VtEmulator::deleteLines(Text text) {
     const int row = screen_.cursorRow;
     if (row >= scrollBottom || (!classic() && row < topLine())) return;
     const int left = scrollBottom - row;
-    const int n = std::min(boundedCount(wholeNumber(text), kScreenRows), left);
+    const int n = std::min(editCount(text, kScreenRows), left);
     if (n == 0) return;
     moveRows(row, row + n, left - n);
     clearRows(scrollBottom - n, scrollBottom);
@@ -970,7 +976,7 @@ void VtEmulator::cursorRowAbsolute(Text text) {
 void VtEmulator::deleteCharacters(Text text) {
     const int col = screen_.cursorCol;
     if (col >= kScreenColumns) return;
-    const int n = std::min(boundedCount(wholeNumber(text), kScreenColumns), kScreenColumns - col);
+    const int n = std::min(editCount(text, kScreenColumns), kScreenColumns - col);
     if (n == 0) return;
     const auto kept = static_cast<std::size_t>(kScreenColumns - col - n);
     std::uint8_t* chars = charsAt(screen_.cursorRow, col);
@@ -984,7 +990,7 @@ void VtEmulator::eraseCharacters(Text text) {
     int col = screen_.cursorCol;
     if (col >= kScreenColumns && !classic()) col = kLastColumn;
     if (col >= kScreenColumns) return;
-    const int n = std::min(boundedCount(wholeNumber(text), kScreenColumns), kScreenColumns - col);
+    const int n = std::min(editCount(text, kScreenColumns), kScreenColumns - col);
     std::memset(charsAt(screen_.cursorRow, col), 0, static_cast<std::size_t>(n));
 }
 
@@ -1028,7 +1034,12 @@ void VtEmulator::changeOneMode(bool isPrivate, std::uint32_t mode, bool set) {
                     screen_.screenChars.fill(0);
                     screen_.reverseBits.fill(0);
                     reverseAny_ = false;
-                    screen_.cursorRow = screen_.cursorCol = 0;
+                    // In origin mode a VT100's home is the region's top.
+                    if (classic()) {
+                        screen_.cursorRow = screen_.cursorCol = 0;
+                    } else {
+                        moveToHome();
+                    }
                 }
                 break;
             case 6:
@@ -1151,16 +1162,19 @@ void VtEmulator::deviceAttributes(Text text) {
     }
 }
 
+// In origin mode the cursor stays inside the region.
 void VtEmulator::nextLine(Text text) {
-    const int n = boundedCount(wholeNumber(text), kScreenRows);
+    const int n = editCount(text, kScreenRows);
+    const int bottom = screen_.originMode ? screen_.regionBottom - 1 : kLastRow;
     screen_.cursorCol = 0;
-    screen_.cursorRow = std::min(screen_.cursorRow + n, kLastRow);
+    screen_.cursorRow = std::min(screen_.cursorRow + n, bottom);
 }
 
 void VtEmulator::previousLine(Text text) {
-    const int n = boundedCount(wholeNumber(text), kScreenRows);
+    const int n = editCount(text, kScreenRows);
+    const int top = screen_.originMode ? screen_.regionTop - 1 : 0;
     screen_.cursorCol = 0;
-    screen_.cursorRow = std::max(screen_.cursorRow - n, 0);
+    screen_.cursorRow = std::max(screen_.cursorRow - n, top);
 }
 
 void VtEmulator::saveCursorSequence(Text) {

@@ -153,6 +153,7 @@ class VtEmulator {
     void restoreCursor();
     void restoreCursorVt100();
     void dropPendingWrap();
+    int editCount(Text text, int limit) const;
 
     // CsiFinalTable handlers.
     void selectGraphicRendition(Text text);
