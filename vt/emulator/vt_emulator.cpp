@@ -919,11 +919,6 @@ int VtEmulator::editCount(Text text, int limit) const {
     return classic() ? n : std::max(n, 1);
 }
 
-// A VT100's cursor waits on the last column for the wrap, and a cursor move ends the wait.
-void VtEmulator::dropPendingWrap() {
-    if (!classic()) screen_.cursorCol = std::min(screen_.cursorCol, kLastColumn);
-}
-
 // A VT100 inserts and deletes lines only inside the region; the classic rules also above it.
 void VtEmulator::insertLines(Text text) {
     const int scrollBottom = screen_.noRegion ? kScreenRows : screen_.regionBottom;

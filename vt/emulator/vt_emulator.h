@@ -152,7 +152,11 @@ class VtEmulator {
     void saveCursor();
     void restoreCursor();
     void restoreCursorVt100();
-    void dropPendingWrap();
+    // A VT100's cursor waits on the last column for the wrap, and a cursor move ends the wait.
+    void dropPendingWrap() {
+        if (!classic() && screen_.cursorCol >= kScreenColumns)
+            screen_.cursorCol = kScreenColumns - 1;
+    }
     int editCount(Text text, int limit) const;
 
     // CsiFinalTable handlers.
