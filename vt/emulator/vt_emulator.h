@@ -23,7 +23,10 @@ namespace qn::vt {
 // promises. Classic: the rules of the handheld this program replaces, which host screens built
 // for it may rely on: row addressing counts from the scroll region whenever one is set and
 // CSI r puts the cursor below its top, BS blanks the cell it backs onto, some erase forms
-// return the carriage, a mode sequence is read as one number, and control strings are printed.
+// return the carriage, a mode sequence is read as one number, control strings are printed, a
+// restore puts the cursor back past the last column when it was saved there and a cursor
+// report counts that column as the 81st, and a count of 0 deletes, erases or moves nothing in
+// DL, DCH, ECH, CNL and CPL.
 enum class VtEmulation : std::uint8_t { Vt100, Classic };
 
 // "vt100" or "classic", as a connection file or a command line names them.
