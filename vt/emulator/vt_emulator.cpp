@@ -514,6 +514,7 @@ void VtEmulator::c1Control(std::uint8_t code) {
             }
             break;
         case 0x8D:  // ESC M, reverse index
+            dropPendingWrap();
             if (!classic() && screen_.cursorRow < topLine()) {
                 // Above the region it only moves up, and stops on row 0.
                 if (screen_.cursorRow > 0) --screen_.cursorRow;
@@ -700,6 +701,7 @@ void VtEmulator::scrollDown() {
 }
 
 void VtEmulator::index() {
+    dropPendingWrap();
     if (screen_.cursorRow == bottomLine()) {
         scrollUp();
     } else if (screen_.cursorRow < kLastRow) {

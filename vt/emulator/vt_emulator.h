@@ -155,9 +155,10 @@ class VtEmulator {
     void saveCursor();
     void restoreCursor();
     void restoreCursorVt100();
-    // A VT100's cursor waits on the last column for the wrap, and a cursor move ends the wait.
+    // A VT100's cursor waits on the last column for the wrap, and a cursor move or line feed
+    // ends the wait.
     void dropPendingWrap() {
-        if (!classic() && screen_.cursorCol >= kScreenColumns)
+        if (screen_.cursorCol >= kScreenColumns && !classic())
             screen_.cursorCol = kScreenColumns - 1;
     }
     int editCount(Text text, int limit) const;
