@@ -11,8 +11,9 @@
 // mode sequence applies only its first parameter (one mode a sequence here), without autowrap
 // the characters past the margin are dropped instead of overwriting it, the cursor report is
 // absolute in origin mode (reports only outside it), and a restore keeps the current origin
-// mode and lets the cursor out of the region (restores only where origin mode and, when it is
-// on, the region are as they were at the save, or without a save outside origin mode).
+// and autowrap modes and lets the cursor out of the region (restores only where both modes
+// and, in origin mode, the region are as they were at the save, or without a save where both
+// are off).
 
 #include <gtest/gtest.h>
 
@@ -113,13 +114,14 @@ class Grammar {
     std::string save() {
         saved_ = true;
         savedOrigin_ = origin_;
+        savedAutowrap_ = autowrap_;
         savedTop_ = top_;
         savedBottom_ = bottom_;
         return "\0337";
     }
     bool restoreAgrees() const {
-        if (!saved_) return !origin_;
-        return savedOrigin_ == origin_ &&
+        if (!saved_) return !origin_ && !autowrap_;
+        return savedOrigin_ == origin_ && savedAutowrap_ == autowrap_ &&
                (!origin_ || (savedTop_ == top_ && savedBottom_ == bottom_));
     }
     std::string saveRestoreOrReport() {
@@ -167,6 +169,7 @@ class Grammar {
     bool origin_ = false;
     bool saved_ = false;
     bool savedOrigin_ = false;
+    bool savedAutowrap_ = false;
     int savedTop_ = 1;
     int savedBottom_ = kScreenRows;
 };

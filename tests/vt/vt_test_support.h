@@ -94,6 +94,7 @@ inline std::string difference(const Outcome& a, const Outcome& b) {
         {"savedLineDrawing", &VtScreen::savedLineDrawing},
         {"savedReverse", &VtScreen::savedReverse},
         {"savedOriginMode", &VtScreen::savedOriginMode},
+        {"savedAutoWrap", &VtScreen::savedAutoWrap},
         {"cursorSaved", &VtScreen::cursorSaved},
         {"regionTop", &VtScreen::regionTop},
         {"regionBottom", &VtScreen::regionBottom},

@@ -641,6 +641,7 @@ void VtEmulator::vtReset() {
     screen_.cursorCol = screen_.cursorRow = 0;
     screen_.savedCol = screen_.savedRow = 0;
     screen_.savedOriginMode = 0;
+    screen_.savedAutoWrap = 0;
     screen_.cursorSaved = 0;
     screen_.noRegion = 1;
     screen_.originMode = 0;
@@ -747,6 +748,7 @@ void VtEmulator::saveCursor() {
     screen_.savedLineDrawing = screen_.lineDrawing;
     screen_.savedReverse = screen_.reverseOn;
     screen_.savedOriginMode = screen_.originMode;
+    screen_.savedAutoWrap = screen_.autoWrap;
     screen_.cursorSaved = 1;
 }
 
@@ -761,18 +763,20 @@ void VtEmulator::restoreCursor() {
     screen_.reverseOn = screen_.savedReverse;
 }
 
-// Without a save since the connect: home, with the rendition, character set and origin mode at
-// their defaults. The pending wrap is not part of the save: a restore that moves the cursor
-// drops it, one that leaves the cursor on its cell keeps it.
+// Without a save since the connect: home, with the rendition, character set, origin mode and
+// autowrap at their defaults. The pending wrap is not part of the save: a restore that moves the
+// cursor drops it, one that leaves the cursor on its cell keeps it.
 void VtEmulator::restoreCursorVt100() {
     if (!screen_.cursorSaved) {
         screen_.originMode = 0;
+        screen_.autoWrap = 0;
         screen_.reverseOn = 0;
         screen_.lineDrawing = 0;
         screen_.cursorRow = screen_.cursorCol = 0;
         return;
     }
     screen_.originMode = screen_.savedOriginMode;
+    screen_.autoWrap = screen_.savedAutoWrap;
     screen_.reverseOn = screen_.savedReverse;
     screen_.lineDrawing = screen_.savedLineDrawing;
     int row = screen_.savedRow;

@@ -24,9 +24,9 @@ namespace qn::vt {
 // for it may rely on: row addressing counts from the scroll region whenever one is set and
 // CSI r puts the cursor below its top, BS blanks the cell it backs onto, some erase forms
 // return the carriage, a mode sequence is read as one number, control strings are printed, a
-// restore puts the cursor back past the last column when it was saved there and a cursor
-// report counts that column as the 81st, and a count of 0 deletes, erases or moves nothing in
-// DL, DCH, ECH, CNL and CPL.
+// cursor restore leaves the modes alone and puts the cursor back past the last column when it
+// was saved there, a cursor report counts that column as the 81st, a line feed keeps a wrap
+// waiting, and a count of 0 deletes, erases or moves nothing in DL, DCH, ECH, CNL and CPL.
 enum class VtEmulation : std::uint8_t { Vt100, Classic };
 
 // "vt100" or "classic", as a connection file or a command line names them.
