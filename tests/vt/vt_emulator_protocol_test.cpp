@@ -16,6 +16,7 @@ struct ReplyCase {
     const char* name;
     std::string input;
     Strings sends;
+    Under under = Under::Both;
 };
 
 TEST(VtEmulatorReplies, AnswersOnTheWire) {
@@ -32,7 +33,19 @@ TEST(VtEmulatorReplies, AnswersOnTheWire) {
         {"5n", "\033[5n", {"\033[0n"}},
         {"6n reports the cursor 1-based", "\033[5;10H\033[6n", {"\033[5;10R"}},
         {"6n in the last cell", "\033[24;80H\033[6n", {"\033[24;80R"}},
-        {"6n after the last column", "\033[24;80Hx\033[6n", {"\033[24;81R"}},
+        {"6n after the last column", "\033[24;80Hx\033[6n", {"\033[24;81R"}, Under::Classic},
+        {"6n on the last column, wrap pending",
+         "\033[24;80Hx\033[6n",
+         {"\033[24;80R"},
+         Under::Vt100},
+        {"6n in origin mode counts from the region's top",
+         "\033[5;20r\033[?6h\033[3;7H\033[6n",
+         {"\033[3;7R"},
+         Under::Vt100},
+        {"6n with a region is absolute",
+         "\033[5;20r\033[?6h\033[3;7H\033[6n",
+         {"\033[7;7R"},
+         Under::Classic},
         {"private 6n gets nothing", "\033[?6n", {}},
         {"other n gets nothing", "\033[7n", {}},
         {"x without a number", "\033[x", {"\033[3;5;2;64;64;1;0x"}},
@@ -49,7 +62,7 @@ TEST(VtEmulatorReplies, AnswersOnTheWire) {
     };
     for (const ReplyCase& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(runAllWays(c.input).sends, c.sends);
+        EXPECT_EQ(runAllWays(c.input, {}, c.under).sends, c.sends);
     }
 }
 
@@ -414,6 +427,7 @@ TEST(VtEmulatorReset, DefaultsAndWhatSurvives) {
     EXPECT_EQ(s.autoWrap, 0);
     EXPECT_EQ(s.savedReverse, 0);
     EXPECT_EQ(s.savedLineDrawing, 1) << "kept by the reset";
+    EXPECT_EQ(s.cursorSaved, 0);
     for (int row = 0; row < kBufferRows; ++row)
         EXPECT_EQ(rowText(s, row), "");
     for (int row = 0; row < kScreenRows; ++row) {
@@ -536,6 +550,9 @@ TEST(VtEmulatorParser, RandomOutputAgreesAcrossChunkings) {
         EXPECT_TRUE(s.cursorRow >= 0 && s.cursorRow < kScreenRows) << s.cursorRow;
         EXPECT_TRUE(s.cursorCol >= 0 && s.cursorCol <= kScreenColumns) << s.cursorCol;
         EXPECT_TRUE(1 <= s.regionTop && s.regionTop < s.regionBottom && s.regionBottom <= 24);
+        EXPECT_TRUE(s.originMode == 0 ||
+                    (s.cursorRow >= s.regionTop - 1 && s.cursorRow < s.regionBottom))
+            << "origin mode, cursor outside the region";
     }
 }
 

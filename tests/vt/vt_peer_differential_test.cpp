@@ -1,14 +1,19 @@
 // The vt100 emulation beside libvterm on random host output: scroll regions and origin mode,
 // line feeds and reverse index, BS, erasing, line and character editing, modes set several at
-// a time, and control strings. After every piece both screens and cursors must agree.
+// a time, control strings, cursor save and restore, and cursor reports. After every piece both
+// screens, cursors and replies must agree.
 //
 // The grammar leaves out what the program keeps on purpose and the peer does otherwise: its own
-// default tab stops, line drawing, cursor save/restore, and moves from the pending-wrap column
-// (text reaches the margin only in pieces that end with CR). It also leaves out where libvterm
-// departs from a VT100: CUU and CUD cross a region's margins and ICH and DCH do nothing outside
-// it (these run only without a region), a mode sequence applies only its first parameter (one
-// mode a sequence here), and without autowrap the characters past the margin are dropped
-// instead of overwriting it.
+// default tab stops and line drawing. Text reaches the margin only in pieces that end by leaving
+// the pending-wrap column with CR, CUB, a save and CR, a report and CR, or a restore, a
+// character and CR. It also leaves out where libvterm departs from a VT100: CUU and CUD cross a
+// region's margins and ICH and DCH do nothing outside it (these run only without a region), a
+// mode sequence applies only its first parameter (one mode a sequence here), without autowrap
+// the characters past the margin are dropped instead of overwriting it, the cursor report is
+// absolute in origin mode (reports only outside it), and a restore keeps the current origin
+// and autowrap modes and lets the cursor out of the region (restores only where both modes
+// and, in origin mode, the region are as they were at the save, or without a save where both
+// are off).
 
 #include <gtest/gtest.h>
 
@@ -27,16 +32,16 @@ class Grammar {
     explicit Grammar(std::uint32_t seed) : random_(seed) {}
 
     std::string piece() {
-        switch (below(13)) {
+        switch (below(14)) {
             case 0:
             case 1: {  // text that stops short of the margin
                 const int col = between(1, 70);
                 return at(between(1, 24), col) + text(between(1, 80 - col - 1));
             }
-            case 2: {  // text up to the margin, and over it when it wraps, then CR
+            case 2: {  // text up to the margin, and over it when it wraps, then off the margin
                 const int col = between(70, 80);
                 return at(between(1, 24), col) +
-                       text(between(1, autowrap_ ? 20 : kScreenColumns + 1 - col)) + "\r";
+                       text(between(1, autowrap_ ? 20 : kScreenColumns + 1 - col)) + offMargin();
             }
             case 3:
                 return std::vector<std::string>{
@@ -54,12 +59,14 @@ class Grammar {
                 return csi(count(), below(2) ? 'L' : 'M');
             case 9:
                 return at(between(1, 24), between(1, 80)) +
-                       csi(count(), wholeScreen() ? "ABCD"[below(4)] : "CD"[below(2)]);
+                       csi(count(), wholeScreen() ? "ABCDEF"[below(6)] : "CDEF"[below(4)]);
             case 10:
                 return at(between(1, 24), between(1, 80)) +
                        csi(count(), wholeScreen() ? "@PX"[below(3)] : 'X');
             case 11:
                 return controlString();
+            case 12:
+                return saveRestoreOrReport();
             default:
                 return csi(below(2) ? "7" : "0", 'm') + text(between(0, 5));
         }
@@ -74,7 +81,7 @@ class Grammar {
     int below(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
     int between(int low, int high) { return low + below(high - low + 1); }
     static std::string csi(const std::string& text, char final) { return "\033[" + text + final; }
-    std::string count() { return below(4) ? std::to_string(between(1, 6)) : ""; }
+    std::string count() { return below(4) ? std::to_string(between(0, 6)) : ""; }
     std::string at(int row, int col) {
         return csi(std::to_string(row) + ";" + std::to_string(col), below(2) ? 'H' : 'f');
     }
@@ -101,7 +108,48 @@ class Grammar {
         const bool set = below(2) != 0;
         const char mode = "671"[below(3)];
         if (mode == '7') autowrap_ = set;
+        if (mode == '6') origin_ = set;
         return csi(std::string("?") + mode, set ? 'h' : 'l');
+    }
+    std::string save() {
+        saved_ = true;
+        savedOrigin_ = origin_;
+        savedAutowrap_ = autowrap_;
+        savedTop_ = top_;
+        savedBottom_ = bottom_;
+        return "\0337";
+    }
+    bool restoreAgrees() const {
+        if (!saved_) return !origin_ && !autowrap_;
+        return savedOrigin_ == origin_ && savedAutowrap_ == autowrap_ &&
+               (!origin_ || (savedTop_ == top_ && savedBottom_ == bottom_));
+    }
+    std::string saveRestoreOrReport() {
+        switch (below(3)) {
+            case 0:
+                return save();
+            case 1:
+                if (!restoreAgrees()) return save();
+                return below(2) ? "\0338" : "\0338" + text(between(1, 3)) + "\r";
+            default:
+                return csi(origin_ ? "5" : "6", 'n');
+        }
+    }
+    // Leaves the pending-wrap column (or the last one) for column 0 or one before it.
+    std::string offMargin() {
+        switch (below(5)) {
+            case 0:  // a restore straight after the save leaves the wrap pending
+                return save() + (below(2) ? "\0338" + text(1) : "") + "\r";
+            case 1:
+                return csi(origin_ ? "5" : "6", 'n') + "\r";
+            case 2:
+                return csi(std::to_string(between(1, 3)), 'D');
+            case 3:
+                if (restoreAgrees()) return "\0338" + text(1) + "\r";
+                return "\r";
+            default:
+                return "\r";
+        }
     }
     std::string controlString() {
         switch (below(3)) {
@@ -118,6 +166,12 @@ class Grammar {
     int top_ = 1;
     int bottom_ = kScreenRows;
     bool autowrap_ = false;
+    bool origin_ = false;
+    bool saved_ = false;
+    bool savedOrigin_ = false;
+    bool savedAutowrap_ = false;
+    int savedTop_ = 1;
+    int savedBottom_ = kScreenRows;
 };
 
 // The stream's last pieces, escaped, for the failure message.
@@ -153,7 +207,12 @@ TEST(VtPeerDifferential, RandomHostOutputAgreesWithLibvterm) {
             const std::string& piece = pieces.back();
             emulator.feed(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size());
             peer.feed(piece);
-            const std::string diff = screenDifference(emulator.screen(), peer);
+            std::string diff = screenDifference(emulator.screen(), peer);
+            const std::string replies = asText(host.sent());
+            if (diff.empty() && replies != peer.output()) {
+                diff = "replies: ours " + escaped({replies}, 1) + "libvterm " +
+                       escaped({peer.output()}, 1);
+            }
             if (!diff.empty()) {
                 ADD_FAILURE() << "seed " << seed << ", piece " << n << ": " << diff
                               << "\nlast pieces: " << escaped(pieces, 8);

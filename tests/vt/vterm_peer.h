@@ -27,6 +27,14 @@ class VtermPeer {
 
     void feed(std::string_view bytes) { vterm_input_write(vt_, bytes.data(), bytes.size()); }
 
+    // Everything it has answered so far.
+    const std::string& output() {
+        char buffer[256];
+        while (const std::size_t n = vterm_output_read(vt_, buffer, sizeof buffer))
+            output_.append(buffer, n);
+        return output_;
+    }
+
     // Empty cells and blanks alike as spaces, trailing ones left off.
     std::string row(int row) const {
         std::string text;
@@ -48,6 +56,7 @@ class VtermPeer {
   private:
     VTerm* vt_;
     VTermScreen* screen_;
+    std::string output_;
 };
 
 // The emulator's row in the same form.

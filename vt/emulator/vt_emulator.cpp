@@ -514,6 +514,7 @@ void VtEmulator::c1Control(std::uint8_t code) {
             }
             break;
         case 0x8D:  // ESC M, reverse index
+            dropPendingWrap();
             if (!classic() && screen_.cursorRow < topLine()) {
                 // Above the region it only moves up, and stops on row 0.
                 if (screen_.cursorRow > 0) --screen_.cursorRow;
@@ -639,6 +640,9 @@ void VtEmulator::vtReset() {
     screen_.reverseOn = 0;
     screen_.cursorCol = screen_.cursorRow = 0;
     screen_.savedCol = screen_.savedRow = 0;
+    screen_.savedOriginMode = 0;
+    screen_.savedAutoWrap = 0;
+    screen_.cursorSaved = 0;
     screen_.noRegion = 1;
     screen_.originMode = 0;
     screen_.replaceMode = 1;
@@ -698,6 +702,7 @@ void VtEmulator::scrollDown() {
 }
 
 void VtEmulator::index() {
+    dropPendingWrap();
     if (screen_.cursorRow == bottomLine()) {
         scrollUp();
     } else if (screen_.cursorRow < kLastRow) {
@@ -742,13 +747,45 @@ void VtEmulator::saveCursor() {
     screen_.savedRow = screen_.cursorRow;
     screen_.savedLineDrawing = screen_.lineDrawing;
     screen_.savedReverse = screen_.reverseOn;
+    screen_.savedOriginMode = screen_.originMode;
+    screen_.savedAutoWrap = screen_.autoWrap;
+    screen_.cursorSaved = 1;
 }
 
 void VtEmulator::restoreCursor() {
+    if (!classic()) {
+        restoreCursorVt100();
+        return;
+    }
     screen_.cursorCol = screen_.savedCol;
     screen_.cursorRow = screen_.savedRow;
     screen_.lineDrawing = screen_.savedLineDrawing;
     screen_.reverseOn = screen_.savedReverse;
+}
+
+// Without a save since the connect: home, with the rendition, character set, origin mode and
+// autowrap at their defaults. The pending wrap is not part of the save: a restore that moves the
+// cursor drops it, one that leaves the cursor on its cell keeps it.
+void VtEmulator::restoreCursorVt100() {
+    if (!screen_.cursorSaved) {
+        screen_.originMode = 0;
+        screen_.autoWrap = 0;
+        screen_.reverseOn = 0;
+        screen_.lineDrawing = 0;
+        screen_.cursorRow = screen_.cursorCol = 0;
+        return;
+    }
+    screen_.originMode = screen_.savedOriginMode;
+    screen_.autoWrap = screen_.savedAutoWrap;
+    screen_.reverseOn = screen_.savedReverse;
+    screen_.lineDrawing = screen_.savedLineDrawing;
+    int row = screen_.savedRow;
+    // The region may have moved since the save; in origin mode the cursor stays inside it.
+    if (screen_.originMode) row = std::clamp(row, screen_.regionTop - 1, screen_.regionBottom - 1);
+    const int col = std::min(screen_.savedCol, kLastColumn);
+    if (row == screen_.cursorRow && col == std::min(screen_.cursorCol, kLastColumn)) return;
+    screen_.cursorRow = row;
+    screen_.cursorCol = col;
 }
 
 // ---- CsiFinalTable handlers ----
@@ -860,6 +897,7 @@ void VtEmulator::cursorUp(Text text) {
     int top = topLine();
     if (!classic() && screen_.cursorRow < top) top = 0;
     screen_.cursorRow = std::max(screen_.cursorRow - n, top);
+    dropPendingWrap();
 }
 
 void VtEmulator::cursorDown(Text text) {
@@ -867,6 +905,7 @@ void VtEmulator::cursorDown(Text text) {
     int bottom = bottomLine();
     if (!classic() && screen_.cursorRow > bottom) bottom = kLastRow;
     screen_.cursorRow = std::min(screen_.cursorRow + n, bottom);
+    dropPendingWrap();
 }
 
 void VtEmulator::cursorForward(Text text) {
@@ -876,7 +915,14 @@ void VtEmulator::cursorForward(Text text) {
 
 void VtEmulator::cursorBackward(Text text) {
     const int n = std::max(boundedCount(wholeNumber(text), kScreenColumns), 1);
+    dropPendingWrap();
     screen_.cursorCol = std::max(screen_.cursorCol - n, 0);
+}
+
+// The count of CNL, CPL, DL, DCH and ECH: a VT100 takes 0 as 1, the classic rules as none.
+int VtEmulator::editCount(Text text, int limit) const {
+    const int n = boundedCount(wholeNumber(text), limit);
+    return classic() ? n : std::max(n, 1);
 }
 
 // A VT100 inserts and deletes lines only inside the region; the classic rules also above it.
@@ -895,7 +941,7 @@ void VtEmulator::deleteLines(Text text) {
     const int row = screen_.cursorRow;
     if (row >= scrollBottom || (!classic() && row < topLine())) return;
     const int left = scrollBottom - row;
-    const int n = std::min(boundedCount(wholeNumber(text), kScreenRows), left);
+    const int n = std::min(editCount(text, kScreenRows), left);
     if (n == 0) return;
     moveRows(row, row + n, left - n);
     clearRows(scrollBottom - n, scrollBottom);
@@ -925,12 +971,13 @@ void VtEmulator::cursorRowAbsolute(Text text) {
     int row = boundedIndex(static_cast<std::int32_t>(wholeNumber(text)), kLastRow);
     if (screen_.originMode) row = std::min(row + screen_.regionTop - 1, screen_.regionBottom - 1);
     screen_.cursorRow = row;
+    dropPendingWrap();
 }
 
 void VtEmulator::deleteCharacters(Text text) {
     const int col = screen_.cursorCol;
     if (col >= kScreenColumns) return;
-    const int n = std::min(boundedCount(wholeNumber(text), kScreenColumns), kScreenColumns - col);
+    const int n = std::min(editCount(text, kScreenColumns), kScreenColumns - col);
     if (n == 0) return;
     const auto kept = static_cast<std::size_t>(kScreenColumns - col - n);
     std::uint8_t* chars = charsAt(screen_.cursorRow, col);
@@ -944,7 +991,7 @@ void VtEmulator::eraseCharacters(Text text) {
     int col = screen_.cursorCol;
     if (col >= kScreenColumns && !classic()) col = kLastColumn;
     if (col >= kScreenColumns) return;
-    const int n = std::min(boundedCount(wholeNumber(text), kScreenColumns), kScreenColumns - col);
+    const int n = std::min(editCount(text, kScreenColumns), kScreenColumns - col);
     std::memset(charsAt(screen_.cursorRow, col), 0, static_cast<std::size_t>(n));
 }
 
@@ -988,7 +1035,12 @@ void VtEmulator::changeOneMode(bool isPrivate, std::uint32_t mode, bool set) {
                     screen_.screenChars.fill(0);
                     screen_.reverseBits.fill(0);
                     reverseAny_ = false;
-                    screen_.cursorRow = screen_.cursorCol = 0;
+                    // In origin mode a VT100's home is the region's top.
+                    if (classic()) {
+                        screen_.cursorRow = screen_.cursorCol = 0;
+                    } else {
+                        moveToHome();
+                    }
                 }
                 break;
             case 6:
@@ -1038,9 +1090,16 @@ void VtEmulator::deviceStatus(Text text) {
         static constexpr char kReady[] = "\x1b[0n";
         send(kReady, sizeof kReady - 1);
     } else if (request == 6) {
+        int row = screen_.cursorRow;
+        int col = screen_.cursorCol;
+        if (!classic()) {
+            // A VT100 counts rows from the region's top in origin mode, and its cursor is on
+            // the last column while a wrap is pending.
+            if (screen_.originMode) row -= screen_.regionTop - 1;
+            col = std::min(col, kLastColumn);
+        }
         char reply[32];
-        const int length = std::snprintf(reply, sizeof reply, "\x1b[%d;%dR", screen_.cursorRow + 1,
-                                         screen_.cursorCol + 1);
+        const int length = std::snprintf(reply, sizeof reply, "\x1b[%d;%dR", row + 1, col + 1);
         send(reply, static_cast<std::size_t>(length));
     }
 }
@@ -1104,16 +1163,19 @@ void VtEmulator::deviceAttributes(Text text) {
     }
 }
 
+// In origin mode the cursor stays inside the region.
 void VtEmulator::nextLine(Text text) {
-    const int n = boundedCount(wholeNumber(text), kScreenRows);
+    const int n = editCount(text, kScreenRows);
+    const int bottom = screen_.originMode ? screen_.regionBottom - 1 : kLastRow;
     screen_.cursorCol = 0;
-    screen_.cursorRow = std::min(screen_.cursorRow + n, kLastRow);
+    screen_.cursorRow = std::min(screen_.cursorRow + n, bottom);
 }
 
 void VtEmulator::previousLine(Text text) {
-    const int n = boundedCount(wholeNumber(text), kScreenRows);
+    const int n = editCount(text, kScreenRows);
+    const int top = screen_.originMode ? screen_.regionTop - 1 : 0;
     screen_.cursorCol = 0;
-    screen_.cursorRow = std::max(screen_.cursorRow - n, 0);
+    screen_.cursorRow = std::max(screen_.cursorRow - n, top);
 }
 
 void VtEmulator::saveCursorSequence(Text) {

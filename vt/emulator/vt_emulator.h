@@ -23,7 +23,10 @@ namespace qn::vt {
 // promises. Classic: the rules of the handheld this program replaces, which host screens built
 // for it may rely on: row addressing counts from the scroll region whenever one is set and
 // CSI r puts the cursor below its top, BS blanks the cell it backs onto, some erase forms
-// return the carriage, a mode sequence is read as one number, and control strings are printed.
+// return the carriage, a mode sequence is read as one number, control strings are printed, a
+// cursor restore leaves the modes alone and puts the cursor back past the last column when it
+// was saved there, a cursor report counts that column as the 81st, a line feed keeps a wrap
+// waiting, and a count of 0 deletes, erases or moves nothing in DL, DCH, ECH, CNL and CPL.
 enum class VtEmulation : std::uint8_t { Vt100, Classic };
 
 // "vt100" or "classic", as a connection file or a command line names them.
@@ -151,6 +154,14 @@ class VtEmulator {
     void feedback(const LeInt32& vibrator, const LeInt32& beeper);
     void saveCursor();
     void restoreCursor();
+    void restoreCursorVt100();
+    // A VT100's cursor waits on the last column for the wrap, and a cursor move or line feed
+    // ends the wait.
+    void dropPendingWrap() {
+        if (screen_.cursorCol >= kScreenColumns && !classic())
+            screen_.cursorCol = kScreenColumns - 1;
+    }
+    int editCount(Text text, int limit) const;
 
     // CsiFinalTable handlers.
     void selectGraphicRendition(Text text);

@@ -41,6 +41,11 @@ struct VtScreen {
     std::int32_t lineDrawing = 0;
     std::int32_t savedLineDrawing = 0;
     std::int32_t savedReverse = 0;
+    std::int32_t savedOriginMode = 0;
+    std::int32_t savedAutoWrap = 0;
+    // 1 once ESC 7 or CSI s has saved since the connect; under vt100 a restore without a save
+    // goes home with the defaults.
+    std::int32_t cursorSaved = 0;
     // Scroll region, 1-based and inclusive; always 1 <= regionTop < regionBottom <= 24.
     std::int32_t regionTop = 1;
     std::int32_t regionBottom = kScreenRows;
