@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "common/reader/engine_operations.h"
 #include "tools/quillnet-settings/settings_tool.h"
@@ -369,8 +370,20 @@ std::optional<std::string> applyJson(const DocumentKind& kind, std::string_view 
         return "the JSON nests deeper than " + std::to_string(kMaxJsonDepth) + " levels";
     }
     Json json;
+    // A name given twice in one object would leave the value applied to chance of order: refused.
+    std::vector<std::set<std::string>> names;
+    std::string twice;
+    const Json::parser_callback_t watch = [&](int, Json::parse_event_t event, Json& parsed) {
+        if (event == Json::parse_event_t::object_start) names.emplace_back();
+        if (event == Json::parse_event_t::object_end && !names.empty()) names.pop_back();
+        if (event == Json::parse_event_t::key && !names.empty() && twice.empty() &&
+            !names.back().insert(parsed.get<std::string>()).second) {
+            twice = parsed.get<std::string>();
+        }
+        return true;
+    };
     try {
-        json = Json::parse(text);
+        json = Json::parse(text, watch);
     } catch (const Json::exception& e) {
         // A syntax error, or a number too large for any field (out_of_range while parsing).
         std::string what = e.what();
@@ -379,6 +392,7 @@ std::optional<std::string> applyJson(const DocumentKind& kind, std::string_view 
             what.erase(0, tag + 2);
         return "not JSON: " + what;
     }
+    if (!twice.empty()) return twice + ": given twice in one object";
     if (!json.is_object()) return std::string("the JSON must be an object of names and values");
 
     const Json* tails = nullptr;
