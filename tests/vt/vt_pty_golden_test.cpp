@@ -1,7 +1,8 @@
 // Real programs from Debian in a pseudo-terminal of 80 × 24 with TERM=vt100, driven by keys as
 // an operator would press them. Everything they write goes, receive by receive, into the
 // emulator under its vt100 rules and into libvterm; the two screens must agree at the end.
-// A program that is not installed skips its case (scripts/setup installs nano, vim and dialog).
+// A program that is not installed skips its case (scripts/setup installs nano, vim, dialog and
+// whiptail).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -200,6 +201,14 @@ TEST(VtPtyGolden, RealProgramsAgreeWithLibvterm) {
          R"(.*\|Qty: +12310 +\| \|)",
          {"Stock count", "Bin:", "A12", "12310", "reok"},
          "\b"},
+        {"whiptail: an input box corrected with BS, its box drawn with line drawing",
+         "whiptail",
+         {"--title", "Stock count", "--inputbox", "Qty for bin A12:", "10", "40", "10"},
+         {{"12956"}, times(3, kBack), {"3"}},
+         "Qty",
+         R"(.*Qty for bin A12: +.*)",
+         {"Stock count", "Qty for bin A12:", "10123", "<Ok>"},
+         "\x0e"},
     };
     const auto dir =
         std::filesystem::temp_directory_path() / ("qn_vt_pty_" + std::to_string(::getpid()));

@@ -42,7 +42,7 @@ class VtermPeer {
             VTermScreenCell cell{};
             vterm_screen_get_cell(screen_, VTermPos{row, col}, &cell);
             const std::uint32_t c = cell.chars[0];
-            text.push_back(c == 0 ? ' ' : c < 0x100 ? static_cast<char>(c) : '?');
+            text.push_back(c == 0 ? ' ' : c < 0x100 ? static_cast<char>(c) : lineDrawing(c));
         }
         return text.erase(text.find_last_not_of(' ') + 1);
     }
@@ -54,6 +54,18 @@ class VtermPeer {
     }
 
   private:
+    // libvterm draws DEC line drawing in Unicode; the emulator in the handheld font's code page.
+    static char lineDrawing(std::uint32_t c) {
+        static constexpr std::pair<std::uint32_t, unsigned char> kGlyphs[] = {
+            {0x2518, 0xD9}, {0x2510, 0xBF}, {0x250C, 0xDA}, {0x2514, 0xC0}, {0x253C, 0xC5},
+            {0x251C, 0xC3}, {0x2524, 0xB4}, {0x2534, 0xC1}, {0x252C, 0xC2}, {0x2502, 0xB3},
+            {0x23BA, '-'},  {0x23BB, '-'},  {0x2500, '-'},  {0x23BC, '_'},  {0x23BD, '_'},
+        };
+        for (const auto& [unicode, glyph] : kGlyphs)
+            if (unicode == c) return static_cast<char>(glyph);
+        return '?';
+    }
+
     VTerm* vt_;
     VTermScreen* screen_;
     std::string output_;
