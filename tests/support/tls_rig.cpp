@@ -216,4 +216,18 @@ FullBacklogListener::~FullBacklogListener() {
     ::close(fd_);
 }
 
+std::vector<HandshakeFault> handshakeFaults() {
+    return {
+        {"cut off midway",
+         [](LoopbackHost& h) {
+             // A server hello record announced at 80 bytes, 20 of them sent.
+             h.send(std::string("\x16\x03\x03\x00\x50\x02\x00\x00\x4c\x03\x03", 11) +
+                    std::string(9, 'x'));
+             h.closeClient();
+         },
+         "TLS handshake failed: the host closed the connection"},
+        {"silent", [](LoopbackHost&) {}, "TLS handshake timed out"},
+    };
+}
+
 }  // namespace qn::test

@@ -7,8 +7,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "tests/support/loopback_host.h"
 
 namespace qn::test {
 
@@ -85,5 +88,14 @@ class FullBacklogListener {
 
 // Runs a program with its output discarded; its exit status, or -1.
 int runQuietly(const std::vector<std::string>& args);
+
+// A host that answers a client hello badly, and the whole message the handshake ends with.
+struct HandshakeFault {
+    const char* name;
+    std::function<void(LoopbackHost&)> host;
+    std::string message;
+};
+// Cut off midway, and silent (under a connect time-out of a second).
+std::vector<HandshakeFault> handshakeFaults();
 
 }  // namespace qn::test

@@ -356,25 +356,12 @@ TEST(TlsThroughStunnel, AClientCertificateWhenTheHostRequiresOne) {
 // ---- Faults: each ends with a message, nothing hangs ----
 
 TEST(TlsFaults, AHostThatIsNotTlsEndsTheConnectWithAMessage) {
-    struct FaultCase {
-        const char* name;
-        std::function<void(test::LoopbackHost&)> host;
-        std::string message;
-    };
-    const std::vector<FaultCase> cases{
+    std::vector<test::HandshakeFault> cases{
         {"a plain telnet host", [](test::LoopbackHost& h) { h.send("\xff\xfd\x18\xff\xfd\x1f"); },
-         "TLS handshake failed: "},
-        {"cut off midway",
-         [](test::LoopbackHost& h) {
-             // A server hello record announced at 80 bytes, 20 of them sent.
-             h.send(std::string("\x16\x03\x03\x00\x50\x02\x00\x00\x4c\x03\x03", 11) +
-                    std::string(9, 'x'));
-             h.closeClient();
-         },
-         "TLS handshake failed: the host closed the connection"},
-        {"silent", [](test::LoopbackHost&) {}, "TLS handshake timed out"},
-    };
-    for (const FaultCase& k : cases) {
+         "TLS handshake failed: "}};
+    for (test::HandshakeFault& fault : test::handshakeFaults())
+        cases.push_back(std::move(fault));
+    for (const test::HandshakeFault& k : cases) {
         SCOPED_TRACE(k.name);
         test::LoopbackHost host;
         Client client("[127.0.0.1]\nconnect-timeout = 1\n");

@@ -708,22 +708,7 @@ TEST(SessionHostTeam, ParallelHandshakeFaultsEndTheSession) {
     std::filesystem::create_directories(home);
     std::ofstream(home / "connections.ini") << "[127.0.0.1]\nconnect-timeout = 1\n";
     ::setenv("QUILLNET_HOME", home.c_str(), 1);
-    const struct {
-        const char* name;
-        std::function<void(test::LoopbackHost&)> host;
-        std::string reason;
-    } cases[] = {
-        {"cut off midway",
-         [](test::LoopbackHost& h) {
-             // A server hello announced at 80 bytes, 20 of them sent.
-             h.send(std::string("\x16\x03\x03\x00\x50\x02\x00\x00\x4c\x03\x03", 11) +
-                    std::string(9, 'x'));
-             h.closeClient();
-         },
-         "TLS handshake failed: the host closed the connection"},
-        {"silent", [](test::LoopbackHost&) {}, "TLS handshake timed out"},
-    };
-    for (const auto& c : cases) {
+    for (const test::HandshakeFault& c : test::handshakeFaults()) {
         SCOPED_TRACE(c.name);
         test::LoopbackHost host;
         const auto started = std::chrono::steady_clock::now();
@@ -738,7 +723,7 @@ TEST(SessionHostTeam, ParallelHandshakeFaultsEndTheSession) {
         const Outcome o = run.get();
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
         EXPECT_EQ(o.status, kSessionConnectionLost);
-        EXPECT_EQ(o.err, "quillnet-session: session 1: line 1: " + c.reason + "\n");
+        EXPECT_EQ(o.err, "quillnet-session: session 1: line 1: " + c.message + "\n");
         EXPECT_NE(o.out.find("handshake: n 0, p50 0.00 ms, p90 0.00 ms, p99 0.00 ms, max 0.00 "
                              "ms, failures 1"),
                   std::string::npos)
