@@ -38,4 +38,12 @@ class IniFile {
 
 std::optional<long long> parseInteger(std::string_view text);
 
+// The value of a hex digit of either case, or -1.
+inline int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 }  // namespace qn::platform

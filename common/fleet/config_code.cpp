@@ -9,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/ini.h"
+
 namespace qn::fleet {
 
 namespace {
@@ -25,18 +27,11 @@ std::string hex8(std::uint32_t value) {
     return text;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::string> fromHex(std::string_view text) {
     if (text.size() % 2 != 0) return std::nullopt;
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = hexDigit(text[i]), low = hexDigit(text[i + 1]);
+        const int high = platform::hexDigit(text[i]), low = platform::hexDigit(text[i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes += static_cast<char>(high * 16 + low);
     }
@@ -70,15 +65,7 @@ bool plainTextByte(std::uint8_t b) {
 }
 
 std::string encodeValue(const Value& value, const RecordName& name) {
-    if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);
-    if (const auto* run = std::get_if<std::vector<std::int64_t>>(&value)) {
-        std::string text;
-        for (std::size_t i = 0; i < run->size(); ++i) {
-            if (i != 0) text += ',';
-            text += std::to_string((*run)[i]);
-        }
-        return text;
-    }
+    if (auto numbers = numbersText(value)) return *std::move(numbers);
     const std::string& bytes = std::get<std::string>(value);
     const bool hex = name.field->kind == reader::FieldKind::Bytes;
     std::string text;

@@ -152,8 +152,7 @@ std::optional<std::string> storeValue(const RecordLayout& layout, const RecordNa
     return std::nullopt;
 }
 
-std::string showValue(const Value& value, const RecordName& name) {
-    constexpr char kHex[] = "0123456789abcdef";
+std::optional<std::string> numbersText(const Value& value) {
     if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);
     if (const auto* run = std::get_if<std::vector<std::int64_t>>(&value)) {
         std::string text;
@@ -163,6 +162,12 @@ std::string showValue(const Value& value, const RecordName& name) {
         }
         return text;
     }
+    return std::nullopt;
+}
+
+std::string showValue(const Value& value, const RecordName& name) {
+    constexpr char kHex[] = "0123456789abcdef";
+    if (auto numbers = numbersText(value)) return *std::move(numbers);
     const std::string& bytes = std::get<std::string>(value);
     std::string text;
     if (name.field != nullptr && name.field->kind == FieldKind::Bytes) {

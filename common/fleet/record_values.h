@@ -55,6 +55,10 @@ Value readValue(const RecordLayout& layout, const RecordName& name,
 std::optional<std::string> storeValue(const RecordLayout& layout, const RecordName& name,
                                       const Value& value, std::span<std::uint8_t> record);
 
+// A number as it is, a run comma-separated; nullopt for a text or byte string. People and
+// configuration codes read numbers alike.
+std::optional<std::string> numbersText(const Value& value);
+
 // A value for a person: numbers as they are, texts quoted with bytes outside printable ASCII as
 // \xNN, byte strings as hex, runs comma-separated.
 std::string showValue(const Value& value, const RecordName& name);

@@ -5,18 +5,12 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/ini.h"
 #include "platform/paths.h"
 
 namespace qn::telnet {
 
 namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 std::mutex loadMutex;
 CreateTlsClient createClient = nullptr;
@@ -49,7 +43,7 @@ std::optional<Fingerprint> parseFingerprint(std::string_view text) {
     int high = -1;
     for (char c : text) {
         if (c == ':' || c == ' ') continue;
-        const int value = hexDigit(c);
+        const int value = platform::hexDigit(c);
         if (value < 0 || digits >= 2 * result.size()) return std::nullopt;
         if (high < 0) {
             high = value;

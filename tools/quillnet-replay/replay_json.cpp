@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/ini.h"
+
 namespace qn::tools {
 
 std::string hex(std::span<const std::uint8_t> bytes) {
@@ -14,19 +16,12 @@ std::string hex(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::vector<std::uint8_t>> parseHex(std::string_view text) {
     std::vector<std::uint8_t> bytes;
     int high = -1;
     for (char c : text) {
         if (c == ' ' || c == '\t' || c == '\r') continue;
-        const int value = hexDigit(c);
+        const int value = platform::hexDigit(c);
         if (value < 0) return std::nullopt;
         if (high < 0) {
             high = value;

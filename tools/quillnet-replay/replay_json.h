@@ -13,8 +13,6 @@ namespace qn::tools {
 std::string hex(std::span<const std::uint8_t> bytes);
 // Pairs of hex digits; blanks, tabs and CR between them are skipped. nullopt on anything else.
 std::optional<std::vector<std::uint8_t>> parseHex(std::string_view text);
-// The value of one hex digit, -1 for any other character.
-int hexDigit(char c);
 // A JSON string of single-byte text: each byte is its Latin-1 code point.
 void appendJsonString(std::string& out, std::string_view bytes);
 // One item a line when the items are rows.

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/ini.h"
 #include "tools/quillnet-replay/replay_json.h"
 
 namespace qn::tools {
@@ -72,8 +73,8 @@ std::optional<std::vector<std::uint8_t>> unescape(std::string_view text) {
             continue;
         }
         if (i + 3 >= text.size() || text[i + 1] != 'x') return std::nullopt;
-        const int high = hexDigit(text[i + 2]);
-        const int low = hexDigit(text[i + 3]);
+        const int high = platform::hexDigit(text[i + 2]);
+        const int low = platform::hexDigit(text[i + 3]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
         i += 3;

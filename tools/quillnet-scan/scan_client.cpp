@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/ini.h"
+
 namespace qn::scan {
 
 namespace {
@@ -18,13 +20,6 @@ struct Fd {
         if (fd >= 0) ::close(fd);
     }
 };
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 ClientResult failed(ClientResult::Outcome outcome, std::string error) {
     ClientResult result;
@@ -43,7 +38,7 @@ std::optional<std::string> decodeHex(std::string_view text) {
             if (high >= 0) return std::nullopt;  // a separator inside a byte
             continue;
         }
-        int value = hexValue(c);
+        int value = platform::hexDigit(c);
         if (value < 0) return std::nullopt;
         if (high < 0) {
             high = value;

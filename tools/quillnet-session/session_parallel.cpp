@@ -35,8 +35,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr std::string_view kRegistry =
-    "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\nName=QNSESSION\n";
 constexpr int kRows = 24;
 // Bytes a session keeps unsent while the host does not read; past it the session fails.
 constexpr std::size_t kSendBacklogMax = 256 * 1024;
@@ -193,7 +191,7 @@ class TnTerminal final : public Terminal {
     std::vector<std::string> errors() override { return handheld_.events.errors(); }
 
   private:
-    OfflineHandheld handheld_{true, kRegistry};
+    OfflineHandheld handheld_{true, kSessionRegistry};
     TnStation station_{handheld_, wire};
     tn::TnTelnetFilter filter_{station_.session, station_.deferred, station_.stream};
     bool signedOn_ = false;
@@ -276,7 +274,7 @@ class VtTerminal final : public Terminal {
         vt::VtHost& host_;
     };
 
-    OfflineHandheld handheld_{true, kRegistry};
+    OfflineHandheld handheld_{true, kSessionRegistry};
     VtStation station_{handheld_, wire};
     Answers answers_{station_.deferred};
     vt::VtTelnetFilter filter_{station_.session, answers_, station_.terminal};

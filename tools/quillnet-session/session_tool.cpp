@@ -38,8 +38,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr std::string_view kRegistry =
-    "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\nName=QNSESSION\n";
 constexpr std::uint16_t kDefaultPort = 23;
 constexpr double kTimeoutMaxSeconds = 86400;
 // How long past the global time-out a stalled program is given before the process ends.
@@ -286,7 +284,7 @@ class LiveStation : public LiveTerminal {
 
     ScreenWatch& watch_;
     Transcript* transcript_ = nullptr;
-    OfflineHandheld handheld_{true, kRegistry};
+    OfflineHandheld handheld_{true, kSessionRegistry};
     LiveWire wire_;
     Station station_{handheld_, wire_};
     telnet::SystemResolver resolver_;

@@ -27,6 +27,7 @@
 #include <chrono>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qn::tools {
@@ -41,6 +42,10 @@ inline constexpr int kSessionHostClosed = 6;      // "Server Closed!" before the
 inline constexpr int kSessionConnectionLost = 7;  // the connection failed under the script, or
                                                   // its TLS handshake or certificate did
 inline constexpr int kSessionTimedOut = 8;        // the global --timeout ran out
+
+// The handheld every session runs as (its model and name), single or parallel.
+inline constexpr std::string_view kSessionRegistry =
+    "[HKEY_LOCAL_MACHINE\\Ident]\nDeviceModel=KX2CE\nName=QNSESSION\n";
 
 inline constexpr std::chrono::seconds kDefaultSessionTimeout{60};
 inline constexpr std::chrono::seconds kDefaultWaitTimeout{10};

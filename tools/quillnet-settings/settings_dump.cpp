@@ -6,6 +6,7 @@
 #include <set>
 
 #include "common/reader/engine_operations.h"
+#include "platform/ini.h"
 #include "tools/quillnet-settings/settings_tool.h"
 
 namespace qn::tools {
@@ -345,14 +346,8 @@ std::optional<std::string> applyTextTails(const DocumentKind& kind, const Json& 
 std::optional<std::vector<std::uint8_t>> bytesOfHex(std::string_view text) {
     if (text.size() % 2 != 0) return std::nullopt;
     std::vector<std::uint8_t> bytes;
-    auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = digit(text[i]), low = digit(text[i + 1]);
+        const int high = platform::hexDigit(text[i]), low = platform::hexDigit(text[i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
